@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the three targets and runs every test: native unit tests, the Windows tests
+# and the end-to-end tests under wine64.  scripts/test.sh [--quick]
+# --quick leaves out the long tests (multi-GiB archives); CI runs everything.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+ctest_args=()
+[ "${1:-}" = "--quick" ] && ctest_args+=(-LE long)
+
+bash scripts/install-deps.sh
+for preset in native win64 win32; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+source scripts/winenv.sh build/win64
+cleanup() { wineserver -k 2>/dev/null || true; }
+trap cleanup EXIT
+
+passed=0; failed=0
+for tree in build/native build/win64; do
+  log=$(mktemp)
+  set +e
+  ctest --test-dir "$tree" --output-on-failure --timeout 1800 "${ctest_args[@]}" | tee "$log"
+  set -e
+  p=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -n1)
+  if [ -n "$p" ]; then
+    set -- $p; passed=$((passed + $1 - $2)); failed=$((failed + $2))
+  else
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+done
+echo "${passed} passed, ${failed} failed"
+[ "$failed" -eq 0 ]

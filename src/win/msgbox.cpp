@@ -1,0 +1,47 @@
+#include "win/msgbox.h"
+
+#include <windows.h>
+
+#include "win/application.h"
+
+namespace vk::win {
+namespace {
+
+// Renames the Yes and No buttons of the next message box on this thread: Windows
+// words them in its own language, the program's boxes are German.
+thread_local HHOOK g_hook = nullptr;
+
+LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    if (GetDlgItem(box, IDYES)) SetDlgItemTextA(box, IDYES, "&Ja");
+    if (GetDlgItem(box, IDNO)) SetDlgItemTextA(box, IDNO, "&Nein");
+  }
+  return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+int Box(const std::string& text, const std::string& caption, UINT type) {
+  HWND owner = App().OwnerWindow();
+  if (!owner) type |= MB_TASKMODAL;
+  g_hook = SetWindowsHookExA(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
+  int result = MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+  if (g_hook) UnhookWindowsHookEx(g_hook);
+  g_hook = nullptr;
+  return result;
+}
+
+}  // namespace
+
+void ShowError(const std::string& text) { Box(text, "Fehler", MB_OK | MB_ICONERROR); }
+
+void ShowInformation(const std::string& text) {
+  Box(text, "Information", MB_OK | MB_ICONINFORMATION);
+}
+
+bool Confirm(const std::string& text) {
+  return Box(text, "Bestätigen", MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void ShowPlain(const std::string& text) { Box(text, App().Title(), MB_OK); }
+
+}  // namespace vk::win

@@ -1,0 +1,126 @@
+#pragma once
+// The boundary between the archive component and the two engine libraries
+// "VKZIP.DLL" and "VKUNZIP.DLL". Each library exports one entry at ordinal 2 that
+// takes the address of a command record and returns a 32-bit result; while it works
+// it calls the component back through the callback in the record. On the 32-bit
+// build every field is 32 bits wide and the records have their fixed sizes.
+#include <cstdint>
+
+#ifdef _WIN32
+#define VK_STDCALL __stdcall
+#else
+#define VK_STDCALL
+#endif
+
+namespace vk::engine {
+
+// Flag fields: -1 (all bits set) for true, 0 for false.
+constexpr int32_t kTrue = -1;
+constexpr int32_t kFalse = 0;
+
+// Slots of the fixed records. The component may hand over more specifications
+// than this: it then allocates a longer record whose slot array simply goes on, and
+// the engines read argc slots whatever argc is. Likewise a name or specification
+// buffer is at least 256 bytes and longer when its text needs it; the engines read
+// up to the terminating zero.
+constexpr int kSpecSlots = 4097;
+constexpr int kNameBuffer = 256;
+
+// Callback actions.
+enum Action : int32_t { kFileBegins = 1, kProgressStep = 2, kBatchEnd = 3, kMessage = 4 };
+// One progress step is this many bytes of a file.
+constexpr uint32_t kProgressStepBytes = 32768;
+// Size of CallbackInfo::text, the file name or message, zero-terminated.
+constexpr int kCallbackText = 4096;
+
+struct CallbackInfo {
+  int32_t unused0;
+  void* caller;       // the component, handed back from the command record
+  int32_t unused8;
+  int32_t unused12;
+  int32_t action;     // Action
+  int32_t errorCode;  // kMessage
+  int32_t fileSize;   // kFileBegins (low 32 bits for files of 4 GiB and more)
+  char text[kCallbackText];
+};
+
+// Returns -1 to stop the engine at once, 0 to go on.
+using Callback = int32_t(VK_STDCALL*)(CallbackInfo* info);
+
+struct ZipCommand {
+  int32_t zero0;
+  void* caller;
+  int32_t version;        // 110
+  Callback callback;
+  int32_t trace;
+  int32_t zero20[6];
+  int32_t minusOne44;
+  int32_t zero48;
+  int32_t verbose;
+  int32_t minusOne56;
+  int32_t level;          // compression level, 0 stores
+  int32_t zero64[2];
+  int32_t noDirNames;     // true: store names without their directories
+  int32_t recurseDirs;
+  int32_t minusOne80;
+  int32_t forceDos;
+  int32_t move;
+  int32_t zero92;
+  int32_t update;
+  int32_t freshen;
+  int32_t zero104;
+  int32_t zipTime;
+  int32_t zero112[2];
+  int32_t argc;
+  char* zipName;
+  int32_t seven;          // 7
+  char* specs[kSpecSlots];
+};
+
+struct UnzipCommand {
+  int32_t zero0;
+  void* caller;
+  int32_t version;        // 110
+  Callback callback;
+  int32_t trace;
+  int32_t zero20[5];
+  int32_t minusOne40;
+  int32_t verbose;
+  int32_t update;
+  int32_t freshen;
+  int32_t dirNames;       // true: re-create the stored directories
+  int32_t overwrite;
+  int32_t argc;           // 0: the whole archive
+  char* zipName;
+  int32_t seven;          // 7
+  char* specs[kSpecSlots];
+};
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(CallbackInfo) == 28 + kCallbackText, "CallbackInfo layout");
+static_assert(sizeof(ZipCommand) == 16520, "ZipCommand must be 16,520 bytes");
+static_assert(sizeof(UnzipCommand) == 16464, "UnzipCommand must be 16,464 bytes");
+static_assert(__builtin_offsetof(ZipCommand, specs) == 132, "ZipCommand slots at 132");
+static_assert(__builtin_offsetof(UnzipCommand, specs) == 76, "UnzipCommand slots at 76");
+#endif
+
+// What an add leaves behind. The archive is written to "<archive>.vktmp" beside it,
+// flushed, read back with every CRC checked, and only then moved over the archive.
+// A cancelled add completes a valid archive of the files packed so far and leaves it
+// as "<archive>.vkpart", so that its caller can choose between it and the previous
+// archive. A failed add leaves neither file.
+constexpr const char* kTempSuffix = ".vktmp";
+constexpr const char* kCancelledSuffix = ".vkpart";
+
+// Results of the entry: > 0 the number of files processed; 0 nothing to do;
+// < 0 the run failed or was cancelled.
+constexpr int32_t kResultCancelled = -1;
+constexpr int32_t kResultFailed = -2;
+
+}  // namespace vk::engine
+
+extern "C" {
+// Ordinal 2 of "VKZIP.DLL" and of "VKUNZIP.DLL".
+int32_t VK_STDCALL VkZipExecute(vk::engine::ZipCommand* command);
+int32_t VK_STDCALL VkUnzipExecute(vk::engine::UnzipCommand* command);
+}
