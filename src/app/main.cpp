@@ -1,0 +1,8 @@
+// Plugin_Vaultkin.exe: a plug-in of Kestrone 95 that backs up its installation.
+#include <windows.h>
+
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return vk::app::RunProgram(instance, __argc, __argv);
+}
