@@ -1,0 +1,159 @@
+"""The end-to-end tests' harness: the real program and the host stand-in under wine64.
+
+Each test gets a sandbox: a plug-in folder with its own copy of Plugin_Vaultkin.exe and
+the engine libraries (so its task folder "Vaultkin" is its own) and a host installation
+directory. Windows are driven through winctl, one process per test.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+SOURCE = os.environ.get("VK_SOURCE", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BUILD = os.environ.get("VK_BUILD", os.path.join(SOURCE, "build", "win64"))
+BIN = os.path.join(BUILD, "bin")
+HOST_KEY = r"Software\Gray.Fern.Labs\Kestrone"
+PLUGIN_FILES = ("Plugin_Vaultkin.exe", "VKZIP.DLL", "VKUNZIP.DLL")
+
+
+def _wine_environment():
+    script = os.path.join(SOURCE, "scripts", "winenv.sh")
+    out = subprocess.run(["bash", "-c", 'source "$0" "$1" >/dev/null 2>&1; env -0', script, BUILD],
+                         check=True, capture_output=True).stdout
+    env = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+    return env
+
+
+ENV = _wine_environment()
+WINE = ENV["VK_WINE"]
+
+
+def winpath(path):
+    """The Windows name of a Linux path (Wine's drive Z: is the Linux root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def cp1252(text):
+    return text.encode("cp1252")
+
+
+class WinCtl:
+    """One winctl process: commands in, one answer line each."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([WINE, os.path.join(BIN, "winctl.exe")], env=ENV,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+
+    def call(self, *args):
+        line = "\t".join(str(a) for a in args).encode("cp1252") + b"\n"
+        self.proc.stdin.write(line)
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline().decode("cp1252").rstrip("\r\n")
+        return answer
+
+    def ok(self, *args):
+        answer = self.call(*args)
+        if not answer.startswith("ok"):
+            raise AssertionError("winctl %r: %s (windows: %s)" % (args, answer, self.call("list")))
+        return answer[3:]
+
+    def wait(self, caption, timeout_ms=20000):
+        return self.ok("wait", caption, timeout_ms)
+
+    def texts(self, caption):
+        return self.ok("texts", caption).split("|")
+
+    def click(self, caption, button):
+        return self.ok("click", caption, button)
+
+    def answer(self, caption, button, timeout_ms=20000):
+        """Waits for a box with this caption, presses a button, returns the box's texts."""
+        self.wait(caption, timeout_ms)
+        texts = self.texts(caption)
+        self.click(caption, button)
+        self.ok("gone", caption, 10000)
+        return texts
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.flush()
+                self.proc.wait(10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.proc.kill()
+
+
+class Sandbox:
+    """A plug-in folder and a host installation directory of one test."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="vk-e2e-")
+        self.plugins = os.path.join(self.root, "Kestrone", "Plugins")
+        self.host = os.path.join(self.root, "Kestrone")
+        os.makedirs(self.plugins)
+        for name in PLUGIN_FILES:
+            shutil.copy2(os.path.join(BIN, name), self.plugins)
+        self.exe = os.path.join(self.plugins, "Plugin_Vaultkin.exe")
+        self.tasks = os.path.join(self.plugins, "Vaultkin")
+
+    def write_task(self, name, text):
+        os.makedirs(self.tasks, exist_ok=True)
+        path = os.path.join(self.tasks, name)
+        with open(path, "wb") as f:
+            f.write(cp1252(text) if isinstance(text, str) else text)
+        return path
+
+    def read_task(self, name):
+        with open(os.path.join(self.tasks, name), "rb") as f:
+            return f.read().decode("cp1252")
+
+    def start_plugin(self, *args):
+        return subprocess.Popen([WINE, self.exe, *args], env=ENV, cwd=self.plugins,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def wait_exit(proc, timeout):
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        raise AssertionError("process did not end within %s s" % timeout)
+
+
+class E2ETestCase(unittest.TestCase):
+    """Gives each test a sandbox and a winctl; cleans the host's registry branch."""
+
+    def setUp(self):
+        self.box = Sandbox()
+        self.ctl = WinCtl()
+        self.ctl.ok("regdel", HOST_KEY)
+        self.procs = []
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        self.ctl.ok("regdel", HOST_KEY)
+        self.ctl.close()
+        self.box.remove()
+
+    def start_plugin(self, *args):
+        p = self.box.start_plugin(*args)
+        self.procs.append(p)
+        return p
+
+    def set_host_dir(self, path=None):
+        self.ctl.ok("regset", HOST_KEY, "ProgDir", winpath(path or self.box.host))
+
+
+MANUAL_QUESTION = ("Vaultkin wurde manuell gestartet. In diesem Modus können Sie nur eine "
+                   "vorhandene Sicherung zurückschreiben. Wollen Sie das?")
