@@ -1,0 +1,63 @@
+#pragma once
+// Compressing a file in independent pieces that still form one deflate stream
+// (each piece primed with the 32 KiB before it and ended on a byte boundary), and
+// reading an entry's data back with its size and CRC-32 checked.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/zip_directory.h"
+#include "core/zip_format.h"
+
+struct z_stream_s;
+
+namespace vk::zip {
+
+// The deflate window: what a piece is primed with.
+constexpr size_t kDictionarySize = 32 * 1024;
+
+// One per thread: keeps its zlib state between pieces.
+class PieceCompressor {
+ public:
+  explicit PieceCompressor(int level);
+  ~PieceCompressor();
+  PieceCompressor(const PieceCompressor&) = delete;
+  PieceCompressor& operator=(const PieceCompressor&) = delete;
+
+  // Appends the raw deflate data of one piece of a file to out. dictionary holds
+  // the bytes that precede the piece in the file (up to kDictionarySize; empty for
+  // the first piece); the last piece ends the stream.
+  void Compress(std::string_view dictionary, std::string_view input, bool last, std::string* out);
+
+ private:
+  z_stream_s* stream_;
+};
+
+enum class DataResult {
+  kOk,
+  kReadFailed,   // the archive could not be read
+  kWriteFailed,  // the sink refused the data
+  kCorrupt,      // not a valid deflate stream, or it ends before its declared end
+  kTooLong,      // inflates beyond the declared size
+  kTooShort,     // ends before the declared size
+  kCrcMismatch,
+  kStopped,      // the sink asked to stop
+};
+const char* DataResultText(DataResult result);
+
+// Receives the entry's bytes in order; returns false to stop (see stopped).
+class DataSink {
+ public:
+  virtual ~DataSink() = default;
+  virtual bool Write(const void* data, size_t length) = 0;
+  // Asked after a failed Write: true when the sink stopped on purpose.
+  virtual bool Stopped() const { return false; }
+};
+
+// Streams the entry's data (stored or deflated) from file into sink with bounded
+// buffers: never more than the declared size, which must match exactly, and the
+// CRC-32 must agree. dataOffset must have been located.
+DataResult ReadEntryData(RandomAccess& file, const Entry& entry, DataSink& sink);
+
+}  // namespace vk::zip

@@ -1,0 +1,66 @@
+#pragma once
+// Entry names: how a file's name is stored (ASCII as is, anything else as UTF-8
+// with flag bit 11), how a stored name is read back (UTF-8 with bit 11 or the
+// Info-ZIP Unicode path record, else code page 437), and which names extraction
+// refuses because they could reach outside the target directory or name a device.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/zip_format.h"
+
+namespace vk::zip {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+std::optional<std::u16string> DecodeUtf8(std::string_view bytes);
+std::string EncodeUtf8(std::u16string_view text);
+std::u16string DecodeCp437(std::string_view bytes);
+std::u16string DecodeCp1252(std::string_view bytes);
+// Exact conversion; nullopt when a character has no CP1252 byte.
+std::optional<std::string> EncodeCp1252(std::u16string_view text);
+
+bool IsAscii(std::string_view bytes);
+
+struct StoredName {
+  std::string bytes;
+  bool utf8 = false;  // set general-purpose flag bit 11
+};
+// A relative name (either separator) as it goes into the archive, with "/".
+StoredName StoreName(std::u16string_view name);
+
+// The name an entry stands for: bit 11 means UTF-8; without it, a valid Info-ZIP
+// Unicode path record (whose CRC matches the stored bytes) wins, else code page 437.
+// nullopt for bytes that are not valid UTF-8 although bit 11 says so.
+std::optional<std::u16string> DecodeEntryName(const Entry& entry);
+
+// Why extraction refuses a name; kOk when it may be written.
+enum class NameProblem {
+  kOk,
+  kEmpty,
+  kAbsolute,       // starts with "/" (also a UNC prefix)
+  kDrive,          // "X:"
+  kColon,          // ":" elsewhere: alternate data streams
+  kDotStep,        // a "." or ".." step
+  kEmptyStep,      // "a//b"
+  kControl,        // a control character
+  kInvalidChar,    // one of < > " | ? *
+  kTrailingDotOrBlank,
+  kReservedDevice, // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without extension
+};
+// Checks a name after every "\" was turned into "/"; a directory entry may end in
+// one "/".
+NameProblem CheckExtractName(std::u16string_view name);
+// The German reason shown in the refusal message.
+const char* NameProblemText(NameProblem problem);
+
+// Upper-case form for comparisons that ignore case, as the Windows file system
+// does for the Latin letters.
+std::u16string FoldCase(std::u16string_view text);
+// DOS-style wildcards ("*", "?"), ignoring case; "*.*" matches every name.
+bool MatchWildcard(std::u16string_view pattern, std::u16string_view name);
+bool HasWildcard(std::u16string_view text);
+
+std::u16string SlashesToForward(std::u16string_view text);
+
+}  // namespace vk::zip

@@ -1,0 +1,217 @@
+#include "core/zip_deflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+
+#include "core/zip_workers.h"
+
+using namespace vk::zip;
+
+namespace {
+
+// Text-like data with long-range repeats, so that the dictionary matters.
+std::string Corpus(size_t size, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const char* words[] = {"alpha ", "beta ", "gamma ", "delta ", "archive ", "backup ", "\n",
+                         "Kestrone ", "Verzeichnis ", "0123456789 "};
+  std::string s;
+  while (s.size() < size) {
+    if (s.size() > 4096 && rng() % 16 == 0) {
+      const size_t from = rng() % (s.size() - 2048);
+      s.append(s, from, 200 + rng() % 1500);
+    } else {
+      s += words[rng() % 10];
+      if (rng() % 7 == 0) s += static_cast<char>('A' + rng() % 26);
+    }
+  }
+  s.resize(size);
+  return s;
+}
+
+std::string CompressInPieces(const std::string& data, size_t piece, int level) {
+  PieceCompressor compressor(level);
+  std::string out;
+  for (size_t at = 0; at < data.size() || at == 0; at += piece) {
+    const size_t n = std::min(piece, data.size() - at);
+    const size_t dictStart = at > kDictionarySize ? at - kDictionarySize : 0;
+    compressor.Compress(std::string_view(data).substr(dictStart, at - dictStart),
+                        std::string_view(data).substr(at, n), at + n >= data.size(), &out);
+    if (data.empty()) break;
+  }
+  return out;
+}
+
+Entry MakeEntry(const std::string& data, const std::string& compressed, uint16_t method) {
+  Entry e;
+  e.name = "x";
+  e.method = method;
+  e.crc = Crc32(0, data.data(), data.size());
+  e.uncompressedSize = data.size();
+  e.compressedSize = compressed.size();
+  e.dataOffset = 0;
+  return e;
+}
+
+struct Collect : DataSink {
+  std::string data;
+  size_t limit = SIZE_MAX;
+  bool stop = false;
+  bool Write(const void* p, size_t n) override {
+    if (data.size() + n > limit) {
+      stop = true;
+      return false;
+    }
+    data.append(static_cast<const char*>(p), n);
+    return true;
+  }
+  bool Stopped() const override { return stop; }
+};
+
+DataResult ReadBack(const std::string& compressed, const Entry& e, Collect* sink) {
+  MemoryAccess file(compressed);
+  return ReadEntryData(file, e, *sink);
+}
+
+}  // namespace
+
+TEST(ZipPieces, PiecesFormOneStreamCloseToASingleOne) {
+  const std::string data = Corpus(3 * 1024 * 1024 + 17, 1);
+  const std::string pieced = CompressInPieces(data, 256 * 1024, 9);
+  const std::string single = CompressInPieces(data, data.size(), 9);
+  Collect sink;
+  ASSERT_EQ(ReadBack(pieced, MakeEntry(data, pieced, kMethodDeflated), &sink), DataResult::kOk);
+  EXPECT_EQ(sink.data, data);
+  EXPECT_LT(static_cast<double>(pieced.size()), single.size() * 1.005);
+
+  // zlib itself reads the result as one raw deflate stream.
+  std::string out(data.size(), '\0');
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pieced.data()));
+  z.avail_in = static_cast<uInt>(pieced.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(z.avail_in, 0u);
+  inflateEnd(&z);
+  EXPECT_EQ(out, data);
+}
+
+TEST(ZipPieces, EmptyAndTinyInputs) {
+  for (const std::string& data : {std::string(), std::string("a"), Corpus(70000, 2)}) {
+    const std::string compressed = CompressInPieces(data, 1000, 6);
+    Collect sink;
+    EXPECT_EQ(ReadBack(compressed, MakeEntry(data, compressed, kMethodDeflated), &sink), DataResult::kOk);
+    EXPECT_EQ(sink.data, data);
+  }
+}
+
+TEST(ZipEntryData, DamageIsFoundNeverPassedOn) {
+  const std::string data = Corpus(200000, 3);
+  const std::string compressed = CompressInPieces(data, data.size(), 9);
+  const Entry good = MakeEntry(data, compressed, kMethodDeflated);
+
+  // A flipped byte anywhere: the stream breaks or the CRC disagrees.
+  for (size_t at : {size_t{0}, compressed.size() / 3, compressed.size() / 2, compressed.size() - 2}) {
+    std::string bad = compressed;
+    bad[at] = static_cast<char>(bad[at] ^ 0x55);
+    Collect sink;
+    const DataResult r = ReadBack(bad, good, &sink);
+    EXPECT_NE(r, DataResult::kOk) << at;
+    EXPECT_LE(sink.data.size(), data.size());
+  }
+
+  // Declared smaller than it inflates: stops at the declared size.
+  Entry small = good;
+  small.uncompressedSize = 1000;
+  Collect sink;
+  EXPECT_EQ(ReadBack(compressed, small, &sink), DataResult::kTooLong);
+  EXPECT_LE(sink.data.size(), 1000u);
+
+  Entry large = good;
+  large.uncompressedSize = data.size() + 1;
+  Collect sink2;
+  EXPECT_EQ(ReadBack(compressed, large, &sink2), DataResult::kTooShort);
+
+  Entry wrongCrc = good;
+  wrongCrc.crc ^= 1;
+  Collect sink3;
+  EXPECT_EQ(ReadBack(compressed, wrongCrc, &sink3), DataResult::kCrcMismatch);
+
+  // The data is cut short: the stream does not end.
+  Entry cut = good;
+  cut.compressedSize = compressed.size() / 2;
+  Collect sink4;
+  EXPECT_EQ(ReadBack(compressed.substr(0, cut.compressedSize), cut, &sink4), DataResult::kCorrupt);
+
+  // Declared longer than the archive holds.
+  Entry beyond = good;
+  beyond.compressedSize = compressed.size() + 100;
+  Collect sink5;
+  EXPECT_EQ(ReadBack(compressed, beyond, &sink5), DataResult::kReadFailed);
+}
+
+TEST(ZipEntryData, ABombStopsAtItsDeclaredSize) {
+  const std::string zeros(50 * 1024 * 1024, '\0');
+  const std::string compressed = CompressInPieces(zeros, zeros.size(), 9);
+  ASSERT_LT(compressed.size(), 100000u);
+  Entry e = MakeEntry(zeros, compressed, kMethodDeflated);
+  e.uncompressedSize = 4096;
+  Collect sink;
+  EXPECT_EQ(ReadBack(compressed, e, &sink), DataResult::kTooLong);
+  EXPECT_LE(sink.data.size(), 4096u);
+}
+
+TEST(ZipEntryData, StoredDataAndAStoppingSink) {
+  const std::string data = Corpus(300000, 4);
+  Entry e = MakeEntry(data, data, kMethodStored);
+  Collect sink;
+  EXPECT_EQ(ReadBack(data, e, &sink), DataResult::kOk);
+  EXPECT_EQ(sink.data, data);
+
+  Collect limited;
+  limited.limit = 1000;
+  EXPECT_EQ(ReadBack(data, e, &limited), DataResult::kStopped);
+  const std::string compressed = CompressInPieces(data, data.size(), 1);
+  Collect limited2;
+  limited2.limit = 1000;
+  EXPECT_EQ(ReadBack(compressed, MakeEntry(data, compressed, kMethodDeflated), &limited2),
+            DataResult::kStopped);
+
+  e.uncompressedSize += 1;  // stored sizes that differ
+  Collect sink2;
+  EXPECT_EQ(ReadBack(data, e, &sink2), DataResult::kTooShort);
+}
+
+TEST(ZipWorkers, RunsEveryTaskAndSignalsTheWaiter) {
+  Signal signal;
+  int done = 0;
+  std::atomic<int> sum{0};
+  {
+    WorkerPool pool(3);
+    EXPECT_EQ(pool.Threads(), 3u);
+    for (int i = 1; i <= 200; ++i) {
+      pool.Submit([&, i] {
+        sum += i;
+        auto lock = signal.Lock();
+        ++done;
+        signal.Notify();
+      });
+    }
+    auto lock = signal.Lock();
+    signal.Wait(lock, [&] { return done == 200; });
+  }
+  EXPECT_EQ(sum.load(), 200 * 201 / 2);
+  // A task that throws does not take its thread down.
+  std::atomic<int> after{0};
+  {
+    WorkerPool pool(1);
+    pool.Submit([] { throw std::runtime_error("x"); });
+    pool.Submit([&] { ++after; });
+  }
+  EXPECT_EQ(after.load(), 1);
+}

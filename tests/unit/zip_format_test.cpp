@@ -1,0 +1,178 @@
+#include "core/zip_format.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace vk::zip;
+
+namespace {
+
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+Entry SampleEntry() {
+  Entry e;
+  e.name = "dir/file.txt";
+  e.method = kMethodDeflated;
+  e.crc = 0x12345678;
+  e.compressedSize = 100;
+  e.uncompressedSize = 250;
+  e.modified = ToDosDateTime({2024, 2, 29, 13, 45, 58});
+  return e;
+}
+
+}  // namespace
+
+TEST(ZipCrc, KnownValueAndCombination) {
+  const std::string text = "123456789";
+  EXPECT_EQ(Crc32(0, text.data(), text.size()), 0xCBF43926u);
+  const std::string a = "The quick brown fox ", b = "jumps over the lazy dog";
+  const uint32_t whole = Crc32(0, (a + b).data(), a.size() + b.size());
+  EXPECT_EQ(CombineCrc32(Crc32(0, a.data(), a.size()), Crc32(0, b.data(), b.size()), b.size()), whole);
+  EXPECT_EQ(Crc32(Crc32(0, a.data(), a.size()), b.data(), b.size()), whole);
+}
+
+TEST(ZipDosTime, RoundTripsAndClampsToItsRange) {
+  const CivilTime t{2024, 2, 29, 13, 45, 58};
+  const CivilTime back = FromDosDateTime(ToDosDateTime(t));
+  EXPECT_EQ(back.year, 2024);
+  EXPECT_EQ(back.month, 2);
+  EXPECT_EQ(back.day, 29);
+  EXPECT_EQ(back.hour, 13);
+  EXPECT_EQ(back.minute, 45);
+  EXPECT_EQ(back.second, 58);
+  // Two-second steps: an odd second is rounded down.
+  EXPECT_EQ(FromDosDateTime(ToDosDateTime({2000, 1, 1, 0, 0, 59})).second, 58);
+  // Before 1980: the first DOS day.
+  const DosDateTime early = ToDosDateTime({1970, 6, 1, 12, 0, 0});
+  EXPECT_EQ(early.date, (1 << 5) | 1);
+  EXPECT_EQ(early.time, 0);
+  // After 2107: the last DOS second.
+  const CivilTime late = FromDosDateTime(ToDosDateTime({2200, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(late.year, 2107);
+  EXPECT_EQ(late.month, 12);
+  EXPECT_EQ(late.day, 31);
+  EXPECT_EQ(late.second, 58);
+  // Damaged fields are clamped, not passed on.
+  const CivilTime odd = FromDosDateTime(DosDateTime{0xFFFF, 0x0000});
+  EXPECT_EQ(odd.month, 1);
+  EXPECT_EQ(odd.day, 1);
+  EXPECT_EQ(odd.hour, 23);
+  EXPECT_EQ(odd.minute, 59);
+}
+
+TEST(ZipLocalHeader, CarriesSizesAndCrcWithoutDescriptor) {
+  const Entry e = SampleEntry();
+  const std::string h = LocalHeader(e, false);
+  ASSERT_EQ(h.size(), kLocalHeaderSize + e.name.size());
+  const auto f = ParseLocalHeader(Bytes(h), h.size());
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->flags & kFlagDataDescriptor, 0);
+  EXPECT_EQ(f->method, kMethodDeflated);
+  EXPECT_EQ(f->crc, 0x12345678u);
+  EXPECT_EQ(f->compressedSize, 100u);
+  EXPECT_EQ(f->uncompressedSize, 250u);
+  EXPECT_EQ(f->nameLength, e.name.size());
+  EXPECT_EQ(f->extraLength, 0);
+  EXPECT_EQ(f->modified.date, e.modified.date);
+  EXPECT_EQ(h.substr(kLocalHeaderSize), e.name);
+}
+
+TEST(ZipLocalHeader, Zip64FormKeepsItsLengthWhateverTheSizes) {
+  Entry e = SampleEntry();
+  const std::string before = LocalHeader(e, true);
+  e.compressedSize = 5'000'000'000ull;
+  e.uncompressedSize = 6'000'000'000ull;
+  const std::string after = LocalHeader(e, true);
+  ASSERT_EQ(before.size(), after.size());
+  ASSERT_EQ(after.size(), kLocalHeaderSize + e.name.size() + kZip64LocalExtraSize);
+
+  auto f = ParseLocalHeader(Bytes(after), after.size());
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->compressedSize, kMax32);
+  EXPECT_EQ(f->uncompressedSize, kMax32);
+  ASSERT_TRUE(ApplyLocalZip64(after.substr(kLocalHeaderSize + f->nameLength, f->extraLength), &*f));
+  EXPECT_EQ(f->compressedSize, 5'000'000'000ull);
+  EXPECT_EQ(f->uncompressedSize, 6'000'000'000ull);
+
+  EXPECT_TRUE(FitsLocalHeader(e, true));
+  EXPECT_FALSE(FitsLocalHeader(e, false));
+  e.compressedSize = kMax32 - 1;
+  e.uncompressedSize = kMax32 - 1;
+  EXPECT_TRUE(FitsLocalHeader(e, false));
+  e.uncompressedSize = kMax32;  // the marker value itself needs ZIP64
+  EXPECT_FALSE(FitsLocalHeader(e, false));
+}
+
+TEST(ZipLocalHeader, Zip64DecisionLeavesRoomForDeflateGrowth) {
+  EXPECT_FALSE(NeedsZip64Local(0));
+  EXPECT_FALSE(NeedsZip64Local(kZip64LocalThreshold - 1));
+  EXPECT_TRUE(NeedsZip64Local(kZip64LocalThreshold));
+  // Worst-case deflate growth of a file just below the threshold still fits 32 bits.
+  const uint64_t below = kZip64LocalThreshold - 1;
+  EXPECT_LT(below + below / 1000 + 65536, uint64_t{kMax32});
+}
+
+TEST(ZipLocalHeader, RefusesShortOrForeignBytes) {
+  const std::string h = LocalHeader(SampleEntry(), false);
+  EXPECT_FALSE(ParseLocalHeader(Bytes(h), kLocalHeaderSize - 1));
+  std::string wrong = h;
+  wrong[0] = 'X';
+  EXPECT_FALSE(ParseLocalHeader(Bytes(wrong), wrong.size()));
+  // A ZIP64 marker without the extra record cannot be resolved.
+  LocalHeaderFields f;
+  f.compressedSize = kMax32;
+  EXPECT_FALSE(ApplyLocalZip64("", &f));
+  std::string shortRecord;
+  PutU16(&shortRecord, kExtraZip64);
+  PutU16(&shortRecord, 8);
+  PutU64(&shortRecord, 7);
+  f.uncompressedSize = kMax32;
+  EXPECT_FALSE(ApplyLocalZip64(shortRecord, &f));  // both marked, one present
+}
+
+TEST(ZipCentralHeader, Zip64ExtraOnlyForTheFieldsThatOverflow) {
+  Entry e = SampleEntry();
+  std::string h = CentralHeader(e);
+  EXPECT_EQ(h.size(), kCentralHeaderSize + e.name.size());
+  EXPECT_EQ(GetU16(Bytes(h) + 6), 20);  // version needed
+
+  e.localOffset = 0x1'0000'0000ull;
+  h = CentralHeader(e);
+  ASSERT_EQ(h.size(), kCentralHeaderSize + e.name.size() + 4 + 8);
+  EXPECT_EQ(GetU16(Bytes(h) + 6), 45);
+  EXPECT_EQ(GetU32(Bytes(h) + 20), 100u);  // sizes stay in the header
+  EXPECT_EQ(GetU32(Bytes(h) + 42), kMax32);
+  const auto record = FindExtraRecord(h.substr(kCentralHeaderSize + e.name.size()), kExtraZip64);
+  ASSERT_TRUE(record);
+  ASSERT_EQ(record->size(), 8u);
+  EXPECT_EQ(GetU64(reinterpret_cast<const uint8_t*>(record->data())), 0x1'0000'0000ull);
+}
+
+TEST(ZipEndRecords, Zip64FromTheEntryCountOn) {
+  EXPECT_EQ(EndRecords(10, 1000, 500).size(), kEndSize);
+  EXPECT_EQ(EndRecords(kMax16 - 1, 1000, 500).size(), kEndSize);
+  const std::string big = EndRecords(kMax16, 1000, 500);
+  ASSERT_EQ(big.size(), kZip64EndSize + kZip64LocatorSize + kEndSize);
+  EXPECT_EQ(GetU32(Bytes(big)), kZip64EndSig);
+  EXPECT_EQ(GetU64(Bytes(big) + 32), uint64_t{kMax16});
+  EXPECT_EQ(GetU32(Bytes(big) + kZip64EndSize), kZip64LocatorSig);
+  EXPECT_EQ(GetU64(Bytes(big) + kZip64EndSize + 8), 1500u);  // where the ZIP64 end record is
+  EXPECT_EQ(EndRecords(3, 0x1'0000'0000ull, 10).size(), kZip64EndSize + kZip64LocatorSize + kEndSize);
+  EXPECT_EQ(EndRecords(3, 10, 10, /*forceZip64=*/true).size(),
+            kZip64EndSize + kZip64LocatorSize + kEndSize);
+}
+
+TEST(ZipExtraField, FindsRecordsAndStopsAtDamage) {
+  std::string extra;
+  PutU16(&extra, 0x5455);
+  PutU16(&extra, 1);
+  extra += 'x';
+  PutU16(&extra, kExtraUnicodePath);
+  PutU16(&extra, 2);
+  extra += "ab";
+  EXPECT_EQ(FindExtraRecord(extra, kExtraUnicodePath).value(), "ab");
+  EXPECT_FALSE(FindExtraRecord(extra, kExtraZip64));
+  // A record that claims more bytes than the field holds ends the search.
+  EXPECT_FALSE(FindExtraRecord(extra.substr(0, extra.size() - 1), kExtraUnicodePath));
+}
