@@ -65,7 +65,8 @@ BOOL CALLBACK FindTop(HWND hwnd, LPARAM lParam) {
 }
 
 HWND FindCaption(const std::string& caption) {
-  Search s{caption};
+  Search s;
+  s.caption = caption;
   EnumWindows(FindTop, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
@@ -127,7 +128,8 @@ std::string Run(const std::vector<std::string>& a) {
     return "ok";
   }
   if (cmd == "list") {
-    Search s{"\x01"};
+    Search s;
+    s.caption = "\x01";
     EnumWindows(FindTop, reinterpret_cast<LPARAM>(&s));
     std::string out = "ok ";
     for (size_t i = 0; i < s.all.size(); ++i) out += (i ? "|" : "") + s.all[i];
