@@ -1,0 +1,270 @@
+#pragma once
+// Helpers of the task and folder dialog tests: scratch folders, whole-file reads and
+// writes, registry values put back after a test, and threads that act on the
+// program's modal windows the way a user would.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vk::tasktest {
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool IsFile(const std::string& path) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = fd.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string path = dir + "\\" + name;
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+  }
+  SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryA(dir.c_str());
+}
+
+// A fresh folder under %TEMP% (not created when `create` is false), removed at the end.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& tag, bool create = true) {
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    static std::atomic<int> counter{0};
+    path_ = std::string(base) + "vktasks_" + tag + "_" + std::to_string(GetCurrentProcessId()) +
+            "_" + std::to_string(counter++);
+    RemoveTree(path_);
+    if (create) CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~ScratchDir() { RemoveTree(path_); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Remembers one value under HKEY_CURRENT_USER and puts it back (or removes it) at
+// the end of the test.
+class SavedRegValue {
+ public:
+  SavedRegValue(std::string key, std::string name) : key_(std::move(key)), name_(std::move(name)) {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS) {
+      DWORD size = 0;
+      if (RegQueryValueExA(k, name_.c_str(), nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+        data_.resize(size);
+        RegQueryValueExA(k, name_.c_str(), nullptr, &type_,
+                         reinterpret_cast<BYTE*>(data_.data()), &size);
+        existed_ = true;
+      }
+      RegCloseKey(k);
+    }
+  }
+  ~SavedRegValue() {
+    if (existed_) {
+      Set(type_, data_);
+    } else {
+      Delete();
+    }
+  }
+  SavedRegValue(const SavedRegValue&) = delete;
+  SavedRegValue& operator=(const SavedRegValue&) = delete;
+
+  void Set(DWORD type, const std::string& bytes) const {
+    HKEY k;
+    RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k,
+                    nullptr);
+    RegSetValueExA(k, name_.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+    RegCloseKey(k);
+  }
+  // A string value with its terminating NUL, as programs usually store them.
+  void SetString(const std::string& s, DWORD type = REG_SZ) const {
+    Set(type, std::string(s.c_str(), s.size() + 1));
+  }
+  void Delete() const {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_WRITE, &k) == ERROR_SUCCESS) {
+      RegDeleteValueA(k, name_.c_str());
+      RegCloseKey(k);
+    }
+  }
+
+ private:
+  std::string key_, name_;
+  bool existed_ = false;
+  DWORD type_ = REG_SZ;
+  std::string data_;
+};
+
+// The host's "ProgDir" value for one test.
+class ProgDirValue : public SavedRegValue {
+ public:
+  ProgDirValue() : SavedRegValue("Software\\Gray.Fern.Labs\\Kestrone", "ProgDir") {}
+};
+
+inline std::string ClassOf(HWND w) {
+  char cls[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  return cls;
+}
+
+inline std::string TextOf(HWND w) {
+  char text[1024] = {};
+  GetWindowTextA(w, text, sizeof text);
+  return text;
+}
+
+// The first visible top-level window of this process for which `match` holds.
+struct WindowSearch {
+  const std::function<bool(HWND)>* match;
+  HWND found = nullptr;
+};
+
+inline BOOL CALLBACK TestOwnWindow(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<WindowSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(w) || !(*s->match)(w)) return TRUE;
+  s->found = w;
+  return FALSE;
+}
+
+inline HWND FindOwnWindow(const std::function<bool(HWND)>& match) {
+  WindowSearch search{&match};
+  EnumWindows(TestOwnWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The shell's folder browser: a dialog with a folder tree in it.
+inline HWND FindFolderBrowser() {
+  return FindOwnWindow([](HWND w) {
+    return ClassOf(w) == "#32770" && FindWindowExA(w, nullptr, "SysTreeView32", nullptr);
+  });
+}
+
+// Whether some control inside the window shows this text.
+struct TextSearch {
+  const std::string* text;
+  bool found = false;
+};
+
+inline BOOL CALLBACK TestChildText(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<TextSearch*>(lp);
+  if (TextOf(w) == *s->text) s->found = true;
+  return !s->found;
+}
+
+inline bool HasChildWithText(HWND parent, const std::string& text) {
+  TextSearch search{&text};
+  EnumChildWindows(parent, TestChildText, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+inline void Press(HWND dialog, int button) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+// Acts on modal windows from a thread of its own while the main thread shows them:
+// each time `find` returns a window, `act` is run on it (once per window) until
+// `times` windows were handled or the watcher is destroyed.
+class WindowWatcher {
+ public:
+  WindowWatcher(std::function<HWND()> find, std::function<void(HWND)> act, int times = 1000)
+      : find_(std::move(find)), act_(std::move(act)), times_(times) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~WindowWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  WindowWatcher(const WindowWatcher&) = delete;
+  WindowWatcher& operator=(const WindowWatcher&) = delete;
+
+  int Handled() const { return handled_; }
+
+ private:
+  void Run() {
+    while (!stop_ && handled_ < times_) {
+      HWND w = find_();
+      if (!w) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it settle
+      ++handled_;  // before acting: the main thread may go on at once
+      act_(w);
+      // Wait for it to go, so it is not taken for the next one.
+      while (!stop_ && IsWindow(w) && IsWindowVisible(w))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  std::function<HWND()> find_;
+  std::function<void(HWND)> act_;
+  int times_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> handled_{0};
+  std::thread thread_;
+};
+
+// Answers every "Fehler" box with OK and keeps the texts it showed.
+class ErrorBoxes {
+ public:
+  ErrorBoxes()
+      : watcher_([] { return FindOwnWindow([](HWND w) {
+                   return ClassOf(w) == "#32770" && TextOf(w) == "Fehler";
+                 }); },
+                 [this](HWND box) {
+                   char text[2048] = {};
+                   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+                   {
+                     std::lock_guard<std::mutex> lock(mutex_);
+                     texts_.push_back(text);
+                   }
+                   Press(box, IDOK);
+                 }) {}
+
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  WindowWatcher watcher_;  // last: it stops before the texts go
+};
+
+}  // namespace vk::tasktest
