@@ -20,8 +20,14 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t length) {
 }
 
 uint32_t CombineCrc32(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
-  return static_cast<uint32_t>(
-      crc32_combine64(crcA, crcB, static_cast<z_off64_t>(lengthB)));
+  // z_off_t may be 32 bits wide; combining with zeros shifts the first CRC, and
+  // the shifts add up, so a long B is taken in steps.
+  constexpr uint64_t kStep = 1u << 30;
+  while (lengthB > kStep) {
+    crcA = static_cast<uint32_t>(crc32_combine(crcA, 0, static_cast<z_off_t>(kStep)));
+    lengthB -= kStep;
+  }
+  return static_cast<uint32_t>(crc32_combine(crcA, crcB, static_cast<z_off_t>(lengthB)));
 }
 
 DosDateTime ToDosDateTime(const CivilTime& t) {

@@ -112,6 +112,21 @@ static_assert(__builtin_offsetof(UnzipCommand, specs) == 76, "UnzipCommand slots
 constexpr const char* kTempSuffix = ".vktmp";
 constexpr const char* kCancelledSuffix = ".vkpart";
 
+// Error codes of kMessage callbacks; the text names the file and the reason.
+enum MessageCode : int32_t {
+  kErrFileNotFound = 1,   // a specification names no existing file
+  kErrFileRead = 2,       // a file to pack cannot be opened or read
+  kErrFileSkipped = 3,    // a file named twice, a directory without recursion, a file that grew
+  kErrArchiveWrite = 4,   // the archive cannot be written or put in place
+  kErrArchiveRead = 5,    // the archive cannot be opened or its directory read
+  kErrVerify = 6,         // the written archive failed its read-back check
+  kErrEntryRefused = 7,   // an entry is not extracted: name, duplicate, overlap, link, method
+  kErrEntryDamaged = 8,   // an entry's data fail their size or CRC-32 check
+  kErrFileWrite = 9,      // an extracted file or its directory cannot be created
+  kErrFileExists = 10,    // an existing file is kept because overwriting is off
+  kErrNotInArchive = 11,  // a specification selects no entry
+};
+
 // Results of the entry: > 0 the number of files processed; 0 nothing to do;
 // < 0 the run failed or was cancelled.
 constexpr int32_t kResultCancelled = -1;

@@ -1,0 +1,145 @@
+// Drives the archive engine through its command records, as the archive component
+// does, for the benchmark and the interoperability tests:
+//   engine_run zip ARCHIVE [-l LEVEL] [-r] [-j] [-v] [-C DIR] [@LIST | SPEC...]
+//   engine_run unzip ARCHIVE [-j] [-n] [-v] [-C DIR] [@LIST | SPEC...]
+// -r recurse, -j no directory names, -n do not overwrite, -v print every callback,
+// -C work in DIR, @LIST read the specifications from a file (one per line, ANSI).
+// Prints the result, the wall time of the engine call and the process's peak
+// working set (GetProcessMemoryInfo).
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "zipengine/engine_abi.h"
+
+using namespace vk::engine;
+
+namespace {
+
+struct Counts {
+  long files = 0, steps = 0, ends = 0, messages = 0;
+  bool verbose = false;
+} counts;
+
+int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
+  switch (info->action) {
+    case kFileBegins: ++counts.files; break;
+    case kProgressStep: ++counts.steps; break;
+    case kBatchEnd: ++counts.ends; break;
+    case kMessage: ++counts.messages; break;
+    default: break;
+  }
+  if (counts.verbose || info->action == kMessage) {
+    if (info->action == kFileBegins)
+      std::printf("1 %ld %s\n", static_cast<long>(info->fileSize), info->text);
+    else if (info->action == kMessage)
+      std::printf("4 %d %s\n", info->errorCode, info->text);
+    else
+      std::printf("%d\n", info->action);
+  }
+  return 0;
+}
+
+// Buffers of the sizes the component hands over: at least 256 bytes each.
+std::vector<char> Buffer(const std::string& text) {
+  std::vector<char> b(std::max<size_t>(kNameBuffer, text.size() + 1), '\0');
+  std::memcpy(b.data(), text.data(), text.size());
+  return b;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: engine_run zip|unzip ARCHIVE [options] [@LIST | SPEC...]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const std::string mode = argv[1];
+  if (mode != "zip" && mode != "unzip") return Usage();
+  const std::string archive = argv[2];
+  int level = 9;
+  bool recurse = false, junk = false, noOverwrite = false;
+  std::vector<std::string> specs;
+  for (int i = 3; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-l" && i + 1 < argc) level = std::atoi(argv[++i]);
+    else if (a == "-r") recurse = true;
+    else if (a == "-j") junk = true;
+    else if (a == "-n") noOverwrite = true;
+    else if (a == "-v") counts.verbose = true;
+    else if (a == "-C" && i + 1 < argc) SetCurrentDirectoryA(argv[++i]);
+    else if (a.size() > 1 && a[0] == '@') {
+      std::ifstream list(a.substr(1), std::ios::binary);
+      for (std::string line; std::getline(list, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) specs.push_back(line);
+      }
+    } else {
+      specs.push_back(a);
+    }
+  }
+
+  std::vector<char> name = Buffer(archive);
+  std::vector<std::vector<char>> buffers;
+  for (const auto& s : specs) buffers.push_back(Buffer(s));
+  // The record's slot array goes on beyond its 4,097 slots when there are more.
+  const size_t slots = std::max<size_t>(kSpecSlots, buffers.size());
+  std::vector<char*> slotStorage;
+
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  int32_t result;
+  if (mode == "zip") {
+    const size_t bytes = sizeof(ZipCommand) + (slots - kSpecSlots) * sizeof(char*);
+    std::vector<char> record(bytes, 0);
+    auto* c = reinterpret_cast<ZipCommand*>(record.data());
+    c->caller = &counts;
+    c->version = 110;
+    c->callback = OnCallback;
+    c->minusOne44 = c->minusOne56 = c->minusOne80 = kTrue;
+    c->level = level;
+    c->noDirNames = junk ? kTrue : kFalse;
+    c->recurseDirs = recurse ? kTrue : kFalse;
+    c->argc = static_cast<int32_t>(buffers.size());
+    c->zipName = name.data();
+    c->seven = 7;
+    for (size_t i = 0; i < buffers.size(); ++i) c->specs[i] = buffers[i].data();
+    QueryPerformanceCounter(&start);
+    result = VkZipExecute(c);
+    QueryPerformanceCounter(&end);
+  } else {
+    const size_t bytes = sizeof(UnzipCommand) + (slots - kSpecSlots) * sizeof(char*);
+    std::vector<char> record(bytes, 0);
+    auto* c = reinterpret_cast<UnzipCommand*>(record.data());
+    c->caller = &counts;
+    c->version = 110;
+    c->callback = OnCallback;
+    c->minusOne40 = kTrue;
+    c->dirNames = junk ? kFalse : kTrue;
+    c->overwrite = noOverwrite ? kFalse : kTrue;
+    c->argc = static_cast<int32_t>(buffers.size());
+    c->zipName = name.data();
+    c->seven = 7;
+    for (size_t i = 0; i < buffers.size(); ++i) c->specs[i] = buffers[i].data();
+    QueryPerformanceCounter(&start);
+    result = VkUnzipExecute(c);
+    QueryPerformanceCounter(&end);
+  }
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+  std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld\n",
+              result, seconds, static_cast<unsigned long long>(memory.PeakWorkingSetSize), counts.files,
+              counts.steps, counts.ends, counts.messages);
+  std::fflush(stdout);
+  return result < 0 ? 1 : 0;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The callbacks of one engine call: all on the calling thread, in file order. Once
+// the callback answers -1 the call is stopped and nothing more is reported.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "zipengine/engine_abi.h"
+
+namespace vk::engine {
+
+class Reporter {
+ public:
+  Reporter(Callback callback, void* caller) : callback_(callback), caller_(caller) {}
+
+  // Each returns false when the call is to stop.
+  bool FileBegins(std::string_view name, uint64_t size);
+  // One progress step per kProgressStepBytes of the current file done so far.
+  bool Progress(uint64_t done);
+  bool BatchEnd();
+  bool Message(int32_t code, std::string_view text);
+
+  bool Stopped() const { return stopped_; }
+  // The callback ended in an exception: it passes on to the caller of the entry.
+  bool CallbackThrew() const { return threw_; }
+
+ private:
+  bool Call(int32_t action, int32_t code, uint64_t size, std::string_view text);
+
+  Callback callback_;
+  void* caller_;
+  uint64_t steps_ = 0;
+  bool stopped_ = false;
+  bool threw_ = false;
+};
+
+// "\"name\"" for the messages.
+std::string Quoted(std::string_view name);
+
+}  // namespace vk::engine

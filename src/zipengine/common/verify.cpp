@@ -1,0 +1,99 @@
+#include "zipengine/common/verify.h"
+
+#include <atomic>
+
+#include "core/errors.h"
+#include "core/zip_deflate.h"
+#include "core/zip_directory.h"
+#include "zipengine/common/reporter.h"
+#include "zipengine/common/win_fs.h"
+
+namespace vk::engine {
+
+namespace {
+
+struct Discard : zip::DataSink {
+  const std::atomic<bool>& failed;
+  explicit Discard(const std::atomic<bool>& f) : failed(f) {}
+  bool Write(const void*, size_t) override { return !failed.load(std::memory_order_relaxed); }
+  bool Stopped() const override { return true; }
+};
+
+bool SameEntry(const zip::Entry& a, const zip::Entry& b) {
+  return a.name == b.name && a.crc == b.crc && a.method == b.method &&
+         a.compressedSize == b.compressedSize && a.uncompressedSize == b.uncompressedSize &&
+         a.localOffset == b.localOffset && (a.flags & zip::kFlagUtf8) == (b.flags & zip::kFlagUtf8);
+}
+
+}  // namespace
+
+std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
+                          zip::WorkerPool& pool) {
+  DWORD error = 0;
+  File file = File::OpenRead(path, &error);
+  if (!file.IsOpen()) return "das Archiv kann nicht geöffnet werden: " + ErrorText(error);
+  FileAccess access(file);
+  zip::Directory dir;
+  try {
+    dir = zip::ReadDirectory(access);
+  } catch (const EZipDirError& e) {
+    return e.what();
+  }
+  if (dir.entries.size() != written.size() || dir.prefix != 0)
+    return "das Zentralverzeichnis stimmt nicht mit den geschriebenen Einträgen überein";
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (!SameEntry(dir.entries[i], written[i]))
+      return "der Eintrag " + Quoted(WideToAnsi(FromU16(zip::DecodeEntryName(written[i]).value_or(u"?")))) +
+             " stimmt nicht mit dem geschriebenen überein";
+  }
+
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  zip::Signal signal;
+  unsigned running = pool.Threads();
+  size_t badIndex = SIZE_MAX;
+  std::string reason;
+  for (unsigned t = 0; t < pool.Threads(); ++t) {
+    pool.Submit([&] {
+      std::string problem;
+      size_t problemIndex = SIZE_MAX;
+      DWORD openError = 0;
+      File own = File::OpenRead(path, &openError);
+      if (!own.IsOpen()) {
+        problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
+      } else {
+        FileAccess ownAccess(own);
+        Discard sink(failed);
+        for (size_t i; !failed && (i = next++) < dir.entries.size();) {
+          zip::Entry& e = dir.entries[i];
+          zip::DataResult r = zip::DataResult::kReadFailed;
+          try {
+            if (zip::LocateData(ownAccess, &e)) r = zip::ReadEntryData(ownAccess, e, sink);
+          } catch (const std::bad_alloc&) {
+            problem = "nicht genug Speicher";
+          }
+          if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
+            if (problem.empty()) problem = zip::DataResultText(r);
+            problemIndex = i;
+            break;
+          }
+        }
+      }
+      auto lock = signal.Lock();
+      if (!problem.empty() && reason.empty()) {
+        reason = problem;
+        badIndex = problemIndex;
+        failed = true;
+      }
+      --running;
+      signal.Notify();
+    });
+  }
+  auto lock = signal.Lock();
+  signal.Wait(lock, [&] { return running == 0; });
+  if (reason.empty() || badIndex == SIZE_MAX) return reason;
+  const auto name = zip::DecodeEntryName(written[badIndex]).value_or(u"?");
+  return "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + ": " + reason;
+}
+
+}  // namespace vk::engine

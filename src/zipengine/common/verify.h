@@ -1,0 +1,18 @@
+#pragma once
+// The read-back check of a freshly written archive, before it replaces anything.
+#include <string>
+#include <vector>
+
+#include "core/zip_format.h"
+#include "core/zip_workers.h"
+
+namespace vk::engine {
+
+// The archive's directory must list exactly the entries written, and every entry's
+// data must inflate to its size and CRC-32. Entries are checked on all workers,
+// each with its own handle. Returns the German reason of the first failure, or an
+// empty text.
+std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
+                          zip::WorkerPool& pool);
+
+}  // namespace vk::engine

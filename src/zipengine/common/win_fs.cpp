@@ -1,0 +1,238 @@
+#include "zipengine/common/win_fs.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vk::engine {
+
+std::wstring AnsiToWide(std::string_view ansi) {
+  if (ansi.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
+
+std::string WideToAnsi(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n, nullptr,
+                      nullptr);
+  return ansi;
+}
+
+std::u16string ToU16(std::wstring_view wide) { return std::u16string(wide.begin(), wide.end()); }
+std::wstring FromU16(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring FullPath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  while (true) {
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0) return path;
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(n + 1);
+  }
+}
+
+std::wstring ApiPath(const std::wstring& path) {
+  // Short paths go as they are; MAX_PATH less the room CreateDirectory wants.
+  constexpr size_t kShort = MAX_PATH - 12;
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  const std::wstring full = FullPath(path);
+  if (full.size() < kShort) return path;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::string ErrorText(DWORD error) {
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = n ? std::string(text, n) : "Fehler " + std::to_string(error);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  return message;
+}
+
+zip::DosDateTime FileTimeToDos(const FILETIME& utc) {
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return {};
+  return zip::ToDosDateTime({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond});
+}
+
+FILETIME DosToFileTime(zip::DosDateTime dos) {
+  const zip::CivilTime t = zip::FromDosDateTime(dos);
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(t.year);
+  st.wMonth = static_cast<WORD>(t.month);
+  st.wDay = static_cast<WORD>(t.day);
+  st.wHour = static_cast<WORD>(t.hour);
+  st.wMinute = static_cast<WORD>(t.minute);
+  st.wSecond = static_cast<WORD>(t.second);
+  FILETIME local{}, utc{};
+  if (!SystemTimeToFileTime(&st, &local)) {
+    st.wDay = 1;  // a day the month does not have
+    SystemTimeToFileTime(&st, &local);
+  }
+  LocalFileTimeToFileTime(&local, &utc);
+  return utc;
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(ApiPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(ApiPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirectories(const std::wstring& path, DWORD* error) {
+  if (path.empty() || DirectoryExists(path)) return true;
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && slash > 0 && !(slash == 2 && path[1] == L':')) {
+    if (!MakeDirectories(path.substr(0, slash), error)) return false;
+  }
+  if (CreateDirectoryW(ApiPath(path).c_str(), nullptr)) return true;
+  const DWORD e = GetLastError();
+  if (e == ERROR_ALREADY_EXISTS && DirectoryExists(path)) return true;
+  *error = e;
+  return false;
+}
+
+bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(ApiPath(path).c_str()) != 0; }
+
+bool MoveOver(const std::wstring& source, const std::wstring& target, bool replace, DWORD* error) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  const std::wstring from = ApiPath(source), to = ApiPath(target);
+  if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+  DWORD e = GetLastError();
+  // A read-only file in the way is replaced too, as an extraction with overwrite
+  // means to.
+  if (replace && e == ERROR_ACCESS_DENIED) {
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+      e = GetLastError();
+      SetFileAttributesW(to.c_str(), attributes);
+    }
+  }
+  *error = e;
+  return false;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+File File::OpenRead(const std::wstring& path, DWORD* error) {
+  const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
+  return File(h);
+}
+
+File File::Create(const std::wstring& path, DWORD disposition, DWORD* error) {
+  const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                               nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
+  return File(h);
+}
+
+namespace {
+
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED o{};
+  o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return o;
+}
+
+constexpr size_t kMaxTransfer = 1u << 30;
+
+}  // namespace
+
+bool File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t* got, DWORD* error) {
+  OVERLAPPED o = At(offset);
+  DWORD n = 0;
+  if (!ReadFile(handle_, buffer, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, &o)) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_HANDLE_EOF) {
+      *got = 0;
+      return true;
+    }
+    *error = e;
+    return false;
+  }
+  *got = n;
+  return true;
+}
+
+bool File::ReadExactly(uint64_t offset, void* buffer, size_t length) {
+  auto* p = static_cast<char*>(buffer);
+  while (length > 0) {
+    size_t got = 0;
+    DWORD error = 0;
+    if (!ReadAt(offset, p, length, &got, &error) || got == 0) return false;
+    p += got, offset += got, length -= got;
+  }
+  return true;
+}
+
+bool File::WriteAt(uint64_t offset, const void* data, size_t length, DWORD* error) {
+  const auto* p = static_cast<const char*>(data);
+  while (length > 0) {
+    OVERLAPPED o = At(offset);
+    DWORD n = 0;
+    if (!WriteFile(handle_, p, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, &o)) {
+      *error = GetLastError();
+      return false;
+    }
+    if (n == 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    p += n, offset += n, length -= n;
+  }
+  return true;
+}
+
+bool File::SetSize(uint64_t size, DWORD* error) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) return true;
+  *error = GetLastError();
+  return false;
+}
+
+bool File::Flush(DWORD* error) {
+  if (FlushFileBuffers(handle_)) return true;
+  *error = GetLastError();
+  return false;
+}
+
+std::optional<uint64_t> File::Size() const {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle_, &size)) return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+void File::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace vk::engine

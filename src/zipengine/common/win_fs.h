@@ -1,0 +1,85 @@
+#pragma once
+// The engine's file system seam: ANSI names from the command records become wide
+// paths (in the "\\?\" form when they are long, so that names beyond MAX_PATH
+// work), files are read and written at explicit offsets, and Win32 error codes
+// become the system's message text.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/zip_directory.h"
+#include "core/zip_format.h"
+
+namespace vk::engine {
+
+std::wstring AnsiToWide(std::string_view ansi);
+// For display: characters without an ANSI form become "?".
+std::string WideToAnsi(std::wstring_view wide);
+std::u16string ToU16(std::wstring_view wide);
+std::wstring FromU16(std::u16string_view text);
+
+// The form of a path that the W functions take whatever its length.
+std::wstring ApiPath(const std::wstring& path);
+std::wstring FullPath(const std::wstring& path);
+// The system's text for an error code, without the trailing line break.
+std::string ErrorText(DWORD error);
+
+zip::DosDateTime FileTimeToDos(const FILETIME& utc);
+FILETIME DosToFileTime(zip::DosDateTime dos);
+
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+// Creates the directory and its missing parents; the path is relative or full.
+bool MakeDirectories(const std::wstring& path, DWORD* error);
+bool DeleteFileAt(const std::wstring& path);
+// Replaces (or, without replace, only creates) target by source in one step.
+bool MoveOver(const std::wstring& source, const std::wstring& target, bool replace, DWORD* error);
+
+// An owned file handle; every transfer names its offset, so several readers of one
+// file do not disturb each other and the writer can patch what it wrote.
+class File {
+ public:
+  File() = default;
+  ~File() { Close(); }
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  static File OpenRead(const std::wstring& path, DWORD* error);
+  // disposition: CREATE_ALWAYS, CREATE_NEW, ...
+  static File Create(const std::wstring& path, DWORD disposition, DWORD* error);
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Handle() const { return handle_; }
+  // Up to length bytes; *got is 0 at the end of the file.
+  bool ReadAt(uint64_t offset, void* buffer, size_t length, size_t* got, DWORD* error);
+  bool ReadExactly(uint64_t offset, void* buffer, size_t length);
+  bool WriteAt(uint64_t offset, const void* data, size_t length, DWORD* error);
+  bool SetSize(uint64_t size, DWORD* error);
+  bool Flush(DWORD* error);
+  std::optional<uint64_t> Size() const;
+  void Close();
+
+ private:
+  explicit File(HANDLE handle) : handle_(handle) {}
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+class FileAccess : public zip::RandomAccess {
+ public:
+  explicit FileAccess(File& file) : file_(file), size_(file.Size().value_or(0)) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    return file_.ReadExactly(offset, buffer, length);
+  }
+
+ private:
+  File& file_;
+  uint64_t size_;
+};
+
+}  // namespace vk::engine

@@ -1,0 +1,347 @@
+#include "zipengine/unzip/extractor.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "core/errors.h"
+#include "core/zip_deflate.h"
+#include "core/zip_directory.h"
+#include "core/zip_workers.h"
+#include "zipengine/common/win_fs.h"
+
+namespace vk::engine {
+
+namespace {
+
+enum class Outcome {
+  kPending,
+  kDone,           // inflated and checked into the temporary file
+  kDirFailed,      // its directory cannot be created
+  kExists,         // the target exists and overwriting is off
+  kCreateFailed,   // the temporary file cannot be created
+  kDataFailed,     // see result
+  kSkipped,        // stopped before it began
+};
+
+struct Job {
+  const zip::PlannedEntry* plan = nullptr;
+  std::wstring target;
+  std::wstring temp;
+  std::atomic<uint64_t> progress{0};
+  Outcome outcome = Outcome::kPending;
+  zip::DataResult result = zip::DataResult::kOk;
+  DWORD error = 0;
+  bool committed = false;
+  bool done = false;
+};
+
+// Handles on the archive for the workers: positional reads need no locking, but
+// each worker keeps its own handle so that reads do not queue on one.
+class ArchiveHandles {
+ public:
+  explicit ArchiveHandles(std::wstring path) : path_(std::move(path)) {}
+  File Take(DWORD* error) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        File f = std::move(free_.back());
+        free_.pop_back();
+        return f;
+      }
+    }
+    return File::OpenRead(path_, error);
+  }
+  void Give(File f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(std::move(f));
+  }
+
+ private:
+  std::wstring path_;
+  std::mutex mutex_;
+  std::vector<File> free_;
+};
+
+// Writes the inflated data into the temporary file and publishes the progress.
+class FileSink : public zip::DataSink {
+ public:
+  FileSink(File& file, Job& job, zip::Signal& signal, const std::atomic<bool>& abort)
+      : file_(file), job_(job), signal_(signal), abort_(abort) {}
+  bool Write(const void* data, size_t length) override {
+    if (abort_) {
+      stopped_ = true;
+      return false;
+    }
+    if (!file_.WriteAt(offset_, data, length, &job_.error)) return false;
+    offset_ += length;
+    job_.progress.store(offset_);
+    auto lock = signal_.Lock();
+    signal_.Notify();
+    return true;
+  }
+  bool Stopped() const override { return stopped_; }
+
+ private:
+  File& file_;
+  Job& job_;
+  zip::Signal& signal_;
+  const std::atomic<bool>& abort_;
+  uint64_t offset_ = 0;
+  bool stopped_ = false;
+};
+
+std::wstring Parent(const std::wstring& path) {
+  const size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring TempNameBeside(const std::wstring& target) {
+  static std::atomic<uint32_t> counter{0};
+  wchar_t name[40];
+  swprintf(name, 40, L"~vk%08lX%08X.tmp", GetCurrentProcessId(), counter++);
+  const std::wstring dir = Parent(target);
+  return dir.empty() ? std::wstring(name) : dir + L"\\" + name;
+}
+
+class Extractor {
+ public:
+  Extractor(const ExtractRequest& request, Reporter& reporter)
+      : request_(request), reporter_(reporter), handles_(request.archive) {}
+
+  ~Extractor() {
+    abort_ = true;
+    pool_.reset();
+    for (auto& job : jobs_)
+      if (job.outcome == Outcome::kDone && !job.committed) DeleteFileAt(job.temp);
+  }
+
+  int32_t Run();
+
+ private:
+  void Work(Job& job);
+  void Submit(Job& job);
+  bool Deliver(Job& job);  // false: stopped
+  void Report(Job& job);
+  std::string NameText(const Job& job) const {
+    return Quoted(WideToAnsi(FromU16(job.plan->name)));
+  }
+  int32_t Fail(const std::string& text) {
+    reporter_.Message(kErrArchiveRead, text);
+    if (!reporter_.Stopped()) reporter_.BatchEnd();
+    return kResultFailed;
+  }
+
+  const ExtractRequest& request_;
+  Reporter& reporter_;
+  zip::Directory dir_;
+  zip::ExtractionPlan plan_;
+  std::vector<Job> jobs_;
+  int32_t extracted_ = 0;
+  int32_t problems_ = 0;
+  zip::Signal signal_;
+  std::atomic<bool> abort_{false};
+  ArchiveHandles handles_;
+  std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
+};
+
+void Extractor::Work(Job& job) {
+  const zip::Entry& entry = dir_.entries[job.plan->index];
+  auto finish = [&](Outcome outcome) {
+    auto lock = signal_.Lock();
+    job.outcome = outcome;
+    job.done = true;
+    signal_.Notify();
+  };
+  if (abort_) return finish(Outcome::kSkipped);
+  const std::wstring parent = Parent(job.target);
+  if (!parent.empty() && !MakeDirectories(parent, &job.error)) return finish(Outcome::kDirFailed);
+  if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
+    return finish(Outcome::kExists);
+
+  File out;
+  for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
+    job.temp = TempNameBeside(job.target);
+    out = File::Create(job.temp, CREATE_NEW, &job.error);
+    if (!out.IsOpen() && job.error != ERROR_FILE_EXISTS && job.error != ERROR_ALREADY_EXISTS) break;
+  }
+  if (!out.IsOpen()) return finish(Outcome::kCreateFailed);
+
+  DWORD error = 0;
+  File archive = handles_.Take(&error);
+  if (!archive.IsOpen()) {
+    job.result = zip::DataResult::kReadFailed;
+  } else {
+    FileAccess access(archive);
+    FileSink sink(out, job, signal_, abort_);
+    try {
+      job.result = zip::ReadEntryData(access, entry, sink);
+    } catch (const std::bad_alloc&) {
+      job.result = zip::DataResult::kWriteFailed;
+      job.error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    handles_.Give(std::move(archive));
+  }
+  if (job.result == zip::DataResult::kOk) {
+    const FILETIME modified = DosToFileTime(entry.modified);
+    SetFileTime(out.Handle(), nullptr, nullptr, &modified);
+  }
+  out.Close();
+  if (job.result != zip::DataResult::kOk) {
+    DeleteFileAt(job.temp);
+    return finish(Outcome::kDataFailed);
+  }
+  finish(Outcome::kDone);
+}
+
+void Extractor::Submit(Job& job) {
+  if (job.plan->refusal != zip::Refusal::kNone || job.plan->directory) {
+    job.done = true;
+    return;
+  }
+  pool_->Submit([this, &job] { Work(job); });
+}
+
+bool Extractor::Deliver(Job& job) {
+  const zip::PlannedEntry& p = *job.plan;
+  if (p.refusal != zip::Refusal::kNone) {
+    std::string reason = zip::RefusalText(p.refusal);
+    if (p.refusal == zip::Refusal::kBadName) reason += ": " + std::string(zip::NameProblemText(p.nameProblem));
+    ++problems_;
+    return reporter_.Message(kErrEntryRefused, "Eintrag " + NameText(job) + " wird nicht entpackt: " + reason);
+  }
+  if (p.directory) {
+    DWORD error = 0;
+    if (MakeDirectories(job.target, &error)) return true;
+    ++problems_;
+    return reporter_.Message(kErrFileWrite, "Verzeichnis " + Quoted(WideToAnsi(job.target)) +
+                                                " kann nicht erstellt werden: " + ErrorText(error));
+  }
+  const zip::Entry& entry = dir_.entries[p.index];
+  if (!reporter_.FileBegins(WideToAnsi(FromU16(p.name)), entry.uncompressedSize)) return false;
+  while (true) {
+    bool done;
+    uint64_t progress;
+    {
+      auto lock = signal_.Lock();
+      const uint64_t seen = job.progress.load();
+      signal_.Wait(lock, [&] { return job.done || job.progress.load() - seen >= kProgressStepBytes; });
+      done = job.done;
+      progress = job.progress.load();
+    }
+    if (!reporter_.Progress(progress)) return false;
+    if (done) break;
+  }
+  Report(job);
+  return !reporter_.Stopped();
+}
+
+void Extractor::Report(Job& job) {
+  const std::string target = Quoted(WideToAnsi(job.target));
+  switch (job.outcome) {
+    case Outcome::kDone: {
+      DWORD error = 0;
+      if (MoveOver(job.temp, job.target, request_.overwrite, &error)) {
+        job.committed = true;
+        ++extracted_;
+        return;
+      }
+      DeleteFileAt(job.temp);
+      job.committed = true;  // nothing left to clean up
+      ++problems_;
+      if (!request_.overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+        reporter_.Message(kErrFileExists, "Datei " + target + " existiert bereits und wird nicht überschrieben");
+      } else {
+        reporter_.Message(kErrFileWrite, "Datei " + target + " kann nicht geschrieben werden: " + ErrorText(error));
+      }
+      return;
+    }
+    case Outcome::kDirFailed:
+      ++problems_;
+      reporter_.Message(kErrFileWrite, "Verzeichnis für " + target + " kann nicht erstellt werden: " +
+                                           ErrorText(job.error));
+      return;
+    case Outcome::kExists:
+      ++problems_;
+      reporter_.Message(kErrFileExists, "Datei " + target + " existiert bereits und wird nicht überschrieben");
+      return;
+    case Outcome::kCreateFailed:
+      ++problems_;
+      reporter_.Message(kErrFileWrite, "Datei " + target + " kann nicht erstellt werden: " + ErrorText(job.error));
+      return;
+    case Outcome::kDataFailed:
+      ++problems_;
+      if (job.result == zip::DataResult::kWriteFailed) {
+        reporter_.Message(kErrFileWrite,
+                          "Datei " + target + " kann nicht geschrieben werden: " + ErrorText(job.error));
+      } else if (job.result == zip::DataResult::kReadFailed) {
+        reporter_.Message(kErrArchiveRead, "Eintrag " + NameText(job) + " kann nicht aus dem Archiv " +
+                                               Quoted(WideToAnsi(request_.archive)) + " gelesen werden");
+      } else {
+        reporter_.Message(kErrEntryDamaged, "Eintrag " + NameText(job) + " ist beschädigt (" +
+                                                zip::DataResultText(job.result) +
+                                                "); die Datei wird nicht geschrieben");
+      }
+      return;
+    case Outcome::kPending:
+    case Outcome::kSkipped:
+      return;
+  }
+}
+
+int32_t Extractor::Run() {
+  const std::string archiveText = Quoted(WideToAnsi(request_.archive));
+  DWORD error = 0;
+  File file = File::OpenRead(request_.archive, &error);
+  if (!file.IsOpen()) return Fail("Archiv " + archiveText + " kann nicht geöffnet werden: " + ErrorText(error));
+  FileAccess access(file);
+  try {
+    dir_ = zip::ReadDirectory(access);
+  } catch (const EZipDirError& e) {
+    return Fail("Archiv " + archiveText + " ist kein lesbares ZIP-Archiv: " + e.what());
+  }
+  std::vector<std::u16string> specs;
+  for (const auto& spec : request_.specs) specs.push_back(ToU16(spec));
+  plan_ = zip::PlanExtraction(access, dir_, request_.keepDirs, specs);
+  file.Close();
+
+  jobs_ = std::vector<Job>(plan_.entries.size());
+  for (size_t i = 0; i < jobs_.size(); ++i) {
+    jobs_[i].plan = &plan_.entries[i];
+    jobs_[i].target = FromU16(plan_.entries[i].target);
+  }
+  pool_ = std::make_unique<zip::WorkerPool>();
+  // Workers run ahead by a few entries only: each holds a temporary file until
+  // the calling thread puts it in place.
+  const size_t lookahead = std::max<size_t>(8, 4 * pool_->Threads());
+  size_t submitted = 0;
+  for (size_t i = 0; i < jobs_.size(); ++i) {
+    while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
+    if (!Deliver(jobs_[i])) break;
+  }
+  for (size_t s : plan_.unmatchedSpecs) {
+    if (reporter_.Stopped()) break;
+    ++problems_;
+    reporter_.Message(kErrNotInArchive, "Datei " + Quoted(WideToAnsi(request_.specs[s])) +
+                                            " ist im Archiv " + archiveText + " nicht vorhanden");
+  }
+  abort_ = true;
+  pool_.reset();
+  if (reporter_.Stopped()) return kResultCancelled;
+  reporter_.BatchEnd();
+  if (extracted_ == 0 && problems_ > 0) return kResultFailed;
+  return extracted_;
+}
+
+}  // namespace
+
+int32_t Extract(const ExtractRequest& request, Reporter& reporter) {
+  Extractor extractor(request, reporter);
+  return extractor.Run();
+}
+
+}  // namespace vk::engine

@@ -1,0 +1,158 @@
+#include "zipengine/zip/file_list.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "core/zip_names.h"
+#include "zipengine/common/win_fs.h"
+
+namespace vk::engine {
+
+std::u16string ArchiveName(const std::wstring& path, bool keepDirs) {
+  std::wstring p = path;
+  std::replace(p.begin(), p.end(), L'/', L'\\');
+  size_t start = 0;
+  if (p.size() >= 2 && p[1] == L':') {
+    start = 2;
+  } else if (p.compare(0, 2, L"\\\\") == 0) {
+    // \\server\share\rest: the share is no part of the name.
+    const size_t server = p.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : p.find(L'\\', server + 1);
+    start = share == std::wstring::npos ? p.size() : share;
+  }
+  std::vector<std::wstring> steps;
+  while (start <= p.size()) {
+    const size_t slash = p.find(L'\\', start);
+    const std::wstring step = p.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+    if (!step.empty() && step != L"." && step != L"..") steps.push_back(step);
+    if (slash == std::wstring::npos) break;
+    start = slash + 1;
+  }
+  if (steps.empty()) return {};
+  if (!keepDirs) return ToU16(steps.back());
+  std::wstring joined;
+  for (const auto& step : steps) joined += (joined.empty() ? L"" : L"/") + step;
+  return ToU16(joined);
+}
+
+namespace {
+
+struct Listing {
+  std::vector<std::wstring> files;
+  std::vector<std::wstring> dirs;
+};
+
+Listing ListDirectory(const std::wstring& dir) {
+  Listing listing;
+  WIN32_FIND_DATAW data;
+  const HANDLE find = FindFirstFileW(ApiPath(dir + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return listing;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A junction or link could lead back up the tree.
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listing.dirs.push_back(name);
+    } else {
+      listing.files.push_back(name);
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  auto byName = [](const std::wstring& a, const std::wstring& b) {
+    const auto fa = zip::FoldCase(ToU16(a)), fb = zip::FoldCase(ToU16(b));
+    return fa != fb ? fa < fb : a < b;
+  };
+  std::sort(listing.files.begin(), listing.files.end(), byName);
+  std::sort(listing.dirs.begin(), listing.dirs.end(), byName);
+  return listing;
+}
+
+class Collector {
+ public:
+  Collector(const CollectOptions& options, Reporter& reporter) : options_(options), reporter_(reporter) {
+    for (const auto& path : options.excluded) excluded_.insert(zip::FoldCase(ToU16(path)));
+  }
+
+  void AddSpec(std::wstring spec) {
+    std::replace(spec.begin(), spec.end(), L'/', L'\\');
+    const size_t cut = spec.find_last_of(L"\\:") + 1;  // npos + 1 == 0
+    const std::wstring dir = spec.substr(0, cut), pattern = spec.substr(cut);
+    const size_t before = matched_;
+    bool reported = false;
+    if (zip::HasWildcard(ToU16(pattern))) {
+      AddMatches(dir, pattern);
+    } else {
+      const DWORD attributes = GetFileAttributesW(ApiPath(spec).c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || spec.empty()) {
+        // fall through to the report below
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (options_.recurse) {
+          const bool endsInSlash = spec.back() == L'\\' || spec.back() == L':';
+          AddMatches(endsInSlash ? spec : spec + L"\\", L"*");
+          if (matched_ == before && !reporter_.Stopped()) {
+            reporter_.Message(kErrFileNotFound,
+                              "Verzeichnis " + Quoted(WideToAnsi(spec)) + " enthält keine Dateien");
+            reported = true;
+          }
+        } else {
+          reporter_.Message(kErrFileSkipped, "Verzeichnis " + Quoted(WideToAnsi(spec)) +
+                                                 " wird ohne Unterverzeichnisse nicht gepackt");
+          reported = true;
+        }
+      } else {
+        AddFile(spec);
+      }
+    }
+    if (matched_ == before && !reported && !reporter_.Stopped())
+      reporter_.Message(kErrFileNotFound, "Datei " + Quoted(WideToAnsi(spec)) + " nicht gefunden");
+  }
+
+  std::vector<SourceFile> Take() { return std::move(files_); }
+
+ private:
+  void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
+    const Listing listing = ListDirectory(dir);
+    for (const auto& name : listing.files) {
+      if (reporter_.Stopped()) return;
+      if (zip::MatchWildcard(ToU16(pattern), ToU16(name))) AddFile(dir + name);
+    }
+    if (!options_.recurse) return;
+    for (const auto& sub : listing.dirs) AddMatches(dir + sub + L"\\", pattern);
+  }
+
+  void AddFile(const std::wstring& path) {
+    ++matched_;
+    if (excluded_.count(zip::FoldCase(ToU16(FullPath(path))))) return;
+    SourceFile file{path, ArchiveName(path, options_.keepDirs)};
+    if (file.name.empty()) return;
+    if (!names_.insert(zip::FoldCase(file.name)).second) {
+      reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
+                                             " kommt im Archiv schon vor und wird nur einmal gepackt");
+      return;
+    }
+    files_.push_back(std::move(file));
+  }
+
+  const CollectOptions& options_;
+  Reporter& reporter_;
+  std::unordered_set<std::u16string> excluded_;
+  std::unordered_set<std::u16string> names_;
+  std::vector<SourceFile> files_;
+  size_t matched_ = 0;
+};
+
+}  // namespace
+
+std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
+                                     Reporter& reporter) {
+  Collector collector(options, reporter);
+  for (const auto& spec : specs) {
+    if (reporter.Stopped()) break;
+    collector.AddSpec(spec);
+  }
+  return collector.Take();
+}
+
+}  // namespace vk::engine

@@ -1,0 +1,32 @@
+#pragma once
+// Which files an add packs: the specifications expanded in their order, each file
+// with the name it gets in the archive.
+#include <string>
+#include <vector>
+
+#include "zipengine/common/reporter.h"
+
+namespace vk::engine {
+
+struct SourceFile {
+  std::wstring path;    // as given or found, relative to the current directory
+  std::u16string name;  // in the archive, "/" as separator
+};
+
+struct CollectOptions {
+  bool recurse = false;   // a directory or wildcard specification takes sub-directories too
+  bool keepDirs = true;   // false: every file under its last name part
+  std::vector<std::wstring> excluded;  // full paths never packed (the archive and its temporaries)
+};
+
+// The name a path gets in the archive: relative, without drive, root, "." or ".."
+// steps, "/" as separator.
+std::u16string ArchiveName(const std::wstring& path, bool keepDirs);
+
+// Reports every specification that names nothing, a directory named without
+// recursion, and a file named twice (compared without regard to case), and goes on
+// with the rest; stops early only when the callback says so.
+std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
+                                     Reporter& reporter);
+
+}  // namespace vk::engine

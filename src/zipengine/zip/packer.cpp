@@ -1,0 +1,558 @@
+#include "zipengine/zip/packer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+#include "core/errors.h"
+#include "core/zip_deflate.h"
+#include "core/zip_directory.h"
+#include "core/zip_names.h"
+#include "core/zip_workers.h"
+#include "zipengine/common/verify.h"
+#include "zipengine/common/win_fs.h"
+
+namespace vk::engine {
+
+namespace {
+
+// A piece is what one worker compresses at a time; the limits keep memory bounded
+// whatever the file sizes, while giving every worker enough to do.
+constexpr size_t kPieceSize = 1 << 20;
+constexpr size_t kMaxInFlightBytes = 8 << 20;
+constexpr size_t kMaxInFlightPieces = 64;
+constexpr size_t kCopyBuffer = 1 << 20;
+constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+struct Piece {
+  size_t file = 0;
+  bool first = false;
+  bool last = false;
+  DWORD error = 0;  // the file could not be opened (first) or read
+  uint64_t fileSize = 0;
+  zip::DosDateTime modified;
+  uint32_t attributes = 0;
+  std::string dictionary;
+  std::string input;
+  size_t inputLength = 0;
+  // Filled by the worker.
+  std::string output;
+  uint32_t crc = 0;
+  bool stored = false;  // a whole file that deflate does not shrink
+  bool failed = false;
+  bool done = false;
+};
+
+// The archive being written, buffered; what was written can be patched (the local
+// header, once the sizes are known) or dropped again (a file that failed midway).
+class Output {
+ public:
+  explicit Output(File& file) : file_(file) { buffer_.reserve(kBuffer); }
+
+  void Append(std::string_view data) {
+    if (buffer_.size() + data.size() > kBuffer) FlushBuffer();
+    if (data.size() >= kBuffer) {
+      Write(base_, data);
+      base_ += data.size();
+    } else {
+      buffer_.append(data);
+    }
+  }
+
+  void Patch(uint64_t offset, std::string_view data) {
+    if (offset >= base_ && offset + data.size() <= Position()) {
+      std::copy(data.begin(), data.end(), buffer_.begin() + static_cast<ptrdiff_t>(offset - base_));
+      return;
+    }
+    if (offset + data.size() > base_) FlushBuffer();
+    Write(offset, data);
+  }
+
+  void Truncate(uint64_t offset) {
+    if (offset >= base_) {
+      buffer_.resize(static_cast<size_t>(offset - base_));
+    } else {
+      buffer_.clear();
+      base_ = offset;
+    }
+  }
+
+  // Writes what is buffered and cuts the file where the archive ends.
+  bool Finish() {
+    FlushBuffer();
+    if (!failed_ && !file_.SetSize(base_, &error_)) failed_ = true;
+    return !failed_;
+  }
+
+  uint64_t Position() const { return base_ + buffer_.size(); }
+  bool Failed() const { return failed_; }
+  DWORD Error() const { return error_; }
+
+ private:
+  static constexpr size_t kBuffer = 1 << 20;
+
+  void FlushBuffer() {
+    if (buffer_.empty()) return;
+    Write(base_, buffer_);
+    base_ += buffer_.size();
+    buffer_.clear();
+  }
+
+  void Write(uint64_t offset, std::string_view data) {
+    if (!failed_ && !file_.WriteAt(offset, data.data(), data.size(), &error_)) failed_ = true;
+  }
+
+  File& file_;
+  uint64_t base_ = 0;
+  std::string buffer_;
+  DWORD error_ = 0;
+  bool failed_ = false;
+};
+
+// Reads the files in order, one piece at a time, on the calling thread.
+class Reader {
+ public:
+  explicit Reader(const std::vector<SourceFile>& files) : files_(files) {}
+
+  std::unique_ptr<Piece> Next() {
+    auto p = std::make_unique<Piece>();
+    if (!file_.IsOpen()) {
+      if (index_ >= files_.size()) return nullptr;
+      p->first = true;
+      DWORD error = 0;
+      file_ = File::OpenRead(files_[index_].path, &error);
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
+        error = GetLastError();
+        file_.Close();
+      }
+      if (!file_.IsOpen()) return Failed(std::move(p), error);
+      p->fileSize = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+      p->modified = FileTimeToDos(info.ftLastWriteTime);
+      p->attributes = info.dwFileAttributes & kDosAttributes;
+      size_ = p->fileSize;
+      offset_ = 0;
+      tail_.clear();
+      carry_.clear();
+    }
+    p->file = index_;
+    std::string& in = p->input;
+    in.swap(carry_);
+    size_t have = in.size();
+    const uint64_t known = size_ > offset_ ? size_ - offset_ : 0;
+    in.resize(static_cast<size_t>(std::min<uint64_t>(kPieceSize, have + std::max<uint64_t>(known, 1))));
+    bool eof = false;
+    while (have < kPieceSize) {
+      if (have == in.size()) in.resize(std::min(kPieceSize, in.size() * 2));
+      size_t got = 0;
+      DWORD error = 0;
+      if (!file_.ReadAt(offset_, in.data() + have, in.size() - have, &got, &error))
+        return Failed(std::move(p), error);
+      if (got == 0) {
+        eof = true;
+        break;
+      }
+      have += got;
+      offset_ += got;
+    }
+    in.resize(have);
+    if (!eof && offset_ >= size_) {
+      // A full piece where the file should end: find out now, so that this piece
+      // can end the deflate stream.
+      char c;
+      size_t got = 0;
+      DWORD error = 0;
+      if (!file_.ReadAt(offset_, &c, 1, &got, &error)) return Failed(std::move(p), error);
+      if (got == 0) {
+        eof = true;
+      } else {
+        carry_.assign(1, c);
+        offset_ += 1;
+      }
+    }
+    p->inputLength = have;
+    p->dictionary = tail_;
+    if (have >= zip::kDictionarySize) {
+      tail_.assign(in, have - zip::kDictionarySize, zip::kDictionarySize);
+    } else {
+      tail_ += in;
+      if (tail_.size() > zip::kDictionarySize) tail_.erase(0, tail_.size() - zip::kDictionarySize);
+    }
+    if (eof) {
+      p->last = true;
+      file_.Close();
+      ++index_;
+    }
+    return p;
+  }
+
+ private:
+  std::unique_ptr<Piece> Failed(std::unique_ptr<Piece> p, DWORD error) {
+    p->file = index_++;
+    p->error = error ? error : ERROR_READ_FAULT;
+    p->last = true;
+    p->input.clear();
+    p->inputLength = 0;
+    file_.Close();
+    return p;
+  }
+
+  const std::vector<SourceFile>& files_;
+  size_t index_ = 0;
+  File file_;
+  uint64_t size_ = 0;
+  uint64_t offset_ = 0;
+  std::string tail_;
+  std::string carry_;
+};
+
+enum class Step { kGoOn, kStopped, kFailed };
+
+class Packer {
+ public:
+  Packer(const PackRequest& request, Reporter& reporter)
+      : request_(request),
+        reporter_(reporter),
+        level_(std::clamp(request.level, 0, 9)),
+        temp_(request.archive + L".vktmp"),
+        part_(request.archive + L".vkpart") {}
+
+  ~Packer() {
+    abort_ = true;
+    pool_.reset();  // the workers are done with the pieces before these go
+    output_.reset();
+    tempFile_.Close();
+    if (tempExists_) DeleteFileAt(temp_);
+  }
+
+  int32_t Run();
+
+ private:
+  bool ReadExistingArchive(File* old, std::vector<zip::Entry>* kept);
+  bool CopyKept(File& old, std::vector<zip::Entry>& kept);
+  Step PackFiles();
+  Step Consume(Piece& p);
+  void Compress(Piece& p);
+  int32_t Finish(const std::wstring& target);
+  int32_t Fail(int32_t code, const std::string& text);
+  std::string ArchiveText() const { return Quoted(WideToAnsi(request_.archive)); }
+  std::string WriteError(DWORD error) const {
+    return "Archiv " + ArchiveText() + " kann nicht geschrieben werden: " + ErrorText(error);
+  }
+
+  const PackRequest& request_;
+  Reporter& reporter_;
+  const int level_;
+  const std::wstring temp_;
+  const std::wstring part_;
+  std::vector<SourceFile> files_;
+  std::vector<zip::Entry> entries_;
+  int32_t packed_ = 0;
+
+  struct Current {
+    zip::Entry entry;
+    bool zip64Local = false;
+    bool open = false;
+  } current_;
+
+  zip::Signal signal_;
+  std::deque<std::unique_ptr<Piece>> queue_;
+  size_t inFlight_ = 0;
+  std::atomic<bool> abort_{false};
+  std::mutex compressorsMutex_;
+  std::vector<std::unique_ptr<zip::PieceCompressor>> compressors_;
+
+  File tempFile_;
+  bool tempExists_ = false;
+  std::unique_ptr<Output> output_;
+  std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
+};
+
+int32_t Packer::Fail(int32_t code, const std::string& text) {
+  reporter_.Message(code, text);
+  if (!reporter_.Stopped()) reporter_.BatchEnd();
+  return kResultFailed;
+}
+
+bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
+  DWORD error = 0;
+  *old = File::OpenRead(request_.archive, &error);
+  if (!old->IsOpen()) {
+    Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden: " +
+                              ErrorText(error));
+    return false;
+  }
+  FileAccess access(*old);
+  zip::Directory dir;
+  try {
+    dir = zip::ReadDirectory(access);
+  } catch (const EZipDirError& e) {
+    Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden (" +
+                              e.what() + "); es bleibt unverändert");
+    return false;
+  }
+  std::unordered_set<std::u16string> replaced;
+  for (const auto& f : files_) replaced.insert(zip::FoldCase(f.name));
+  for (auto& e : dir.entries) {
+    const std::u16string name = zip::SlashesToForward(zip::DecodeEntryName(e).value_or(zip::DecodeCp437(e.name)));
+    if (replaced.count(zip::FoldCase(name))) continue;
+    const bool supported = (e.method == zip::kMethodStored || e.method == zip::kMethodDeflated) &&
+                           !(e.flags & (zip::kFlagEncrypted | zip::kFlagStrongEncryption));
+    if (!supported || !zip::LocateData(access, &e)) {
+      Fail(kErrArchiveRead, "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + " des vorhandenen Archivs " +
+                                ArchiveText() + " kann nicht übernommen werden; das Archiv bleibt unverändert");
+      return false;
+    }
+    // The name is stored anew, so that it keeps its meaning without the extra field.
+    const zip::StoredName stored = zip::StoreName(name);
+    e.name = stored.bytes;
+    e.flags = static_cast<uint16_t>((e.flags & ~(zip::kFlagDataDescriptor | zip::kFlagUtf8)) |
+                                    (stored.utf8 ? zip::kFlagUtf8 : 0));
+    kept->push_back(std::move(e));
+  }
+  return true;
+}
+
+bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
+  std::string buffer;
+  for (auto& e : kept) {
+    const uint64_t from = e.dataOffset;
+    e.extra.clear();
+    e.localOffset = output_->Position();
+    const bool zip64Local = !zip::FitsLocalHeader(e, false);
+    output_->Append(zip::LocalHeader(e, zip64Local));
+    for (uint64_t done = 0; done < e.compressedSize;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyBuffer, e.compressedSize - done));
+      buffer.resize(n);
+      if (!old.ReadExactly(from + done, buffer.data(), n)) {
+        Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden");
+        return false;
+      }
+      output_->Append(buffer);
+      done += n;
+    }
+    if (output_->Failed()) {
+      Fail(kErrArchiveWrite, WriteError(output_->Error()));
+      return false;
+    }
+    entries_.push_back(e);
+  }
+  return true;
+}
+
+void Packer::Compress(Piece& p) {
+  if (!abort_) {
+    try {
+      p.crc = zip::Crc32(0, p.input.data(), p.input.size());
+      if (level_ > 0) {
+        std::unique_ptr<zip::PieceCompressor> compressor;
+        {
+          std::lock_guard<std::mutex> lock(compressorsMutex_);
+          if (!compressors_.empty()) {
+            compressor = std::move(compressors_.back());
+            compressors_.pop_back();
+          }
+        }
+        if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
+        compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+        {
+          std::lock_guard<std::mutex> lock(compressorsMutex_);
+          compressors_.push_back(std::move(compressor));
+        }
+        if (p.first && p.last && p.output.size() >= p.input.size()) {
+          p.stored = true;
+          std::string().swap(p.output);
+        } else {
+          std::string().swap(p.input);
+        }
+        std::string().swap(p.dictionary);
+      }
+    } catch (...) {
+      p.failed = true;
+    }
+  }
+  auto lock = signal_.Lock();
+  p.done = true;
+  signal_.Notify();
+}
+
+Step Packer::Consume(Piece& p) {
+  const SourceFile& file = files_[p.file];
+  zip::Entry& e = current_.entry;
+  auto readError = [&] {
+    reporter_.Message(kErrFileRead, "Datei " + Quoted(WideToAnsi(file.path)) +
+                                        " kann nicht gelesen werden: " + ErrorText(p.error));
+    return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
+  };
+  if (p.first) {
+    if (p.error) return readError();
+    current_ = Current{};
+    const zip::StoredName stored = zip::StoreName(file.name);
+    e.name = stored.bytes;
+    e.flags = stored.utf8 ? zip::kFlagUtf8 : 0;
+    e.modified = p.modified;
+    e.externalAttributes = p.attributes;
+    e.localOffset = output_->Position();
+    current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
+    current_.open = true;
+    output_->Append(zip::LocalHeader(e, current_.zip64Local));
+    if (!reporter_.FileBegins(WideToAnsi(FromU16(file.name)), p.fileSize)) return Step::kStopped;
+  }
+  if (p.error) {
+    output_->Truncate(e.localOffset);
+    current_.open = false;
+    return readError();
+  }
+  if (p.failed) {
+    reporter_.Message(kErrArchiveWrite, "Archiv " + ArchiveText() + " kann nicht geschrieben werden: " +
+                                            "nicht genug Speicher");
+    return Step::kFailed;
+  }
+  const bool stored = level_ == 0 || p.stored;
+  const std::string& data = stored ? p.input : p.output;
+  output_->Append(data);
+  if (output_->Failed()) {
+    reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
+    return Step::kFailed;
+  }
+  e.crc = p.first ? p.crc : zip::CombineCrc32(e.crc, p.crc, p.inputLength);
+  e.uncompressedSize += p.inputLength;
+  e.compressedSize += data.size();
+  if (!reporter_.Progress(e.uncompressedSize)) return Step::kStopped;
+  if (!p.last) return Step::kGoOn;
+
+  current_.open = false;
+  e.method = stored ? zip::kMethodStored : zip::kMethodDeflated;
+  if (!zip::FitsLocalHeader(e, current_.zip64Local)) {
+    output_->Truncate(e.localOffset);
+    reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(file.path)) +
+                                           " ist beim Packen auf 4 GiB oder mehr gewachsen und wird nicht gepackt");
+    return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
+  }
+  output_->Patch(e.localOffset, zip::LocalHeader(e, current_.zip64Local));
+  entries_.push_back(e);
+  ++packed_;
+  return Step::kGoOn;
+}
+
+Step Packer::PackFiles() {
+  Reader reader(files_);
+  bool readerDone = false;
+  while (true) {
+    while (!readerDone && queue_.size() < kMaxInFlightPieces && inFlight_ < kMaxInFlightBytes) {
+      auto piece = reader.Next();
+      if (!piece) {
+        readerDone = true;
+        break;
+      }
+      Piece* raw = piece.get();
+      inFlight_ += raw->inputLength;
+      queue_.push_back(std::move(piece));
+      if (raw->error) {
+        raw->done = true;
+      } else {
+        pool_->Submit([this, raw] { Compress(*raw); });
+      }
+    }
+    if (queue_.empty()) return Step::kGoOn;
+    Piece& p = *queue_.front();
+    {
+      auto lock = signal_.Lock();
+      signal_.Wait(lock, [&] { return p.done; });
+    }
+    inFlight_ -= p.inputLength;
+    const Step step = Consume(p);
+    queue_.pop_front();
+    if (step != Step::kGoOn) return step;
+  }
+}
+
+int32_t Packer::Finish(const std::wstring& target) {
+  const uint64_t cdOffset = output_->Position();
+  for (const auto& e : entries_) output_->Append(zip::CentralHeader(e));
+  const uint64_t cdSize = output_->Position() - cdOffset;
+  output_->Append(zip::EndRecords(entries_.size(), cdOffset, cdSize));
+  DWORD error = 0;
+  if (!output_->Finish()) return Fail(kErrArchiveWrite, WriteError(output_->Error()));
+  if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
+  output_.reset();
+  tempFile_.Close();
+  const std::string problem = VerifyArchive(temp_, entries_, *pool_);
+  if (!problem.empty()) {
+    return Fail(kErrVerify, "Das geschriebene Archiv " + ArchiveText() +
+                                " ist fehlerhaft und ersetzt das vorhandene nicht: " + problem);
+  }
+  if (!MoveOver(temp_, target, /*replace=*/true, &error)) {
+    return Fail(kErrArchiveWrite, "Archiv " + Quoted(WideToAnsi(target)) +
+                                      " kann nicht ersetzt werden: " + ErrorText(error));
+  }
+  tempExists_ = false;
+  return 0;
+}
+
+int32_t Packer::Run() {
+  // A temporary file left by a run that was killed.
+  if (FileExists(temp_)) DeleteFileAt(temp_);
+
+  CollectOptions options;
+  options.recurse = request_.recurse;
+  options.keepDirs = request_.keepDirs;
+  options.excluded = {FullPath(request_.archive), FullPath(temp_), FullPath(part_)};
+  files_ = CollectFiles(request_.specs, options, reporter_);
+  if (files_.empty() && !reporter_.Stopped()) {
+    reporter_.BatchEnd();
+    return 0;
+  }
+
+  File old;
+  std::vector<zip::Entry> kept;
+  if (FileExists(request_.archive) && !ReadExistingArchive(&old, &kept)) return kResultFailed;
+
+  DWORD error = 0;
+  tempFile_ = File::Create(temp_, CREATE_ALWAYS, &error);
+  if (!tempFile_.IsOpen()) return Fail(kErrArchiveWrite, WriteError(error));
+  tempExists_ = true;
+  output_ = std::make_unique<Output>(tempFile_);
+  if (!CopyKept(old, kept)) return kResultFailed;
+  old.Close();
+
+  pool_ = std::make_unique<zip::WorkerPool>();
+  const Step step = reporter_.Stopped() ? Step::kStopped : PackFiles();
+  abort_ = true;
+  pool_.reset();  // the pieces still queued are dropped
+  queue_.clear();
+  pool_ = std::make_unique<zip::WorkerPool>();
+  if (step == Step::kFailed) {
+    if (!reporter_.Stopped()) reporter_.BatchEnd();
+    return kResultFailed;
+  }
+  if (current_.open) output_->Truncate(current_.entry.localOffset);
+
+  if (step == Step::kStopped) {
+    // Cancelled: what is complete becomes "<archive>.vkpart"; the caller decides.
+    return Finish(part_) == 0 ? kResultCancelled : kResultFailed;
+  }
+  if (packed_ == 0) {
+    reporter_.BatchEnd();
+    return kResultFailed;  // every file failed and was reported
+  }
+  const int32_t result = Finish(request_.archive);
+  if (result != 0) return result;
+  reporter_.BatchEnd();
+  return packed_;
+}
+
+}  // namespace
+
+int32_t Pack(const PackRequest& request, Reporter& reporter) {
+  Packer packer(request, reporter);
+  return packer.Run();
+}
+
+}  // namespace vk::engine

@@ -1,0 +1,27 @@
+#pragma once
+// Writing an archive: the files are read in order on the calling thread, cut into
+// pieces that the workers compress at the same time, and written back in order,
+// with every callback on the calling thread. The archive goes to a temporary file
+// beside it, is flushed and read back, and only then replaces the old one.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zipengine/common/reporter.h"
+#include "zipengine/zip/file_list.h"
+
+namespace vk::engine {
+
+struct PackRequest {
+  std::wstring archive;
+  int level = 9;  // 0 stores
+  std::vector<std::wstring> specs;
+  bool recurse = false;
+  bool keepDirs = true;
+};
+
+// The entry's result: the number of files packed, 0 when there was nothing to
+// pack, kResultCancelled or kResultFailed.
+int32_t Pack(const PackRequest& request, Reporter& reporter);
+
+}  // namespace vk::engine
