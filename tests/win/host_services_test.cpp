@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/errors.h"
@@ -189,6 +191,62 @@ TEST_F(Services, CommandsRunOnTheMainThreadOneAfterTheOther) {
   PostThreadMessageA(api.Listener()->ThreadID(), 2048, 0, 2);
   ASSERT_TRUE(PumpUntil([&] { return trace.size() == 4; }));
   EXPECT_EQ(trace, (Names{"begin 1", "end 1", "begin 2", "end 2"}));
+}
+
+namespace {
+
+// Presses OK on the first "Fehler" box of this process and keeps its text.
+class ErrorBoxAnswerer {
+ public:
+  ErrorBoxAnswerer() {
+    thread_ = std::thread([this] {
+      for (int i = 0; i < 1000 && !stop_; ++i) {
+        HWND box = FindWindowA("#32770", "Fehler");
+        DWORD pid = 0;
+        if (box) GetWindowThreadProcessId(box, &pid);
+        if (box && pid == GetCurrentProcessId()) {
+          char buf[512] = "";
+          GetDlgItemTextA(box, 0xFFFF, buf, sizeof buf);
+          text_ = buf;
+          PostMessageA(box, WM_COMMAND, IDOK, 0);
+          answered_ = true;
+          return;
+        }
+        Sleep(20);
+      }
+    });
+  }
+  ~ErrorBoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool Answered() const { return answered_; }
+  // Written before answered_ is set, so it is complete once Answered() is true.
+  std::string Text() const { return answered_ ? text_ : std::string(); }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> stop_{false}, answered_{false};
+  std::string text_;
+};
+
+}  // namespace
+
+TEST_F(Services, ErrorOfACommandHandlerIsShownAndTheListenerGoesOn) {
+  int calls = 0;
+  auto s = std::make_unique<TKestroneService>();
+  s->SetCommand(2048);
+  s->OnCommand = [&](const TMsg&) {
+    if (++calls == 1) throw vk::ECmdFailed("Could not transmit command");
+  };
+  s->SetKestroneAPI(&api);
+  s->Loaded();
+  ErrorBoxAnswerer answerer;
+  PostThreadMessageA(api.Listener()->ThreadID(), 2048, 0, 0);
+  PostThreadMessageA(api.Listener()->ThreadID(), 2048, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
+  EXPECT_TRUE(answerer.Answered());
+  EXPECT_EQ(answerer.Text(), "Could not transmit command");
 }
 
 TEST_F(Services, CommandNumberChangeApliesToDispatchAtOnce) {

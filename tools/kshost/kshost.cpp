@@ -373,7 +373,8 @@ void Host::OnGoodbye() {
 }
 
 void Host::Depart() {
-  if (connected_) Post(listener_, msg::kDisconnect, 0, 0);
+  if (!connected_) return;
+  Post(listener_, msg::kDisconnect, 0, 0);
   log_.Write("departed by=host");
   connected_ = false;
   registrations_.clear();
