@@ -1,6 +1,8 @@
 // Plugin_Vaultkin.exe: a plug-in of Kestrone 95 that backs up its installation.
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
