@@ -11,7 +11,7 @@ namespace vk::zip {
 
 namespace {
 constexpr int kRawWindowBits = -15;
-constexpr int kMemLevel = 9;
+constexpr int kMemLevel = 8;
 constexpr size_t kIoBuffer = 128 * 1024;
 }  // namespace
 
@@ -76,76 +76,91 @@ DataResult SinkFailure(const DataSink& sink) {
   return sink.Stopped() ? DataResult::kStopped : DataResult::kWriteFailed;
 }
 
-DataResult ReadStored(RandomAccess& file, const Entry& entry, DataSink& sink) {
+}  // namespace
+
+EntryReader::EntryReader() : in_(kIoBuffer, '\0'), out_(kIoBuffer, '\0') {}
+
+EntryReader::~EntryReader() {
+  if (inflater_) {
+    inflateEnd(inflater_);
+    delete inflater_;
+  }
+}
+
+DataResult EntryReader::Read(RandomAccess& file, const Entry& entry, DataSink& sink) {
+  if (entry.method == kMethodStored) return ReadStored(file, entry, sink);
+  return ReadDeflated(file, entry, sink);
+}
+
+DataResult EntryReader::ReadStored(RandomAccess& file, const Entry& entry, DataSink& sink) {
   if (entry.compressedSize > entry.uncompressedSize) return DataResult::kTooLong;
   if (entry.compressedSize < entry.uncompressedSize) return DataResult::kTooShort;
-  std::vector<char> buffer(kIoBuffer);
   uint32_t crc = 0;
   uint64_t done = 0;
   while (done < entry.compressedSize) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), entry.compressedSize - done));
-    if (!file.ReadAt(entry.dataOffset + done, buffer.data(), n)) return DataResult::kReadFailed;
-    crc = Crc32(crc, buffer.data(), n);
-    if (!sink.Write(buffer.data(), n)) return SinkFailure(sink);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(in_.size(), entry.compressedSize - done));
+    if (!file.ReadAt(entry.dataOffset + done, in_.data(), n)) return DataResult::kReadFailed;
+    crc = Crc32(crc, in_.data(), n);
+    if (!sink.Write(in_.data(), n)) return SinkFailure(sink);
     done += n;
   }
   return crc == entry.crc ? DataResult::kOk : DataResult::kCrcMismatch;
 }
 
-struct InflateState {
-  z_stream s{};
-  bool ready = false;
-  ~InflateState() {
-    if (ready) inflateEnd(&s);
+DataResult EntryReader::ReadDeflated(RandomAccess& file, const Entry& entry, DataSink& sink) {
+  if (!inflater_) {
+    auto* s = new z_stream{};
+    if (inflateInit2(s, kRawWindowBits) != Z_OK) {
+      delete s;
+      throw std::bad_alloc();
+    }
+    inflater_ = s;
+  } else {
+    inflateReset(inflater_);
   }
-};
-
-DataResult ReadDeflated(RandomAccess& file, const Entry& entry, DataSink& sink) {
-  InflateState state;
-  if (inflateInit2(&state.s, kRawWindowBits) != Z_OK) throw std::bad_alloc();
-  state.ready = true;
-  std::vector<Bytef> in(kIoBuffer), out(kIoBuffer);
+  z_stream& z = *inflater_;
+  auto* in = reinterpret_cast<Bytef*>(in_.data());
+  auto* out = reinterpret_cast<Bytef*>(out_.data());
+  z.avail_in = 0;
   uint64_t readPos = 0;
   uint64_t produced = 0;
   uint32_t crc = 0;
   while (true) {
-    if (state.s.avail_in == 0 && readPos < entry.compressedSize) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(in.size(), entry.compressedSize - readPos));
-      if (!file.ReadAt(entry.dataOffset + readPos, in.data(), n)) return DataResult::kReadFailed;
+    if (z.avail_in == 0 && readPos < entry.compressedSize) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(in_.size(), entry.compressedSize - readPos));
+      if (!file.ReadAt(entry.dataOffset + readPos, in, n)) return DataResult::kReadFailed;
       readPos += n;
-      state.s.next_in = in.data();
-      state.s.avail_in = static_cast<uInt>(n);
+      z.next_in = in;
+      z.avail_in = static_cast<uInt>(n);
     }
     // Room for at most one byte beyond the declared size, to notice a bomb
     // without ever passing more than the declared size to the sink.
     const uint64_t room = entry.uncompressedSize - produced;
-    state.s.next_out = out.data();
-    state.s.avail_out = static_cast<uInt>(room >= out.size() ? out.size() : room + 1);
-    const uInt before = state.s.avail_out;
-    const uInt inBefore = state.s.avail_in;
-    const int rc = inflate(&state.s, Z_NO_FLUSH);
-    const size_t n = before - state.s.avail_out;
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(room >= out_.size() ? out_.size() : room + 1);
+    const uInt before = z.avail_out;
+    const uInt inBefore = z.avail_in;
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    const size_t n = before - z.avail_out;
     if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) return DataResult::kCorrupt;
     if (rc == Z_MEM_ERROR) throw std::bad_alloc();
     if (produced + n > entry.uncompressedSize) return DataResult::kTooLong;
     if (n > 0) {
-      crc = Crc32(crc, out.data(), n);
-      if (!sink.Write(out.data(), n)) return SinkFailure(sink);
+      crc = Crc32(crc, out, n);
+      if (!sink.Write(out, n)) return SinkFailure(sink);
       produced += n;
     }
     if (rc == Z_STREAM_END) break;
-    const bool stuck = n == 0 && state.s.avail_in == inBefore;
-    if (stuck && (readPos >= entry.compressedSize || state.s.avail_in > 0)) return DataResult::kCorrupt;
+    const bool stuck = n == 0 && z.avail_in == inBefore;
+    if (stuck && (readPos >= entry.compressedSize || z.avail_in > 0)) return DataResult::kCorrupt;
   }
   if (produced < entry.uncompressedSize) return DataResult::kTooShort;
   return crc == entry.crc ? DataResult::kOk : DataResult::kCrcMismatch;
 }
 
-}  // namespace
-
 DataResult ReadEntryData(RandomAccess& file, const Entry& entry, DataSink& sink) {
-  if (entry.method == kMethodStored) return ReadStored(file, entry, sink);
-  return ReadDeflated(file, entry, sink);
+  EntryReader reader;
+  return reader.Read(file, entry, sink);
 }
 
 }  // namespace vk::zip

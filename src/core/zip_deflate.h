@@ -55,9 +55,29 @@ class DataSink {
   virtual bool Stopped() const { return false; }
 };
 
-// Streams the entry's data (stored or deflated) from file into sink with bounded
+// Streams an entry's data (stored or deflated) from file into sink with bounded
 // buffers: never more than the declared size, which must match exactly, and the
-// CRC-32 must agree. dataOffset must have been located.
+// CRC-32 must agree. dataOffset must have been located. Keeps its buffers and zlib
+// state from one entry to the next: one per thread.
+class EntryReader {
+ public:
+  EntryReader();
+  ~EntryReader();
+  EntryReader(const EntryReader&) = delete;
+  EntryReader& operator=(const EntryReader&) = delete;
+
+  DataResult Read(RandomAccess& file, const Entry& entry, DataSink& sink);
+
+ private:
+  DataResult ReadStored(RandomAccess& file, const Entry& entry, DataSink& sink);
+  DataResult ReadDeflated(RandomAccess& file, const Entry& entry, DataSink& sink);
+
+  z_stream_s* inflater_ = nullptr;
+  std::string in_;
+  std::string out_;
+};
+
+// The same for a single entry.
 DataResult ReadEntryData(RandomAccess& file, const Entry& entry, DataSink& sink);
 
 }  // namespace vk::zip

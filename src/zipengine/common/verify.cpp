@@ -57,27 +57,28 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
     pool.Submit([&] {
       std::string problem;
       size_t problemIndex = SIZE_MAX;
-      DWORD openError = 0;
-      File own = File::OpenRead(path, &openError);
-      if (!own.IsOpen()) {
-        problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
-      } else {
-        FileAccess ownAccess(own);
-        Discard sink(failed);
-        for (size_t i; !failed && (i = next++) < dir.entries.size();) {
-          zip::Entry& e = dir.entries[i];
-          zip::DataResult r = zip::DataResult::kReadFailed;
-          try {
-            if (zip::LocateData(ownAccess, &e)) r = zip::ReadEntryData(ownAccess, e, sink);
-          } catch (const std::bad_alloc&) {
-            problem = "nicht genug Speicher";
-          }
-          if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
-            if (problem.empty()) problem = zip::DataResultText(r);
-            problemIndex = i;
-            break;
+      try {
+        DWORD openError = 0;
+        File own = File::OpenRead(path, &openError);
+        if (!own.IsOpen()) {
+          problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
+        } else {
+          FileAccess ownAccess(own, access.Size());
+          Discard sink(failed);
+          zip::EntryReader reader;
+          for (size_t i; !failed && (i = next++) < dir.entries.size();) {
+            zip::Entry& e = dir.entries[i];
+            zip::DataResult r = zip::DataResult::kReadFailed;
+            if (zip::LocateData(ownAccess, &e)) r = reader.Read(ownAccess, e, sink);
+            if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
+              problem = zip::DataResultText(r);
+              problemIndex = i;
+              break;
+            }
           }
         }
+      } catch (const std::bad_alloc&) {
+        problem = "nicht genug Speicher";
       }
       auto lock = signal.Lock();
       if (!problem.empty() && reason.empty()) {

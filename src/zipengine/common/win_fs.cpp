@@ -133,6 +133,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    position_ = other.position_;
     other.handle_ = INVALID_HANDLE_VALUE;
   }
   return *this;
@@ -152,31 +153,59 @@ File File::Create(const std::wstring& path, DWORD disposition, DWORD* error) {
   return File(h);
 }
 
-namespace {
-
-OVERLAPPED At(uint64_t offset) {
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  return o;
+File File::CreateTemporary(const std::wstring& path, DWORD* error) {
+  const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
+  return File(h);
 }
+
+bool File::RenameTo(const std::wstring& target, bool replace, DWORD* error) {
+  // The name is an NT path: "\??\" and the full DOS path.
+  std::wstring full = FullPath(target);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) full = full.substr(4);
+  else if (full.compare(0, 2, L"\\\\") == 0) full = L"UNC\\" + full.substr(2);
+  const std::wstring name = L"\\??\\" + full;
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = replace ? TRUE : FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), info->FileName);
+  if (SetFileInformationByHandle(handle_, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+    return true;
+  *error = GetLastError();
+  return false;
+}
+
+namespace {
 
 constexpr size_t kMaxTransfer = 1u << 30;
 
 }  // namespace
 
-bool File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t* got, DWORD* error) {
-  OVERLAPPED o = At(offset);
-  DWORD n = 0;
-  if (!ReadFile(handle_, buffer, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, &o)) {
-    const DWORD e = GetLastError();
-    if (e == ERROR_HANDLE_EOF) {
-      *got = 0;
-      return true;
-    }
-    *error = e;
+bool File::Seek(uint64_t offset, DWORD* error) {
+  if (offset == position_) return true;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) {
+    *error = GetLastError();
+    position_ = kUnknown;
     return false;
   }
+  position_ = offset;
+  return true;
+}
+
+bool File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t* got, DWORD* error) {
+  if (!Seek(offset, error)) return false;
+  DWORD n = 0;
+  if (!ReadFile(handle_, buffer, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, nullptr)) {
+    *error = GetLastError();
+    position_ = kUnknown;
+    return false;
+  }
+  position_ += n;
   *got = n;
   return true;
 }
@@ -193,27 +222,26 @@ bool File::ReadExactly(uint64_t offset, void* buffer, size_t length) {
 }
 
 bool File::WriteAt(uint64_t offset, const void* data, size_t length, DWORD* error) {
+  if (!Seek(offset, error)) return false;
   const auto* p = static_cast<const char*>(data);
   while (length > 0) {
-    OVERLAPPED o = At(offset);
     DWORD n = 0;
-    if (!WriteFile(handle_, p, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, &o)) {
+    if (!WriteFile(handle_, p, static_cast<DWORD>(std::min(length, kMaxTransfer)), &n, nullptr)) {
       *error = GetLastError();
+      position_ = kUnknown;
       return false;
     }
     if (n == 0) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
-    p += n, offset += n, length -= n;
+    p += n, length -= n, position_ += n;
   }
   return true;
 }
 
 bool File::SetSize(uint64_t size, DWORD* error) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(size);
-  if (SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle_)) return true;
+  if (Seek(size, error) && SetEndOfFile(handle_)) return true;
   *error = GetLastError();
   return false;
 }
@@ -233,6 +261,7 @@ std::optional<uint64_t> File::Size() const {
 void File::Close() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  position_ = 0;
 }
 
 }  // namespace vk::engine

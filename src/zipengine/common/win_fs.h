@@ -38,13 +38,17 @@ bool DeleteFileAt(const std::wstring& path);
 // Replaces (or, without replace, only creates) target by source in one step.
 bool MoveOver(const std::wstring& source, const std::wstring& target, bool replace, DWORD* error);
 
-// An owned file handle; every transfer names its offset, so several readers of one
-// file do not disturb each other and the writer can patch what it wrote.
+// An owned file handle; every transfer names its offset, so that the writer can
+// patch what it wrote. The handle's file position follows the transfers (seeking
+// only when needed, plain ReadFile and WriteFile: under Wine an OVERLAPPED offset
+// costs a server round trip per call), so one File serves one thread at a time.
 class File {
  public:
   File() = default;
   ~File() { Close(); }
-  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  File(File&& other) noexcept : handle_(other.handle_), position_(other.position_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -52,6 +56,8 @@ class File {
   static File OpenRead(const std::wstring& path, DWORD* error);
   // disposition: CREATE_ALWAYS, CREATE_NEW, ...
   static File Create(const std::wstring& path, DWORD disposition, DWORD* error);
+  // A new file that is written once and then renamed through its handle.
+  static File CreateTemporary(const std::wstring& path, DWORD* error);
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE Handle() const { return handle_; }
@@ -61,17 +67,24 @@ class File {
   bool WriteAt(uint64_t offset, const void* data, size_t length, DWORD* error);
   bool SetSize(uint64_t size, DWORD* error);
   bool Flush(DWORD* error);
+  // Moves the open file over target (a handle opened by CreateTemporary): one
+  // call, where MoveFileEx would open the file again.
+  bool RenameTo(const std::wstring& target, bool replace, DWORD* error);
   std::optional<uint64_t> Size() const;
   void Close();
 
  private:
+  static constexpr uint64_t kUnknown = ~uint64_t{0};
   explicit File(HANDLE handle) : handle_(handle) {}
+  bool Seek(uint64_t offset, DWORD* error);
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  uint64_t position_ = 0;  // where the handle's file pointer is
 };
 
 class FileAccess : public zip::RandomAccess {
  public:
   explicit FileAccess(File& file) : file_(file), size_(file.Size().value_or(0)) {}
+  FileAccess(File& file, uint64_t size) : file_(file), size_(size) {}
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
     return file_.ReadExactly(offset, buffer, length);

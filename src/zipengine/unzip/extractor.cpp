@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "core/zip_deflate.h"
@@ -20,7 +21,8 @@ namespace {
 
 enum class Outcome {
   kPending,
-  kDone,           // inflated and checked into the temporary file
+  kDone,           // checked and put in place
+  kCommitFailed,   // checked, but the target could not be replaced
   kDirFailed,      // its directory cannot be created
   kExists,         // the target exists and overwriting is off
   kCreateFailed,   // the temporary file cannot be created
@@ -36,35 +38,61 @@ struct Job {
   Outcome outcome = Outcome::kPending;
   zip::DataResult result = zip::DataResult::kOk;
   DWORD error = 0;
-  bool committed = false;
   bool done = false;
 };
 
-// Handles on the archive for the workers: positional reads need no locking, but
-// each worker keeps its own handle so that reads do not queue on one.
-class ArchiveHandles {
+// Directories already made by this call, so that each is looked up once.
+class DirectoryCache {
  public:
-  explicit ArchiveHandles(std::wstring path) : path_(std::move(path)) {}
-  File Take(DWORD* error) {
+  bool Make(const std::wstring& dir, DWORD* error) {
+    const std::u16string key = zip::FoldCase(ToU16(dir));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (made_.count(key)) return true;
+    }
+    if (!MakeDirectories(dir, error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    made_.insert(key);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<std::u16string> made_;
+};
+
+// What a worker reads the archive with: its own handle (a File serves one thread)
+// and its inflate buffers, handed from entry to entry.
+struct ReadKit {
+  File archive;
+  zip::EntryReader reader;
+};
+
+class ReadKits {
+ public:
+  explicit ReadKits(std::wstring path) : path_(std::move(path)) {}
+  std::unique_ptr<ReadKit> Take(DWORD* error) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!free_.empty()) {
-        File f = std::move(free_.back());
+        auto kit = std::move(free_.back());
         free_.pop_back();
-        return f;
+        return kit;
       }
     }
-    return File::OpenRead(path_, error);
+    auto kit = std::make_unique<ReadKit>();
+    kit->archive = File::OpenRead(path_, error);
+    return kit->archive.IsOpen() ? std::move(kit) : nullptr;
   }
-  void Give(File f) {
+  void Give(std::unique_ptr<ReadKit> kit) {
     std::lock_guard<std::mutex> lock(mutex_);
-    free_.push_back(std::move(f));
+    free_.push_back(std::move(kit));
   }
 
  private:
   std::wstring path_;
   std::mutex mutex_;
-  std::vector<File> free_;
+  std::vector<std::unique_ptr<ReadKit>> free_;
 };
 
 // Writes the inflated data into the temporary file and publishes the progress.
@@ -78,10 +106,15 @@ class FileSink : public zip::DataSink {
       return false;
     }
     if (!file_.WriteAt(offset_, data, length, &job_.error)) return false;
+    const bool step = offset_ / kProgressStepBytes != (offset_ + length) / kProgressStepBytes;
     offset_ += length;
     job_.progress.store(offset_);
-    auto lock = signal_.Lock();
-    signal_.Notify();
+    // Waking the calling thread costs a server call under Wine: only when a
+    // progress step is due.
+    if (step) {
+      auto lock = signal_.Lock();
+      signal_.Notify();
+    }
     return true;
   }
   bool Stopped() const override { return stopped_; }
@@ -111,13 +144,11 @@ std::wstring TempNameBeside(const std::wstring& target) {
 class Extractor {
  public:
   Extractor(const ExtractRequest& request, Reporter& reporter)
-      : request_(request), reporter_(reporter), handles_(request.archive) {}
+      : request_(request), reporter_(reporter), kits_(request.archive) {}
 
   ~Extractor() {
     abort_ = true;
     pool_.reset();
-    for (auto& job : jobs_)
-      if (job.outcome == Outcome::kDone && !job.committed) DeleteFileAt(job.temp);
   }
 
   int32_t Run();
@@ -145,7 +176,9 @@ class Extractor {
   int32_t problems_ = 0;
   zip::Signal signal_;
   std::atomic<bool> abort_{false};
-  ArchiveHandles handles_;
+  uint64_t archiveSize_ = 0;
+  ReadKits kits_;
+  DirectoryCache dirs_;
   std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
 };
 
@@ -159,41 +192,54 @@ void Extractor::Work(Job& job) {
   };
   if (abort_) return finish(Outcome::kSkipped);
   const std::wstring parent = Parent(job.target);
-  if (!parent.empty() && !MakeDirectories(parent, &job.error)) return finish(Outcome::kDirFailed);
+  if (!parent.empty() && !dirs_.Make(parent, &job.error)) return finish(Outcome::kDirFailed);
   if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
     return finish(Outcome::kExists);
 
   File out;
   for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
     job.temp = TempNameBeside(job.target);
-    out = File::Create(job.temp, CREATE_NEW, &job.error);
+    out = File::CreateTemporary(job.temp, &job.error);
     if (!out.IsOpen() && job.error != ERROR_FILE_EXISTS && job.error != ERROR_ALREADY_EXISTS) break;
   }
   if (!out.IsOpen()) return finish(Outcome::kCreateFailed);
 
   DWORD error = 0;
-  File archive = handles_.Take(&error);
-  if (!archive.IsOpen()) {
-    job.result = zip::DataResult::kReadFailed;
-  } else {
-    FileAccess access(archive);
-    FileSink sink(out, job, signal_, abort_);
-    try {
-      job.result = zip::ReadEntryData(access, entry, sink);
-    } catch (const std::bad_alloc&) {
-      job.result = zip::DataResult::kWriteFailed;
-      job.error = ERROR_NOT_ENOUGH_MEMORY;
+  try {
+    auto kit = kits_.Take(&error);
+    if (!kit) {
+      job.result = zip::DataResult::kReadFailed;
+    } else {
+      FileAccess access(kit->archive, archiveSize_);
+      FileSink sink(out, job, signal_, abort_);
+      job.result = kit->reader.Read(access, entry, sink);
+      kits_.Give(std::move(kit));
     }
-    handles_.Give(std::move(archive));
+  } catch (const std::bad_alloc&) {
+    job.result = zip::DataResult::kWriteFailed;
+    job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
-  if (job.result == zip::DataResult::kOk) {
-    const FILETIME modified = DosToFileTime(entry.modified);
-    SetFileTime(out.Handle(), nullptr, nullptr, &modified);
-  }
-  out.Close();
   if (job.result != zip::DataResult::kOk) {
+    out.Close();
     DeleteFileAt(job.temp);
     return finish(Outcome::kDataFailed);
+  }
+  const FILETIME modified = DosToFileTime(entry.modified);
+  SetFileTime(out.Handle(), nullptr, nullptr, &modified);
+  // Checked: now it may replace the target. Done here rather than on the calling
+  // thread, so that the slow file system calls of many small files overlap.
+  if (abort_) {
+    out.Close();
+    DeleteFileAt(job.temp);
+    return finish(Outcome::kSkipped);
+  }
+  bool moved = out.RenameTo(job.target, request_.overwrite, &job.error);
+  out.Close();
+  // A read-only file in the way: MoveOver knows how to replace it.
+  if (!moved && request_.overwrite) moved = MoveOver(job.temp, job.target, true, &job.error);
+  if (!moved) {
+    DeleteFileAt(job.temp);
+    return finish(Outcome::kCommitFailed);
   }
   finish(Outcome::kDone);
 }
@@ -216,7 +262,7 @@ bool Extractor::Deliver(Job& job) {
   }
   if (p.directory) {
     DWORD error = 0;
-    if (MakeDirectories(job.target, &error)) return true;
+    if (dirs_.Make(job.target, &error)) return true;
     ++problems_;
     return reporter_.Message(kErrFileWrite, "Verzeichnis " + Quoted(WideToAnsi(job.target)) +
                                                 " kann nicht erstellt werden: " + ErrorText(error));
@@ -243,23 +289,18 @@ bool Extractor::Deliver(Job& job) {
 void Extractor::Report(Job& job) {
   const std::string target = Quoted(WideToAnsi(job.target));
   switch (job.outcome) {
-    case Outcome::kDone: {
-      DWORD error = 0;
-      if (MoveOver(job.temp, job.target, request_.overwrite, &error)) {
-        job.committed = true;
-        ++extracted_;
-        return;
-      }
-      DeleteFileAt(job.temp);
-      job.committed = true;  // nothing left to clean up
+    case Outcome::kDone:
+      ++extracted_;
+      return;
+    case Outcome::kCommitFailed:
       ++problems_;
-      if (!request_.overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      if (!request_.overwrite && (job.error == ERROR_ALREADY_EXISTS || job.error == ERROR_FILE_EXISTS)) {
         reporter_.Message(kErrFileExists, "Datei " + target + " existiert bereits und wird nicht überschrieben");
       } else {
-        reporter_.Message(kErrFileWrite, "Datei " + target + " kann nicht geschrieben werden: " + ErrorText(error));
+        reporter_.Message(kErrFileWrite,
+                          "Datei " + target + " kann nicht geschrieben werden: " + ErrorText(job.error));
       }
       return;
-    }
     case Outcome::kDirFailed:
       ++problems_;
       reporter_.Message(kErrFileWrite, "Verzeichnis für " + target + " kann nicht erstellt werden: " +
@@ -299,6 +340,7 @@ int32_t Extractor::Run() {
   File file = File::OpenRead(request_.archive, &error);
   if (!file.IsOpen()) return Fail("Archiv " + archiveText + " kann nicht geöffnet werden: " + ErrorText(error));
   FileAccess access(file);
+  archiveSize_ = access.Size();
   try {
     dir_ = zip::ReadDirectory(access);
   } catch (const EZipDirError& e) {

@@ -1,8 +1,10 @@
 #pragma once
-// Extracting an archive under the current directory. Workers inflate the entries
-// ahead into temporary files beside their targets; the calling thread reports
-// them in archive order and puts each in place only once its size and CRC-32 have
-// checked out, so a damaged entry never replaces a good file.
+// Extracting an archive under the current directory. Workers inflate a few entries
+// ahead, each into a temporary file beside its target, which replaces the target
+// only once its size and CRC-32 have checked out, so a damaged entry never takes
+// the place of a good file. The calling thread reports the entries in archive
+// order. After a cancel the workers stop; entries they had already finished ahead
+// of the reports (a handful at most) stay extracted.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -39,8 +39,15 @@ std::u16string ArchiveName(const std::wstring& path, bool keepDirs) {
 
 namespace {
 
+struct Found {
+  std::wstring name;
+  uint64_t size = 0;
+  FILETIME modified{};
+  uint32_t attributes = 0;
+};
+
 struct Listing {
-  std::vector<std::wstring> files;
+  std::vector<Found> files;
   std::vector<std::wstring> dirs;
 };
 
@@ -56,7 +63,8 @@ Listing ListDirectory(const std::wstring& dir) {
       // A junction or link could lead back up the tree.
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listing.dirs.push_back(name);
     } else {
-      listing.files.push_back(name);
+      listing.files.push_back({name, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                               data.ftLastWriteTime, data.dwFileAttributes});
     }
   } while (FindNextFileW(find, &data));
   FindClose(find);
@@ -64,7 +72,8 @@ Listing ListDirectory(const std::wstring& dir) {
     const auto fa = zip::FoldCase(ToU16(a)), fb = zip::FoldCase(ToU16(b));
     return fa != fb ? fa < fb : a < b;
   };
-  std::sort(listing.files.begin(), listing.files.end(), byName);
+  std::sort(listing.files.begin(), listing.files.end(),
+            [&](const Found& a, const Found& b) { return byName(a.name, b.name); });
   std::sort(listing.dirs.begin(), listing.dirs.end(), byName);
   return listing;
 }
@@ -84,8 +93,10 @@ class Collector {
     if (zip::HasWildcard(ToU16(pattern))) {
       AddMatches(dir, pattern);
     } else {
-      const DWORD attributes = GetFileAttributesW(ApiPath(spec).c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES || spec.empty()) {
+      WIN32_FILE_ATTRIBUTE_DATA data{};
+      const bool exists = !spec.empty() && GetFileAttributesExW(ApiPath(spec).c_str(), GetFileExInfoStandard, &data);
+      const DWORD attributes = data.dwFileAttributes;
+      if (!exists) {
         // fall through to the report below
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (options_.recurse) {
@@ -102,7 +113,8 @@ class Collector {
           reported = true;
         }
       } else {
-        AddFile(spec);
+        AddFile(spec, {spec, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                       data.ftLastWriteTime, data.dwFileAttributes});
       }
     }
     if (matched_ == before && !reported && !reporter_.Stopped())
@@ -114,18 +126,18 @@ class Collector {
  private:
   void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
     const Listing listing = ListDirectory(dir);
-    for (const auto& name : listing.files) {
+    for (const auto& found : listing.files) {
       if (reporter_.Stopped()) return;
-      if (zip::MatchWildcard(ToU16(pattern), ToU16(name))) AddFile(dir + name);
+      if (zip::MatchWildcard(ToU16(pattern), ToU16(found.name))) AddFile(dir + found.name, found);
     }
     if (!options_.recurse) return;
     for (const auto& sub : listing.dirs) AddMatches(dir + sub + L"\\", pattern);
   }
 
-  void AddFile(const std::wstring& path) {
+  void AddFile(const std::wstring& path, const Found& found) {
     ++matched_;
     if (excluded_.count(zip::FoldCase(ToU16(FullPath(path))))) return;
-    SourceFile file{path, ArchiveName(path, options_.keepDirs)};
+    SourceFile file{path, ArchiveName(path, options_.keepDirs), found.size, found.modified, found.attributes};
     if (file.name.empty()) return;
     if (!names_.insert(zip::FoldCase(file.name)).second) {
       reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +

@@ -1,6 +1,9 @@
 #pragma once
 // Which files an add packs: the specifications expanded in their order, each file
 // with the name it gets in the archive.
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,9 @@ namespace vk::engine {
 struct SourceFile {
   std::wstring path;    // as given or found, relative to the current directory
   std::u16string name;  // in the archive, "/" as separator
+  uint64_t size = 0;    // as listed; the file may still change
+  FILETIME modified{};
+  uint32_t attributes = 0;
 };
 
 struct CollectOptions {

@@ -27,6 +27,10 @@ constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kMaxInFlightBytes = 8 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
+// A file listed smaller than a piece is read whole by a worker, so that opening
+// the many small files overlaps too; one that has grown beyond this meanwhile is
+// reported and left out.
+constexpr size_t kWholeFileLimit = 2 * kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -34,6 +38,8 @@ struct Piece {
   size_t file = 0;
   bool first = false;
   bool last = false;
+  bool whole = false;     // a small file, read by the worker
+  size_t accounted = 0;   // counted against the in-flight limit
   DWORD error = 0;  // the file could not be opened (first) or read
   uint64_t fileSize = 0;
   zip::DosDateTime modified;
@@ -45,6 +51,7 @@ struct Piece {
   std::string output;
   uint32_t crc = 0;
   bool stored = false;  // a whole file that deflate does not shrink
+  bool grew = false;    // a whole file beyond kWholeFileLimit
   bool failed = false;
   bool done = false;
 };
@@ -125,6 +132,15 @@ class Reader {
     if (!file_.IsOpen()) {
       if (index_ >= files_.size()) return nullptr;
       p->first = true;
+      const SourceFile& listed = files_[index_];
+      if (listed.size < kPieceSize) {
+        p->whole = p->last = true;
+        p->file = index_++;
+        p->accounted = static_cast<size_t>(listed.size);
+        p->modified = FileTimeToDos(listed.modified);
+        p->attributes = listed.attributes & kDosAttributes;
+        return p;
+      }
       DWORD error = 0;
       file_ = File::OpenRead(files_[index_].path, &error);
       BY_HANDLE_FILE_INFORMATION info{};
@@ -176,7 +192,7 @@ class Reader {
         offset_ += 1;
       }
     }
-    p->inputLength = have;
+    p->inputLength = p->accounted = have;
     p->dictionary = tail_;
     if (have >= zip::kDictionarySize) {
       tail_.assign(in, have - zip::kDictionarySize, zip::kDictionarySize);
@@ -238,6 +254,8 @@ class Packer {
   bool CopyKept(File& old, std::vector<zip::Entry>& kept);
   Step PackFiles();
   Step Consume(Piece& p);
+  void Work(Piece& p);
+  void ReadWhole(Piece& p);
   void Compress(Piece& p);
   int32_t Finish(const std::wstring& target);
   int32_t Fail(int32_t code, const std::string& text);
@@ -346,33 +364,39 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
   return true;
 }
 
-void Packer::Compress(Piece& p) {
+void Packer::ReadWhole(Piece& p) {
+  File file = File::OpenRead(files_[p.file].path, &p.error);
+  if (!file.IsOpen()) return;
+  std::string& in = p.input;
+  in.resize(static_cast<size_t>(files_[p.file].size) + 1);
+  size_t have = 0;
+  while (true) {
+    if (have == in.size()) {
+      if (in.size() > kWholeFileLimit) {
+        p.grew = true;
+        std::string().swap(in);
+        return;
+      }
+      in.resize(std::min(in.size() * 2, kWholeFileLimit + 1));
+    }
+    size_t got = 0;
+    if (!file.ReadAt(have, in.data() + have, in.size() - have, &got, &p.error)) {
+      std::string().swap(in);
+      return;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  in.resize(have);
+  p.inputLength = have;
+  p.fileSize = have;
+}
+
+void Packer::Work(Piece& p) {
   if (!abort_) {
     try {
-      p.crc = zip::Crc32(0, p.input.data(), p.input.size());
-      if (level_ > 0) {
-        std::unique_ptr<zip::PieceCompressor> compressor;
-        {
-          std::lock_guard<std::mutex> lock(compressorsMutex_);
-          if (!compressors_.empty()) {
-            compressor = std::move(compressors_.back());
-            compressors_.pop_back();
-          }
-        }
-        if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
-        compressor->Compress(p.dictionary, p.input, p.last, &p.output);
-        {
-          std::lock_guard<std::mutex> lock(compressorsMutex_);
-          compressors_.push_back(std::move(compressor));
-        }
-        if (p.first && p.last && p.output.size() >= p.input.size()) {
-          p.stored = true;
-          std::string().swap(p.output);
-        } else {
-          std::string().swap(p.input);
-        }
-        std::string().swap(p.dictionary);
-      }
+      if (p.whole) ReadWhole(p);
+      if (!p.error && !p.grew) Compress(p);
     } catch (...) {
       p.failed = true;
     }
@@ -380,6 +404,32 @@ void Packer::Compress(Piece& p) {
   auto lock = signal_.Lock();
   p.done = true;
   signal_.Notify();
+}
+
+void Packer::Compress(Piece& p) {
+  p.crc = zip::Crc32(0, p.input.data(), p.input.size());
+  if (level_ == 0) return;
+  std::unique_ptr<zip::PieceCompressor> compressor;
+  {
+    std::lock_guard<std::mutex> lock(compressorsMutex_);
+    if (!compressors_.empty()) {
+      compressor = std::move(compressors_.back());
+      compressors_.pop_back();
+    }
+  }
+  if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
+  compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+  {
+    std::lock_guard<std::mutex> lock(compressorsMutex_);
+    compressors_.push_back(std::move(compressor));
+  }
+  if (p.first && p.last && p.output.size() >= p.input.size()) {
+    p.stored = true;
+    std::string().swap(p.output);
+  } else {
+    std::string().swap(p.input);
+  }
+  std::string().swap(p.dictionary);
 }
 
 Step Packer::Consume(Piece& p) {
@@ -392,6 +442,11 @@ Step Packer::Consume(Piece& p) {
   };
   if (p.first) {
     if (p.error) return readError();
+    if (p.grew) {
+      reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(file.path)) +
+                                             " hat sich beim Packen stark vergrößert und wird nicht gepackt");
+      return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
+    }
     current_ = Current{};
     const zip::StoredName stored = zip::StoreName(file.name);
     e.name = stored.bytes;
@@ -452,12 +507,12 @@ Step Packer::PackFiles() {
         break;
       }
       Piece* raw = piece.get();
-      inFlight_ += raw->inputLength;
+      inFlight_ += raw->accounted;
       queue_.push_back(std::move(piece));
       if (raw->error) {
         raw->done = true;
       } else {
-        pool_->Submit([this, raw] { Compress(*raw); });
+        pool_->Submit([this, raw] { Work(*raw); });
       }
     }
     if (queue_.empty()) return Step::kGoOn;
@@ -466,7 +521,7 @@ Step Packer::PackFiles() {
       auto lock = signal_.Lock();
       signal_.Wait(lock, [&] { return p.done; });
     }
-    inFlight_ -= p.inputLength;
+    inFlight_ -= p.accounted;
     const Step step = Consume(p);
     queue_.pop_front();
     if (step != Step::kGoOn) return step;
