@@ -3,14 +3,14 @@ import unittest
 
 from vk import E2ETestCase, MANUAL_QUESTION, wait_exit
 
-TEN_ENTRIES = ("Name=Nur ein Name", "Active=1", "InclDirs=", "UseDefZipName=0", "DefZipName=",
+TEN_ENTRIES = ("\"Name=Nur ein Name\"", "Active=1", "InclDirs=", "UseDefZipName=0", "DefZipName=",
                "AutoMode=1", "AutoDays=7", "LastBackup=0", "SaveRegistry=1", "SaveFiles=1")
 
 
 class ManualMode(E2ETestCase):
     def test_no_host_asks_then_ends_and_rewrites_the_tasks(self):
         self.set_host_dir()
-        self.box.write_task("nurname.set", "Name=Nur ein Name")
+        self.box.write_task("nurname.set", "\"Name=Nur ein Name\"")
         broken = "Name=Kaputt,AutoDays=sieben"
         self.box.write_task("kaputt.set", broken)
         proc = self.start_plugin()

@@ -85,6 +85,9 @@ class WinCtl:
                 self.proc.wait(10)
             except (OSError, subprocess.TimeoutExpired):
                 self.proc.kill()
+                self.proc.wait()
+        self.proc.stdin.close()
+        self.proc.stdout.close()
 
 
 class Sandbox:
