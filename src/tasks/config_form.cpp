@@ -1,0 +1,646 @@
+#include "tasks/config_form.h"
+
+#include <cderr.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "tasks/hostdir.h"
+#include "tasks/task_images.h"
+#include "win/application.h"
+#include "win/handles.h"
+#include "win/msgbox.h"
+
+namespace vk::tasks {
+
+TConfigForm* ConfigForm = nullptr;
+
+namespace {
+
+constexpr char kSheetClass[] = "VaultkinSheet";
+constexpr char kFormProp[] = "VaultkinConfigForm";
+constexpr char kTreeProcProp[] = "VaultkinTreeProc";
+
+constexpr int kStateExcluded = 1;
+constexpr int kStateIncluded = 2;
+
+constexpr char kPluginsMessage[] =
+    "Die ausführbare Datei \"Plugin_Vaultkin.exe\" von Vaultkin wird dennoch nicht gesichert, da "
+    "sonst ein Zurückschreiben der Sicherung nicht möglich ist!";
+
+using F = TConfigForm;
+
+const win::ControlSpec kFormControls[] = {
+    {"STATIC", "", F::kImage, 8, 8, 42, 42, SS_BITMAP},
+    {"STATIC",
+     "Hier können alle notwendigen Einstellungen für diese Sicherungsaufgabe gemacht werden.",
+     F::kLabelTop, 60, 8, 249, 41, SS_LEFT | SS_NOPREFIX},
+    {WC_TABCONTROLA, "", F::kPageControl, 4, 56, 309, 249,
+     WS_TABSTOP | WS_CLIPSIBLINGS | TCS_OWNERDRAWFIXED},
+    {"STATIC", "", F::kBevel, 4, 312, 309, 2, SS_ETCHEDHORZ},
+};
+
+const win::ControlSpec kButtons[] = {
+    {"BUTTON", "Abbrechen", F::kButtonCancel, 148, 324, 75, 23, WS_TABSTOP | BS_PUSHBUTTON},
+    {"BUTTON", "OK", F::kButtonOK, 232, 324, 75, 23, WS_TABSTOP | BS_DEFPUSHBUTTON},
+};
+
+struct PageControl {
+  int page;
+  win::ControlSpec spec;
+};
+
+constexpr DWORD kCheck = WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kRadio = BS_AUTORADIOBUTTON;
+constexpr DWORD kLabel = SS_LEFT | SS_NOPREFIX;
+constexpr DWORD kEdit = WS_TABSTOP | ES_AUTOHSCROLL;
+
+const PageControl kPageControls[] = {
+    {0, {"STATIC", "&Name:", F::kLabelName, 8, 12, 60, 14, SS_LEFT}},
+    {0, {"EDIT", "", F::kEdit2, 72, 8, 205, 22, kEdit, WS_EX_CLIENTEDGE}},
+    {0, {"STATIC", "&Dateiname:", F::kLabelFile, 8, 40, 62, 14, SS_LEFT}},
+    {0, {"EDIT", "", F::kEdit3, 72, 36, 205, 22, kEdit | ES_READONLY, WS_EX_CLIENTEDGE}},
+    {0, {"BUTTON", "Aufgabe ist aktiv", F::kCheckBox1, 72, 68, 205, 17, kCheck}},
+    {0,
+     {"STATIC",
+      "d.h. es wird beim Start automatisch überprüft, ob die Aufgabe ausgeführt werden soll "
+      "(siehe Automation).",
+      F::kLabel9, 92, 88, 189, 69, kLabel}},
+
+    {1, {"BUTTON", "Verzeichnisse in die Sicherung mit aufnehmen.", F::kCheckBox3, 8, 4, 289, 17,
+         kCheck}},
+    {1,
+     {"STATIC",
+      "Geben Sie hier an, welche Unterverzeichnisse des Kestrone Verzeichnisses in die Sicherung "
+      "mit einbezogen werden sollen:",
+      F::kLabel3, 8, 24, 289, 45, kLabel}},
+    {1, {WC_TREEVIEWA, "", F::kTvFolders, 8, 72, 285, 141,
+         WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT, WS_EX_CLIENTEDGE}},
+
+    {2, {"BUTTON", "Sicherungen jedesmal in die gleiche Datei:", F::kRadioButton1, 8, 8, 280, 17,
+         WS_TABSTOP | WS_GROUP | kRadio}},
+    {2, {"EDIT", "", F::kFileNameBox1, 28, 28, 200, 21, kEdit, WS_EX_CLIENTEDGE}},
+    {2, {"BUTTON", "...", F::kFileNameButton, 228, 28, 21, 21, WS_TABSTOP | BS_PUSHBUTTON}},
+    {2, {"BUTTON", "Dateinamen jedesmal abfragen", F::kRadioButton2, 8, 56, 280, 17, kRadio}},
+    {2, {"BUTTON", "Kestrone-Registrierungeinträge mit sichern", F::kCheckBox2, 8, 92, 280, 17,
+         kCheck | WS_GROUP}},
+
+    {3,
+     {"STATIC",
+      "Wenn Vaultkin als Plugin für Kestrone läuft kann eine Sicherung auch automatisch erfolgen.",
+      F::kLabel6, 8, 4, 289, 29, kLabel}},
+    {3, {"BUTTON", "Sicherung nie automatisch Starten.", F::kRbAuto1, 8, 36, 280, 17,
+         WS_TABSTOP | WS_GROUP | kRadio}},
+    {3, {"BUTTON", "", F::kRbAuto2, 8, 60, 17, 17, kRadio}},
+    {3, {"STATIC", "Sicherung automatisch starten, wenn die letzte Sicherung mehr als", F::kLabel2,
+         28, 60, 257, 29, kLabel | SS_NOTIFY}},
+    {3, {"EDIT", "1", F::kEdit1, 28, 92, 57, 22, kEdit, WS_EX_CLIENTEDGE}},
+    {3, {UPDOWN_CLASSA, "", F::kUpDown1, 85, 92, 16, 22,
+         UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS}},
+    {3, {"STATIC", "Tage her ist.", F::kLabelDays, 104, 96, 120, 14, kLabel}},
+    {3, {"BUTTON", "", F::kRbAuto3, 8, 124, 17, 17, kRadio}},
+    {3, {"STATIC", "Sicherung bei jedem Start von Kestrone starten.", F::kLabel5, 28, 124, 265, 29,
+         kLabel | SS_NOTIFY}},
+};
+
+const char* const kPageCaptions[F::kPageCount] = {"Allgemein", "Verzeichnisse", "Sicherungen",
+                                                  "Automation"};
+const int kPageImages[F::kPageCount] = {-1, 0, 1, 2};
+constexpr int kPictureBlanks = 6;  // about as wide as a tab picture with its gap
+
+// A page hands what its controls tell it to the dialog, which handles them all.
+LRESULT CALLBACK SheetProc(HWND sheet, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+      return SendMessageA(GetParent(sheet), msg, wParam, lParam);
+    default:
+      return DefWindowProcA(sheet, msg, wParam, lParam);
+  }
+}
+
+void RegisterSheetClass() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = SheetProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kSheetClass;
+  registered = RegisterClassExA(&wc) != 0;
+}
+
+std::string FilePart(const std::string& path) {
+  const size_t p = path.find_last_of("\\:");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+bool InList(const StringList& list, const std::string& item) {
+  for (const std::string& entry : list)
+    if (SameTextAnsi(entry, item)) return true;
+  return false;
+}
+
+// The archive name box's text read like a command line: leading blanks and empty
+// quote pairs skipped, then up to the first blank outside double quotes, the quotes
+// dropped; at most 255 characters.
+std::string FileNameOfText(const std::string& text) {
+  size_t i = 0;
+  for (;;) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (text.compare(i, 2, "\"\"") != 0) break;
+    i += 2;
+  }
+  std::string name;
+  bool quoted = false;
+  for (; i < text.size() && name.size() < 255; ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      break;
+    } else {
+      name += c;
+    }
+  }
+  return name;
+}
+
+std::string QuotedIfBlank(const std::string& name) {
+  if (name.find(' ') != std::string::npos && (name.empty() || name[0] != '"'))
+    return "\"" + name + "\"";
+  return name;
+}
+
+int StateOf(HWND tree, HTREEITEM node) {
+  const auto state = static_cast<UINT>(
+      SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_STATEIMAGEMASK));
+  return static_cast<int>((state & TVIS_STATEIMAGEMASK) >> 12);
+}
+
+void SetStateOf(HWND tree, HTREEITEM node, int state) {
+  TVITEMA item = {};
+  item.mask = TVIF_STATE;
+  item.hItem = node;
+  item.stateMask = TVIS_STATEIMAGEMASK;
+  item.state = INDEXTOSTATEIMAGEMASK(state);
+  SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+const std::string* DataOf(HWND tree, HTREEITEM node) {
+  TVITEMA item = {};
+  item.mask = TVIF_PARAM;
+  item.hItem = node;
+  if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<const std::string*>(item.lParam);
+}
+
+HTREEITEM Next(HWND tree, HTREEITEM node, UINT relation) {
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(node)));
+}
+
+// Every node in pre-order: a node, its children, then its next sibling.
+template <class Visit>
+void ForEachNode(HWND tree, HTREEITEM first, const Visit& visit) {
+  for (HTREEITEM node = first; node; node = Next(tree, node, TVGN_NEXT)) {
+    visit(node);
+    ForEachNode(tree, Next(tree, node, TVGN_CHILD), visit);
+  }
+}
+
+// The tabs are drawn by DrawTab. The control measures them from their texts, but
+// would give every tab room for a picture once it has pictures of its own; so it has
+// none, and a tab with a picture measures blanks in its place. The margins are as wide
+// as the four tabs leave room for side by side.
+void InsertTabs(HWND tabs) {
+  RECT client;
+  GetClientRect(tabs, &client);
+  for (int padding = 6; padding >= 0; --padding) {
+    SendMessageA(tabs, TCM_DELETEALLITEMS, 0, 0);
+    SendMessageA(tabs, TCM_SETPADDING, 0, MAKELPARAM(padding, 3));
+    for (int i = 0; i < F::kPageCount; ++i) {
+      std::string measured = kPageCaptions[i];
+      if (kPageImages[i] >= 0) measured.insert(0, kPictureBlanks, ' ');
+      TCITEMA tab = {};
+      tab.mask = TCIF_TEXT;
+      tab.pszText = measured.data();
+      SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&tab));
+    }
+    RECT last = {};
+    SendMessageA(tabs, TCM_GETITEMRECT, F::kPageCount - 1, reinterpret_cast<LPARAM>(&last));
+    if (last.right <= client.right - 4) return;
+  }
+}
+
+}  // namespace
+
+TConfigForm::TConfigForm() {
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                      ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&classes);
+  RegisterSheetClass();
+  BrowseDialog1.Caption = "Bitte Kestrone-Verzeichnis angeben.";
+  BrowseDialog1.Root = "C:\\Programme";
+
+  CreateForm("Einstellungen", 317, 356);
+  AddControls(kFormControls);
+  for (const win::ControlSpec& spec : kFormControls) controls_[spec.id] = Item(spec.id);
+  SendMessageA(Item(kImage), STM_SETIMAGE, IMAGE_BITMAP,
+               reinterpret_cast<LPARAM>(SettingsPicture()));
+
+  HWND tabs = Item(kPageControl);
+  InsertTabs(tabs);
+  // The pages fill the tab control's display area; their controls are laid out
+  // relative to it.
+  RECT area = {0, 0, 309, 249};
+  SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  for (int i = 0; i < kPageCount; ++i) {
+    sheets_[i] = CreateWindowExA(WS_EX_CONTROLPARENT, kSheetClass, kPageCaptions[i],
+                                 WS_CHILD | WS_CLIPSIBLINGS, 4 + area.left, 56 + area.top,
+                                 area.right - area.left, area.bottom - area.top, Handle(), nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+  }
+  for (const PageControl& c : kPageControls) {
+    const win::ControlSpec& s = c.spec;
+    HWND control = CreateWindowExA(s.exStyle, s.className, s.text, WS_CHILD | WS_VISIBLE | s.style,
+                                   s.x, s.y, s.width, s.height, sheets_[c.page],
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(s.id)),
+                                   GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    controls_[s.id] = control;
+  }
+  AddControls(kButtons);
+  for (const win::ControlSpec& spec : kButtons) controls_[spec.id] = Item(spec.id);
+  // Below the pages, so that it does not paint over them; Tab still reaches it
+  // after OK and goes on into the page.
+  SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+  HWND tree = Tree();
+  SendMessageA(tree, TVM_SETINDENT, 19, 0);
+  SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(FolderImages()));
+  SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(CheckBoxImages()));
+  SetPropA(tree, kTreeProcProp, reinterpret_cast<HANDLE>(GetWindowLongPtrA(tree, GWLP_WNDPROC)));
+  SetPropA(tree, kFormProp, reinterpret_cast<HANDLE>(this));
+  SetWindowLongPtrA(tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TConfigForm::TreeProc));
+
+  HWND upDown = Control(kUpDown1);
+  SendMessageA(upDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(kEdit1)), 0);
+  SendMessageA(upDown, UDM_SETRANGE32, 1, 32767);
+  SendMessageA(upDown, UDM_SETPOS32, 0, 1);
+
+  SetControlChecked(kRadioButton2, true);
+  SetActivePage(0);
+}
+
+TConfigForm::~TConfigForm() {
+  HWND tree = Tree();
+  if (tree) {
+    SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    RemovePropA(tree, kFormProp);
+  }
+}
+
+HWND TConfigForm::Control(int id) const {
+  auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+std::string TConfigForm::ControlText(int id) const {
+  HWND control = Control(id);
+  const int n = GetWindowTextLengthA(control);
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  const int got = GetWindowTextA(control, text.data(), n + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+void TConfigForm::SetControlText(int id, const std::string& text) {
+  SetWindowTextA(Control(id), text.c_str());
+}
+
+bool TConfigForm::ControlChecked(int id) const {
+  return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TConfigForm::SetControlChecked(int id, bool checked) {
+  SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int TConfigForm::ActivePage() const {
+  return static_cast<int>(SendMessageA(Control(kPageControl), TCM_GETCURSEL, 0, 0));
+}
+
+void TConfigForm::SetActivePage(int index) {
+  if (index < 0 || index >= kPageCount) return;
+  SendMessageA(Control(kPageControl), TCM_SETCURSEL, index, 0);
+  for (int i = 0; i < kPageCount; ++i)
+    if (i != index) ShowWindow(sheets_[i], SW_HIDE);
+  ShowWindow(sheets_[index], SW_SHOW);
+}
+
+bool TConfigForm::Execute(TSet* task) {
+  if (!task) return false;
+  SetActivePage(0);
+  focus_.Set(Control(kPageControl));
+  SetFocus(Control(kPageControl));
+
+  SetControlText(kEdit2, task->Name);
+  SetControlText(kEdit3, FilePart(task->FileName));
+  SetControlChecked(kCheckBox1, task->Active);
+  FillFolderTree(task->InclDirs);
+  SetControlChecked(kRadioButton1, task->UseDefZipName);
+  SetControlChecked(kRadioButton2, !task->UseDefZipName);
+  RadioButton1Click();
+  SetControlText(kFileNameBox1, task->DefZipName);
+  switch (task->AutoMode) {
+    case kAutoNever: ChooseAutoMode(kRbAuto1); break;
+    case kAutoEveryNDays: ChooseAutoMode(kRbAuto2); break;
+    case kAutoEveryStart: ChooseAutoMode(kRbAuto3); break;
+    default: break;  // the buttons keep their last state
+  }
+  SendMessageA(Control(kUpDown1), UDM_SETPOS32, 0,
+               static_cast<int16_t>(static_cast<uint32_t>(task->AutoDays) & 0xFFFF));
+  SetControlChecked(kCheckBox2, task->SaveRegistry);
+  SetControlChecked(kCheckBox3, task->SaveFiles);
+  CheckBox3Click();
+
+  if (ShowModal() != IDOK) return false;
+
+  task->Name = ControlText(kEdit2);
+  task->Active = ControlChecked(kCheckBox1);
+  // Without a host directory there was no tree to choose from; the list stays.
+  if (!hostDir_.empty()) task->InclDirs = GetInclDirs();
+  task->UseDefZipName = ControlChecked(kRadioButton1);
+  task->DefZipName = ControlText(kFileNameBox1);
+  task->AutoMode = kAutoNever;
+  if (ControlChecked(kRbAuto2)) task->AutoMode = kAutoEveryNDays;
+  if (ControlChecked(kRbAuto3)) task->AutoMode = kAutoEveryStart;
+  task->AutoDays = AutoDaysPosition();
+  task->SaveRegistry = ControlChecked(kCheckBox2);
+  task->SaveFiles = ControlChecked(kCheckBox3);
+  return true;
+}
+
+void TConfigForm::FillFolderTree(const std::string& inclDirs) {
+  const StringList list = ReadCommaList(inclDirs);
+  const std::string host = GetHostDir();
+  HWND tree = Tree();
+  SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  hostDir_ = host;
+  if (!hostDir_.empty()) {
+    HTREEITEM root = AddNode(TVI_ROOT, hostDir_, ".", list);
+    AddSubFolders(".", root, list);
+    ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [tree](HTREEITEM node) {
+      SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
+    });
+  }
+  SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(tree, nullptr, TRUE);
+}
+
+HTREEITEM TConfigForm::AddNode(HTREEITEM parent, const std::string& caption,
+                               const std::string& relativePath, const StringList& inclDirs) {
+  TVINSERTSTRUCTA insert = {};
+  insert.hParent = parent;
+  insert.hInsertAfter = TVI_LAST;
+  insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE | TVIF_PARAM;
+  insert.item.pszText = const_cast<char*>(caption.c_str());
+  insert.item.iImage = 0;
+  insert.item.iSelectedImage = 0;
+  insert.item.stateMask = TVIS_STATEIMAGEMASK;
+  insert.item.state =
+      INDEXTOSTATEIMAGEMASK(InList(inclDirs, relativePath) ? kStateIncluded : kStateExcluded);
+  auto* data = new std::string(relativePath);  // released in tvFoldersDeletion
+  insert.item.lParam = reinterpret_cast<LPARAM>(data);
+  auto node = reinterpret_cast<HTREEITEM>(
+      SendMessageA(Tree(), TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+  if (!node) delete data;
+  return node;
+}
+
+void TConfigForm::AddSubFolders(const std::string& relativePath, HTREEITEM node,
+                                const StringList& inclDirs) {
+  if (!node) return;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((hostDir_ + "\\" + relativePath + "\\*.*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const DWORD attrs = found.dwFileAttributes;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
+    // A junction can lead back up the tree; following it would never end.
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = relativePath + "\\" + name;
+    AddSubFolders(path, AddNode(node, name, path, inclDirs), inclDirs);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+std::string TConfigForm::GetInclDirs() const {
+  HWND tree = Tree();
+  StringList ticked;
+  ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
+    const std::string* data = DataOf(tree, node);
+    if (data && StateOf(tree, node) == kStateIncluded) ticked.push_back(*data);
+  });
+  return WriteCommaList(ticked);
+}
+
+void TConfigForm::tvFoldersMouseDown(int x, int y) {
+  HWND tree = Tree();
+  TVHITTESTINFO hit = {};
+  hit.pt = {x, y};
+  SendMessageA(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+  if (!hit.hItem || !(hit.flags & TVHT_ONITEMSTATEICON)) return;
+
+  const int state = 3 - StateOf(tree, hit.hItem);
+  SetStateOf(tree, hit.hItem, state);
+  const std::string* data = DataOf(tree, hit.hItem);
+  if (state == kStateIncluded && data && SameTextAnsi(*data, ".\\PLUGINS"))
+    win::ShowInformation(kPluginsMessage);
+
+  bool anyTicked = false;
+  ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
+    if (StateOf(tree, node) == kStateIncluded) anyTicked = true;
+  });
+  if (!anyTicked) {
+    // The last directory stays ticked; the task then backs up no directories.
+    SetStateOf(tree, hit.hItem, kStateIncluded);
+    SetControlChecked(kCheckBox3, false);
+    CheckBox3Click();
+  }
+}
+
+LRESULT CALLBACK TConfigForm::TreeProc(HWND tree, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto original = reinterpret_cast<WNDPROC>(GetPropA(tree, kTreeProcProp));
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrA(tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    RemovePropA(tree, kTreeProcProp);
+    RemovePropA(tree, kFormProp);
+    return CallWindowProcA(original, tree, msg, wParam, lParam);
+  }
+  // The tree's own handling first: it follows the button until it is released,
+  // and a message box shown before that would leave it waiting.
+  const LRESULT result = CallWindowProcA(original, tree, msg, wParam, lParam);
+  auto* form = reinterpret_cast<TConfigForm*>(GetPropA(tree, kFormProp));
+  if (!form) return result;
+  const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+  if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK) {
+    win::App().Guard([&] { form->tvFoldersMouseDown(x, y); });
+  } else if (msg == WM_RBUTTONDOWN) {
+    // A right click selects the node under the mouse.
+    TVHITTESTINFO hit = {};
+    hit.pt = {x, y};
+    SendMessageA(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.hItem && (hit.flags & TVHT_ONITEM))
+      SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
+  }
+  return result;
+}
+
+void TConfigForm::CheckBox3Click() { EnableWindow(Tree(), ControlChecked(kCheckBox3)); }
+
+void TConfigForm::RadioButton1Click() {
+  const bool fixed = ControlChecked(kRadioButton1);
+  EnableWindow(Control(kFileNameBox1), fixed);
+  EnableWindow(Control(kFileNameButton), fixed);
+}
+
+void TConfigForm::ChooseAutoMode(int id) {
+  for (int button : {kRbAuto1, kRbAuto2, kRbAuto3}) SetControlChecked(button, button == id);
+}
+
+void TConfigForm::Label2Click() {
+  if (ControlChecked(kRbAuto2))
+    SetControlChecked(kRbAuto2, false);
+  else
+    ChooseAutoMode(kRbAuto2);
+}
+
+void TConfigForm::Label5Click() {
+  if (ControlChecked(kRbAuto3))
+    SetControlChecked(kRbAuto3, false);
+  else
+    ChooseAutoMode(kRbAuto3);
+}
+
+int TConfigForm::AutoDaysPosition() const {
+  BOOL invalid = FALSE;  // a typed text that is no number in range keeps the last position
+  const auto position = static_cast<int32_t>(
+      SendMessageA(Control(kUpDown1), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&invalid)));
+  return static_cast<int16_t>(static_cast<uint32_t>(position) & 0xFFFF);
+}
+
+void TConfigForm::FileNameBox1ButtonClick() {
+  std::string name = FileNameOfText(ControlText(kFileNameBox1));
+  std::string initialDir;
+  char file[MAX_PATH] = {};
+  if (name.find_first_of(";,=+<>\"[]|") == std::string::npos) {
+    const std::string dir = ExtractFileDir(name);
+    if (!dir.empty() && DirExists(dir)) initialDir = dir;
+    name.copy(file, sizeof file - 1);
+  }
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Handle();
+  dialog.lpstrFilter = "ZIP-Archive (*.zip)\0*.zip\0Alle Dateien (*.*)\0*.*\0";
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = sizeof file;
+  dialog.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
+  dialog.lpstrTitle = "Browse";
+  dialog.lpstrDefExt = "zip";
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
+                 OFN_ENABLESIZING;
+  BOOL chosen = GetOpenFileNameA(&dialog);
+  if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+    file[0] = '\0';  // the box held a name the dialog refuses to start with
+    chosen = GetOpenFileNameA(&dialog);
+  }
+  SetFocus(Control(kFileNameBox1));
+  if (chosen) SetControlText(kFileNameBox1, QuotedIfBlank(file));
+}
+
+void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {
+  switch (id) {
+    case kCheckBox3:
+      if (notifyCode == BN_CLICKED) CheckBox3Click();
+      return;
+    case kRadioButton1:
+    case kRadioButton2:
+      if (notifyCode == BN_CLICKED) RadioButton1Click();
+      return;
+    case kFileNameButton:
+      if (notifyCode == BN_CLICKED) FileNameBox1ButtonClick();
+      return;
+    case kLabel2:
+      if (notifyCode == STN_CLICKED) Label2Click();
+      return;
+    case kLabel5:
+      if (notifyCode == STN_CLICKED) Label5Click();
+      return;
+    default:
+      Form::OnCommand(id, notifyCode, control);
+  }
+}
+
+LRESULT TConfigForm::OnNotify(NMHDR* header) {
+  if (header->hwndFrom == Control(kPageControl) && header->code == TCN_SELCHANGE) {
+    SetActivePage(ActivePage());
+  } else if (header->hwndFrom == Tree() &&
+             (header->code == TVN_DELETEITEMA || header->code == TVN_DELETEITEMW)) {
+    // tvFoldersDeletion: the node's relative path goes with it.
+    const auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
+    delete reinterpret_cast<std::string*>(change->itemOld.lParam);
+  }
+  return 0;
+}
+
+void TConfigForm::DrawTab(const DRAWITEMSTRUCT& item) {
+  const int page = static_cast<int>(item.itemID);
+  if (page < 0 || page >= kPageCount) return;
+  HDC dc = item.hDC;
+  FillRect(dc, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  win::SelectGuard font(dc, DefaultFont());
+  const char* caption = kPageCaptions[page];
+  SIZE text = {};
+  GetTextExtentPoint32A(dc, caption, static_cast<int>(strlen(caption)), &text);
+  const bool picture = kPageImages[page] >= 0;
+  constexpr int kPicture = 16, kGap = 2;
+  const int width = text.cx + (picture ? kPicture + kGap : 0);
+  const int height = item.rcItem.bottom - item.rcItem.top;
+  int x = item.rcItem.left + std::max(0, (static_cast<int>(item.rcItem.right - item.rcItem.left) - width) / 2);
+  if (picture) {
+    ImageList_Draw(FolderImages(), kPageImages[page], dc, x,
+                   item.rcItem.top + (height - kPicture) / 2, ILD_TRANSPARENT);
+    x += kPicture + kGap;
+  }
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  RECT r = {x, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
+  DrawTextA(dc, caption, -1, &r, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_NOCLIP);
+}
+
+LRESULT TConfigForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_ACTIVATE && focus_.OnActivate(Handle(), wParam)) return 0;
+  if (msg == WM_DRAWITEM && wParam == kPageControl) {
+    DrawTab(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    return TRUE;
+  }
+  return Form::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace vk::tasks
