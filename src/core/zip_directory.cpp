@@ -333,13 +333,15 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
     } else if (e.IsSymbolicLink()) {
       p.refusal = Refusal::kSymbolicLink;
     } else if (!p.directory) {
+      // A later entry of the same name is refused even when the first one is.
+      const bool duplicate = !targets.insert(FoldCase(p.target)).second;
       if (!located[i]) p.refusal = Refusal::kLocalHeader;
       else if (overlap[i]) p.refusal = Refusal::kOverlap;
+      else if (duplicate) p.refusal = Refusal::kDuplicate;
       else if (e.flags & (kFlagEncrypted | kFlagStrongEncryption)) p.refusal = Refusal::kEncrypted;
       else if (e.method != kMethodStored && e.method != kMethodDeflated) p.refusal = Refusal::kMethod;
       else if (e.method == kMethodStored && e.compressedSize != e.uncompressedSize)
         p.refusal = Refusal::kStoredSizes;
-      else if (!targets.insert(FoldCase(p.target)).second) p.refusal = Refusal::kDuplicate;
     }
     plan.entries.push_back(std::move(p));
   }

@@ -1,0 +1,222 @@
+// VKUNZIP.DLL called through its command record, as the archive component calls it.
+#include <algorithm>
+
+#include "engine_test_util.h"
+
+using namespace enginetest;
+namespace zip = vk::zip;
+
+namespace {
+
+class EngineUnzip : public EngineDirTest {
+ protected:
+  // Packs a small tree with the engine and moves into an empty "out" directory.
+  void PackSample() {
+    WriteBytes("src\\top.txt", Text(1000));
+    WriteBytes("src\\dir\\big.txt", Text(300000, 3));
+    WriteBytes("src\\dir\\sub\\rand.bin", Random(100000));
+    WriteBytes("src\\dir\\sub\\M\xFCller.txt", "umlaut");
+    SetCurrentDirectoryA("src");
+    Recorder r;
+    ASSERT_EQ(Zip("..\\sample.zip", {"top.txt", "dir\\big.txt", "dir\\sub\\rand.bin", "dir\\sub\\M\xFCller.txt"}, r), 4);
+    SetCurrentDirectoryA("..");
+    CreateDirectoryA("out", nullptr);
+    SetCurrentDirectoryA("out");
+  }
+
+  void WriteArchive(const std::string& path, const HandArchive& a) { WriteBytes(path, a.Finish()); }
+};
+
+FILETIME WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+}  // namespace
+
+TEST_F(EngineUnzip, ExtractsEverythingWithDirectoriesAndTimes) {
+  PackSample();
+  Recorder r;
+  EXPECT_EQ(Unzip("..\\sample.zip", {}, r), 4) << r.AllMessages();
+  EXPECT_EQ(ReadBytes("top.txt"), Text(1000));
+  EXPECT_EQ(ReadBytes("dir\\big.txt"), Text(300000, 3));
+  EXPECT_EQ(ReadBytes("dir\\sub\\rand.bin"), Random(100000));
+  EXPECT_EQ(ReadBytes("dir\\sub\\M\xFCller.txt"), "umlaut");
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"top.txt", "dir/big.txt", "dir/sub/rand.bin",
+                                                 "dir/sub/M\xFCller.txt"}));
+  EXPECT_EQ(r.Count(kProgressStep), 300000 / 32768 + 100000 / 32768);
+  EXPECT_EQ(r.events.back().action, kBatchEnd);
+  for (const auto& e : r.events) EXPECT_EQ(e.thread, GetCurrentThreadId());
+  // The modification time comes from the entry (two-second steps).
+  const FILETIME source = WriteTime("..\\src\\dir\\big.txt");
+  const FILETIME extracted = WriteTime("dir\\big.txt");
+  const auto ticks = [](FILETIME f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  EXPECT_LE(ticks(source) - ticks(extracted), 20'000'000u);
+  EXPECT_TRUE(Find("~vk*").empty());
+  EXPECT_TRUE(Find("dir\\sub\\~vk*").empty());
+}
+
+TEST_F(EngineUnzip, SelectionFlatteningAndUnmatchedSpecifications) {
+  PackSample();
+  Recorder r;
+  EXPECT_EQ(Unzip("..\\sample.zip", {"dir\\*.txt", "nowhere.txt"}, r, {/*keepDirs=*/false, true}), 2);
+  EXPECT_EQ(ReadBytes("big.txt"), Text(300000, 3));
+  EXPECT_EQ(ReadBytes("M\xFCller.txt"), "umlaut");
+  EXPECT_FALSE(Exists("dir"));
+  EXPECT_FALSE(Exists("top.txt"));
+  ASSERT_EQ(r.Messages().size(), 1u);
+  EXPECT_EQ(r.Messages()[0].code, kErrNotInArchive);
+  EXPECT_NE(r.Messages()[0].text.find("\"nowhere.txt\""), std::string::npos);
+}
+
+TEST_F(EngineUnzip, OverwritesOnlyWhenAsked) {
+  PackSample();
+  WriteBytes("top.txt", "mine");
+  Recorder keep;
+  EXPECT_EQ(Unzip("..\\sample.zip", {"top.txt"}, keep, {true, /*overwrite=*/false}), kResultFailed);
+  EXPECT_EQ(ReadBytes("top.txt"), "mine");
+  ASSERT_EQ(keep.Messages().size(), 1u);
+  EXPECT_EQ(keep.Messages()[0].code, kErrFileExists);
+  // Overwriting replaces a read-only file as well.
+  SetFileAttributesA("top.txt", FILE_ATTRIBUTE_READONLY);
+  Recorder over;
+  EXPECT_EQ(Unzip("..\\sample.zip", {"top.txt"}, over), 1) << over.AllMessages();
+  EXPECT_EQ(ReadBytes("top.txt"), Text(1000));
+  EXPECT_TRUE(Find("~vk*").empty());
+}
+
+TEST_F(EngineUnzip, HostileNamesAreRefusedAndNothingLeavesTheDirectory) {
+  HandArchive a;
+  const std::vector<std::string> hostile = {"../x",  "C:\\x", "\\\\server\\x", "a/../../x", "CON",
+                                            "/abs", "ok:stream", "nul.txt", "dir./y", "tab\there"};
+  for (const auto& name : hostile) a.Add(name, "evil");
+  a.Add("good/ok.txt", "fine");
+  CreateDirectoryA("inner", nullptr);
+  WriteArchive("inner\\h.zip", a);
+  SetCurrentDirectoryA("inner");
+  Recorder r;
+  EXPECT_EQ(Unzip("h.zip", {}, r), 1);
+  EXPECT_EQ(ReadBytes("good\\ok.txt"), "fine");
+  EXPECT_EQ(r.Files(), std::vector<std::string>{"good/ok.txt"});
+  const auto m = r.Messages();
+  ASSERT_EQ(m.size(), hostile.size()) << r.AllMessages();
+  for (size_t i = 0; i < m.size(); ++i) {
+    EXPECT_EQ(m[i].code, kErrEntryRefused);
+    EXPECT_NE(m[i].text.find("wird nicht entpackt"), std::string::npos) << m[i].text;
+  }
+  // Nothing beside what is expected, here or one level up.
+  std::vector<std::string> here = Find("*");
+  std::sort(here.begin(), here.end());
+  EXPECT_EQ(here, (std::vector<std::string>{"good", "h.zip"}));
+  EXPECT_EQ(Find("..\\*"), std::vector<std::string>{"inner"});
+}
+
+TEST_F(EngineUnzip, DuplicatesOverlapsLinksAndBombsAreRefused) {
+  HandArchive a;
+  a.Add("same.txt", "first");
+  a.Add("SAME.TXT", "second");
+  zip::Entry& link = a.Add("link", "/etc/passwd", false);
+  link.versionMadeBy = (3 << 8) | 20;
+  link.externalAttributes = 0120777u << 16;
+  a.Add("bomb.txt", std::string(1 << 20, 'z')).uncompressedSize = 1000;  // inflates beyond its size
+  zip::Entry copy = a.entries[0];  // a second entry over the first one's bytes
+  copy.name = "overlap.txt";
+  a.entries.push_back(copy);
+  WriteArchive("x.zip", a);
+  Recorder r;
+  EXPECT_EQ(Unzip("x.zip", {}, r), kResultFailed);
+  EXPECT_FALSE(Exists("same.txt"));  // overlapping data: the first is refused too
+  EXPECT_FALSE(Exists("link"));
+  EXPECT_FALSE(Exists("bomb.txt"));
+  EXPECT_FALSE(Exists("overlap.txt"));
+  const auto m = r.Messages();
+  ASSERT_EQ(m.size(), 5u) << r.AllMessages();
+  EXPECT_EQ(m[0].code, kErrEntryRefused);  // same.txt: overlap
+  EXPECT_EQ(m[1].code, kErrEntryRefused);  // SAME.TXT: duplicate
+  EXPECT_EQ(m[2].code, kErrEntryRefused);  // link
+  EXPECT_EQ(m[3].code, kErrEntryDamaged);  // bomb: beyond its declared size
+  EXPECT_NE(m[3].text.find("\"bomb.txt\""), std::string::npos);
+  EXPECT_TRUE(Find("~vk*").empty());
+}
+
+TEST_F(EngineUnzip, ADamagedEntryNeverReplacesAGoodFile) {
+  HandArchive a;
+  a.Add("f.txt", Text(200000));
+  a.Add("g.txt", "good");
+  std::string bytes = a.Finish();
+  bytes[a.entries[0].localOffset + zip::kLocalHeaderSize + 5 + 2000] ^= 0x5A;  // inside f.txt's data
+  WriteBytes("d.zip", bytes);
+  WriteBytes("f.txt", "the good old file");
+  Recorder r;
+  EXPECT_EQ(Unzip("d.zip", {}, r), 1);
+  EXPECT_EQ(ReadBytes("f.txt"), "the good old file");
+  EXPECT_EQ(ReadBytes("g.txt"), "good");
+  ASSERT_EQ(r.Messages().size(), 1u);
+  EXPECT_EQ(r.Messages()[0].code, kErrEntryDamaged);
+  EXPECT_NE(r.Messages()[0].text.find("\"f.txt\""), std::string::npos);
+  EXPECT_TRUE(Find("~vk*").empty());
+}
+
+TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
+  HandArchive a;
+  a.Add("one.txt", Text(3000));
+  a.Add("d/two.txt", "two");
+  const std::string bytes = a.Finish();
+  CreateDirectoryA("t", nullptr);
+  SetCurrentDirectoryA("t");
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    WriteBytes("..\\p.zip", bytes.substr(0, n));
+    Recorder r;
+    ASSERT_EQ(Unzip("..\\p.zip", {}, r), kResultFailed) << n;
+    ASSERT_EQ(r.Messages().size(), 1u) << n;
+    EXPECT_EQ(r.Messages()[0].code, kErrArchiveRead);
+    EXPECT_NE(r.Messages()[0].text.find("\"..\\p.zip\""), std::string::npos);
+    ASSERT_TRUE(Find("*").empty()) << n;
+  }
+  Recorder missing;
+  EXPECT_EQ(Unzip("..\\nothing.zip", {}, missing), kResultFailed);
+  EXPECT_EQ(missing.Messages().size(), 1u);
+}
+
+TEST_F(EngineUnzip, NamesWithoutBit11AreCodePage437) {
+  HandArchive a;
+  a.Add("M\x81ller.txt", "oem");            // CP437 0x81 is "ü"
+  a.Add("Gr\xC3\xB6\xC3\x9F" "e.txt", "utf8").flags = zip::kFlagUtf8;  // "Größe.txt"
+  WriteArchive("n.zip", a);
+  Recorder r;
+  EXPECT_EQ(Unzip("n.zip", {}, r), 2) << r.AllMessages();
+  EXPECT_EQ(ReadBytes("M\xFCller.txt"), "oem");
+  EXPECT_EQ(ReadBytes("Gr\xF6\xDF" "e.txt"), "utf8");
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"M\xFCller.txt", "Gr\xF6\xDF" "e.txt"}));
+}
+
+TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {
+  HandArchive a;
+  for (int i = 0; i < 30; ++i) a.Add("f" + std::to_string(i) + ".txt", Text(150000, i));
+  WriteArchive("c.zip", a);
+  CreateDirectoryA("o", nullptr);
+  SetCurrentDirectoryA("o");
+  Recorder r;
+  r.stopAt = [](const Event& e, const Recorder& rec) { return rec.Count(kFileBegins) == 5 && e.action == kProgressStep; };
+  EXPECT_EQ(Unzip("..\\c.zip", {}, r), kResultCancelled);
+  EXPECT_EQ(r.events.back().action, kProgressStep);
+  EXPECT_EQ(r.Count(kBatchEnd), 0);
+  EXPECT_EQ(ReadBytes("f3.txt"), Text(150000, 3));
+  // The workers stop: a few finished ahead may stay, the rest never begins.
+  EXPECT_LT(Find("f*.txt").size(), 30u);
+  EXPECT_TRUE(Find("~vk*").empty());
+}
+
+TEST_F(EngineUnzip, ArchivesOfOtherWritersWithDirectoryEntries) {
+  HandArchive a;
+  a.Add("folder/", "", false);
+  a.Add("folder/empty/", "", false);
+  a.Add("folder/data.bin", Random(5000), false);
+  WriteArchive("o.zip", a);
+  Recorder r;
+  EXPECT_EQ(Unzip("o.zip", {}, r), 1);
+  EXPECT_TRUE(GetFileAttributesA("folder\\empty") & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(ReadBytes("folder\\data.bin"), Random(5000));
+  EXPECT_EQ(r.Files(), std::vector<std::string>{"folder/data.bin"});
+}
