@@ -165,6 +165,21 @@ StoredName StoreName(std::u16string_view name) {
   return stored;
 }
 
+void SetNameAndAttributes(Entry* entry, std::u16string_view name, uint32_t dosAttributes) {
+  constexpr uint32_t kReadOnly = 0x01, kDirectory = 0x10;
+  const StoredName stored = StoreName(name);
+  entry->name = stored.bytes;
+  entry->flags = static_cast<uint16_t>((entry->flags & ~kFlagUtf8) | (stored.utf8 ? kFlagUtf8 : 0));
+  entry->externalAttributes = dosAttributes & 0xFF;
+  if (stored.utf8) {
+    const uint32_t mode = (dosAttributes & kDirectory) ? 040755u : (dosAttributes & kReadOnly) ? 0100444u : 0100644u;
+    entry->versionMadeBy = static_cast<uint16_t>((3 << 8) | (entry->versionMadeBy & 0xFF));
+    entry->externalAttributes |= mode << 16;
+  } else {
+    entry->versionMadeBy &= 0xFF;
+  }
+}
+
 std::optional<std::u16string> DecodeEntryName(const Entry& entry) {
   if (entry.flags & kFlagUtf8) return DecodeUtf8(entry.name);
   if (const auto record = FindExtraRecord(entry.extra, kExtraUnicodePath)) {
@@ -174,6 +189,14 @@ std::optional<std::u16string> DecodeEntryName(const Entry& entry) {
         GetU32(p + 1) == Crc32(0, entry.name.data(), entry.name.size())) {
       if (auto decoded = DecodeUtf8(record->substr(kHead))) return decoded;
     }
+  }
+  // Unix archivers (Info-ZIP's zip among them) store the file system's bytes, which
+  // are UTF-8 there, without saying so; valid UTF-8 from such a host is taken as it
+  // is meant. Names made on DOS and Windows stay code page 437.
+  constexpr int kHostUnix = 3, kHostMacOsX = 19;
+  const int host = entry.versionMadeBy >> 8;
+  if ((host == kHostUnix || host == kHostMacOsX) && !IsAscii(entry.name)) {
+    if (auto decoded = DecodeUtf8(entry.name)) return decoded;
   }
   return DecodeCp437(entry.name);
 }

@@ -29,9 +29,16 @@ struct StoredName {
 // A relative name (either separator) as it goes into the archive, with "/".
 StoredName StoreName(std::u16string_view name);
 
+// Fills the entry's name, flags, "made by" host and external attributes from its
+// name and DOS attributes. A UTF-8 name is marked as made on Unix (with the Unix
+// mode beside the DOS attributes): Info-ZIP's unzip reads the names of DOS-made
+// entries as OEM text even when bit 11 says UTF-8.
+void SetNameAndAttributes(Entry* entry, std::u16string_view name, uint32_t dosAttributes);
+
 // The name an entry stands for: bit 11 means UTF-8; without it, a valid Info-ZIP
-// Unicode path record (whose CRC matches the stored bytes) wins, else code page 437.
-// nullopt for bytes that are not valid UTF-8 although bit 11 says so.
+// Unicode path record (whose CRC matches the stored bytes) wins, then valid UTF-8
+// from a Unix host, else code page 437. nullopt for bytes that are not valid UTF-8
+// although bit 11 says so.
 std::optional<std::u16string> DecodeEntryName(const Entry& entry);
 
 // Why extraction refuses a name; kOk when it may be written.

@@ -153,3 +153,31 @@ TEST(ZipWildcard, DosPatterns) {
   EXPECT_TRUE(HasWildcard(u"d\\*.*"));
   EXPECT_FALSE(HasWildcard(u"plain.txt"));
 }
+
+TEST(ZipStoredName, UnixHostsMeanUtf8WithoutSayingSo) {
+  Entry e;
+  e.name = "M\xC3\xBCller.txt";
+  e.versionMadeBy = (3 << 8) | 30;  // Info-ZIP on Unix: raw UTF-8, no bit 11
+  EXPECT_EQ(DecodeEntryName(e).value(), u"M\u00FCller.txt");
+  e.name = "M\x81ller.txt";  // not UTF-8: code page 437 after all
+  EXPECT_EQ(DecodeEntryName(e).value(), u"M\u00FCller.txt");
+  e.name = "M\xC3\xBCller.txt";
+  e.versionMadeBy = (0 << 8) | 20;  // DOS: code page 437
+  EXPECT_EQ(DecodeEntryName(e).value(), u"M\u251C\u255Dller.txt");
+}
+
+TEST(ZipStoredName, Utf8NamesAreMarkedAsMadeOnUnix) {
+  Entry e;
+  SetNameAndAttributes(&e, u"sub\\plain.txt", 0x21);
+  EXPECT_EQ(e.name, "sub/plain.txt");
+  EXPECT_EQ(e.flags & kFlagUtf8, 0);
+  EXPECT_EQ(e.versionMadeBy >> 8, 0);
+  EXPECT_EQ(e.externalAttributes, 0x21u);
+  SetNameAndAttributes(&e, u"Stra\u00DFe.txt", 0x01);  // read-only
+  EXPECT_EQ(e.name, "Stra\xC3\x9F" "e.txt");
+  EXPECT_NE(e.flags & kFlagUtf8, 0);
+  EXPECT_EQ(e.versionMadeBy >> 8, 3);
+  EXPECT_EQ(e.externalAttributes, (0100444u << 16) | 0x01);
+  EXPECT_FALSE(e.IsSymbolicLink());
+  EXPECT_EQ(DecodeEntryName(e).value(), u"Stra\u00DFe.txt");
+}

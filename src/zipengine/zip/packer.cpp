@@ -328,10 +328,15 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
       return false;
     }
     // The name is stored anew, so that it keeps its meaning without the extra field.
-    const zip::StoredName stored = zip::StoreName(name);
-    e.name = stored.bytes;
-    e.flags = static_cast<uint16_t>((e.flags & ~(zip::kFlagDataDescriptor | zip::kFlagUtf8)) |
-                                    (stored.utf8 ? zip::kFlagUtf8 : 0));
+    // A Unix entry keeps its mode; others keep their DOS attributes.
+    const bool unix = (e.versionMadeBy >> 8) == 3;
+    const uint32_t attributes = e.externalAttributes;
+    e.flags &= ~zip::kFlagDataDescriptor;
+    zip::SetNameAndAttributes(&e, name, attributes & 0xFF);
+    if (unix) {
+      e.versionMadeBy = static_cast<uint16_t>((3 << 8) | (e.versionMadeBy & 0xFF));
+      e.externalAttributes = attributes;
+    }
     kept->push_back(std::move(e));
   }
   return true;
@@ -448,11 +453,8 @@ Step Packer::Consume(Piece& p) {
       return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
     }
     current_ = Current{};
-    const zip::StoredName stored = zip::StoreName(file.name);
-    e.name = stored.bytes;
-    e.flags = stored.utf8 ? zip::kFlagUtf8 : 0;
+    zip::SetNameAndAttributes(&e, file.name, p.attributes);
     e.modified = p.modified;
-    e.externalAttributes = p.attributes;
     e.localOffset = output_->Position();
     current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
     current_.open = true;

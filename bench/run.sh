@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The engine benchmark: packs a reproducible corpus of about 250 MB (8,000 small text
+# files in nested folders, 30 binaries of several MB) through VKZIP.DLL at level 9
+# under wine64 and with `zip -9 -r -q`, extracts it through VKUNZIP.DLL and with
+# `unzip -q -o`, checks that both extractions equal the corpus, and prints wall
+# times, ratios, archive sizes and the engine's peak memory.
+#   bench/run.sh [BUILD_DIR]      (default build/win64; needs engine_run.exe built)
+# Peak memory: the wine64 process's maximum resident set size from /usr/bin/time -v,
+# and the process's own PeakWorkingSetSize (GetProcessMemoryInfo).
+# Engine times are the wall time of the engine call inside engine_run.exe and the
+# wall time of the whole wine64 process (which adds Wine's start-up).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/win64}" && pwd)
+tool="$build/bin/engine_run.exe"
+[ -f "$tool" ] || { echo "missing $tool: build the win64 tree first" >&2; exit 1; }
+source "$root/scripts/winenv.sh" "$build"
+
+work=$(mktemp -d /tmp/vkbench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+python3 "$root/bench/make_corpus.py" "$work/corpus"
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }
+# Read everything once, so that neither side pays for a cold cache.
+find "$work/corpus" -type f -exec cat {} + > /dev/null
+"$VK_WINE" "$tool" unzip "$(winpath "$work/none.zip")" > /dev/null 2>&1 || true  # start the wineserver
+
+wall() { /usr/bin/time -f %e -o "$work/t" "$@" > "$work/out" 2>&1; cat "$work/t"; }
+
+(cd "$work/corpus" && wall zip -9 -r -q ../zip.zip .) > "$work/zip_t"
+mkdir "$work/unzip_out"
+wall unzip -q -o "$work/zip.zip" -d "$work/unzip_out" > "$work/unzip_t"
+
+/usr/bin/time -v -o "$work/pack_v" "$VK_WINE" "$tool" zip "$(winpath "$work/engine.zip")" -l 9 -r \
+  -C "$(winpath "$work/corpus")" '*' > "$work/pack_out" 2>&1
+mkdir "$work/engine_out"
+/usr/bin/time -v -o "$work/extract_v" "$VK_WINE" "$tool" unzip "$(winpath "$work/engine.zip")" \
+  -C "$(winpath "$work/engine_out")" > "$work/extract_out" 2>&1
+
+diff -r "$work/corpus" "$work/unzip_out" > /dev/null || { echo "unzip output differs from the corpus"; exit 1; }
+diff -r "$work/corpus" "$work/engine_out" > /dev/null || { echo "engine output differs from the corpus"; exit 1; }
+unzip -tq "$work/engine.zip" > /dev/null || { echo "unzip -t refuses the engine's archive"; exit 1; }
+
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" "$2" | tail -n1; }
+elapsed() { awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,p,":"); s=0; for(i=1;i<=n;i++) s=s*60+p[i]; print s}' "$1"; }
+maxrss() { awk -F': ' '/Maximum resident set size/ {printf "%.1f", $2/1024}' "$1"; }
+
+zip_s=$(cat "$work/zip_t"); unzip_s=$(cat "$work/unzip_t")
+pack_s=$(field seconds "$work/pack_out"); extract_s=$(field seconds "$work/extract_out")
+pack_p=$(elapsed "$work/pack_v"); extract_p=$(elapsed "$work/extract_v")
+zip_b=$(stat -c %s "$work/zip.zip"); engine_b=$(stat -c %s "$work/engine.zip")
+pack_ws=$(field peak_working_set "$work/pack_out"); extract_ws=$(field peak_working_set "$work/extract_out")
+
+echo "corpus: $(find "$work/corpus" -type f | wc -l) files, $(du -sm "$work/corpus" | cut -f1) MB; $(nproc) cores"
+printf '%-34s %8s s\n' "zip -9 -r -q" "$zip_s"
+printf '%-34s %8s s   (process %s s)\n' "engine pack, level 9" "$pack_s" "$pack_p"
+printf '%-34s %8s s\n' "unzip -q -o" "$unzip_s"
+printf '%-34s %8s s   (process %s s)\n' "engine extract" "$extract_s" "$extract_p"
+awk -v a="$pack_s" -v b="$zip_s" -v c="$pack_p" 'BEGIN {printf "pack time ratio engine/zip:        %.2f (process %.2f; target <= 0.60)\n", a/b, c/b}'
+awk -v a="$extract_s" -v b="$unzip_s" -v c="$extract_p" 'BEGIN {printf "extract time ratio engine/unzip:    %.2f (process %.2f; target <= 1.00)\n", a/b, c/b}'
+awk -v a="$engine_b" -v b="$zip_b" 'BEGIN {printf "archive sizes: engine %d, zip %d bytes; ratio %.4f (target <= 1.01)\n", a, b, a/b}'
+echo "peak memory, pack:    $(maxrss "$work/pack_v") MiB max RSS of wine64; PeakWorkingSetSize $((pack_ws / 1048576)) MiB (target <= 64)"
+echo "peak memory, extract: $(maxrss "$work/extract_v") MiB max RSS of wine64; PeakWorkingSetSize $((extract_ws / 1048576)) MiB"
