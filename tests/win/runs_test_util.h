@@ -192,31 +192,46 @@ struct Answered {
 // Stands for the shell's folder browser, whatever its caption: a dialog with a tree.
 constexpr char kFolderBrowser[] = "<folder browser>";
 
+// Whether a folder tree lies anywhere inside the window.
+inline BOOL CALLBACK FindTree(HWND child, LPARAM found) {
+  char cls[64] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  if (std::string(cls) != "SysTreeView32") return TRUE;
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+
+inline bool HasTree(HWND window) {
+  bool found = false;
+  EnumChildWindows(window, FindTree, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+struct DialogSearch {
+  std::string caption;
+  HWND found = nullptr;
+};
+
+inline BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM lp) {
+  auto* s = reinterpret_cast<DialogSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd)) return TRUE;
+  char cls[64] = {}, text[512] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  GetWindowTextA(hwnd, text, sizeof text);
+  bool match = s->caption == kFolderBrowser ? HasTree(hwnd) : s->caption == text;
+  if (std::string(cls) == "#32770" && match) {
+    s->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A top-level dialog window of this process with the given caption, if one is shown.
 inline HWND FindDialog(const std::string& caption) {
-  struct Search {
-    std::string caption;
-    HWND found = nullptr;
-  } search{caption};
-  EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(hwnd, &pid);
-        if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd)) return TRUE;
-        char cls[64] = {}, text[512] = {};
-        GetClassNameA(hwnd, cls, sizeof cls);
-        GetWindowTextA(hwnd, text, sizeof text);
-        bool match = s->caption == kFolderBrowser
-                         ? FindWindowExA(hwnd, nullptr, "SysTreeView32", nullptr) != nullptr
-                         : s->caption == text;
-        if (std::string(cls) == "#32770" && match) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  DialogSearch search{caption};
+  EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

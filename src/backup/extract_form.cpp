@@ -1,0 +1,130 @@
+#include "backup/extract_form.h"
+
+#include <commdlg.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "core/regfile.h"
+#include "tasks/hostdir.h"
+#include "win/msgbox.h"
+#include "win/syserror.h"
+
+namespace vk::backup {
+
+TExtractForm* ExtractForm = nullptr;
+
+namespace {
+
+const char* const kExtractSteps[TRunForm::kSteps] = {
+    "Abfragen der Einstellungen",
+    "Extrahieren aller Dateien aus dem ZIP-Archiv",
+    "Importieren der Daten in der Registrierungsdatenbank",
+};
+
+bool FileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+TExtractForm::TExtractForm()
+    : TRunForm("Sicherung zurückschreiben", "Vaultkin schreibt nun die Kestrone 95 Sicherung zurück.",
+               42, RunPicture::kExtract, kExtractSteps, 65) {
+  ZipArchiver1.AddOptions = {};
+  ZipArchiver1.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+}
+
+void TExtractForm::RunRestore() {
+  report_.Clear();
+  ResetMarks();
+  Show();
+  hostDir_ = tasks::GetHostDir();
+  if (hostDir_.empty()) {
+    Close();
+    return;
+  }
+  ShowArrow(1, true);
+  std::string archive;
+  if (!AskArchive(hostDir_ + "\\Backup\\KestroneBackup.zip", &archive)) {
+    Close();
+    return;
+  }
+  ShowHook(1, true);
+  ShowArrow(2, true);
+  ExtractArchive(archive);
+  ShowHook(2, true);
+  ShowArrow(3, true);
+
+  const std::string regFile = hostDir_ + "\\" + kRegFileName;
+  if (FileExists(regFile) && RegistryFileIsHosts(regFile)) {
+    if (ImportRegistry(regFile) == -1)
+      report_.RunProblem("REGEDIT konnte nicht gestartet werden; die Registrierungsdaten wurden "
+                         "nicht zurückgeschrieben.");
+    ShowHook(3, true);
+  } else {
+    ShowArrow(3, false);
+  }
+  Pump();
+  if (!report_.Empty())
+    win::ShowError(report_.Text("Die Sicherung wurde nicht vollständig zurückgeschrieben.",
+                                "zurückgeschrieben"));
+  Hide();
+}
+
+void TExtractForm::ExtractArchive(const std::string& archive) {
+  if (hostDir_.empty()) hostDir_ = tasks::GetHostDir();
+  if (!SetCurrentDirectoryA(hostDir_.c_str())) win::RaiseLastOSError();
+  ZipArchiver1.SetZipFilename(archive);
+  Canceled = false;
+  ZipArchiver1.FSpecArgs.clear();
+  ZipArchiver1.Extract();
+  if (Canceled) {
+    if (win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?") &&
+        FileExists(archive))
+      DeleteFileA(archive.c_str());
+    return;
+  }
+  if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() < 0)
+    report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht vollständig gelesen werden.");
+}
+
+int TExtractForm::ImportRegistry(const std::string& file) { return RunRegedit("\"" + file + "\""); }
+
+bool TExtractForm::RegistryFileIsHosts(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  std::string outside;
+  if (in.bad() || !RegFileStaysUnder(bytes, kHostBranch, &outside)) {
+    if (outside.empty())
+      report_.RunProblem("Die Datei \"" + file +
+                         "\" ist keine gültige Registrierungsdatei und wurde nicht importiert.");
+    else
+      report_.RunProblem("Die Datei \"" + file + "\" wurde nicht importiert: sie enthält den Schlüssel \"" +
+                         outside + "\" außerhalb von \"" + kHostBranch + "\".");
+    return false;
+  }
+  return true;
+}
+
+bool TExtractForm::AskArchive(const std::string& fileName, std::string* archive) {
+  std::vector<char> file(32768, '\0');
+  fileName.copy(file.data(), file.size() - 1);
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Handle();
+  ofn.lpstrFilter = "ZIP-Archive (*.zip)\0*.zip\0Alle Dateien (*.*)\0*.*\0";
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrTitle = "Sicherung laden";
+  ofn.lpstrDefExt = "zip";
+  ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER;
+  if (!GetOpenFileNameA(&ofn)) return false;
+  *archive = file.data();
+  return true;
+}
+
+}  // namespace vk::backup

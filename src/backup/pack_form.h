@@ -1,0 +1,39 @@
+#pragma once
+// TPackForm: the backup run and its small progress window "Sicherung erstellen".
+// It exports the host's registry branch with REGEDIT, lists the files of the task's
+// directories and has its archive component pack them into one ZIP archive.
+#include <string>
+
+#include "backup/run_form.h"
+#include "tasks/sets.h"
+
+namespace vk::backup {
+
+class TPackForm : public TRunForm {
+ public:
+  TPackForm();
+
+  // Runs one task from end to end. True when the archive was written without cancel
+  // and without any problem; false when the run stopped early, was cancelled or
+  // failed (a failure has been told in one "Fehler" box).
+  bool RunTask(tasks::TSet& task);
+  // Exports `branch` into `file` with REGEDIT; its exit code, or -1 when it did not start.
+  int ExportRegistry(const std::string& file, const std::string& branch);
+  // Packs the files lying directly in each directory of `dirs` (a comma list, relative
+  // to the host directory), and "kestrone.reg", into `archive`.
+  void PackFiles(const std::string& archive, const std::string& dirs);
+
+ private:
+  // The save dialog: false when the user cancelled.
+  bool AskArchiveName(const std::string& startDir, std::string* archive);
+  // After a cancel: asks whether the backup is to be thrown away, and settles which
+  // archive stays.
+  void SettleCancelledArchive(const std::string& archive);
+
+  std::string hostDir_;
+};
+
+// Created by the start-up, once.
+extern TPackForm* PackForm;
+
+}  // namespace vk::backup

@@ -1,0 +1,246 @@
+#include "backup/run_form.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "win/application.h"
+#include "win/handles.h"
+
+namespace vk::backup {
+namespace {
+
+std::string g_regeditDir;
+
+// A bitmap of the window's face colour with a picture painted on it.
+template <class Paint>
+HBITMAP MakeBitmap(int width, int height, Paint paint) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all = {0, 0, width, height};
+  FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
+  paint(dc);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}
+
+void Polygon(HDC dc, std::vector<POINT> points, COLORREF fill, COLORREF edge) {
+  win::ScopedGdiObject brush(CreateSolidBrush(fill));
+  win::ScopedGdiObject pen(CreatePen(PS_SOLID, 1, edge));
+  win::SelectGuard b(dc, brush.Get());
+  win::SelectGuard p(dc, pen.Get());
+  ::Polygon(dc, points.data(), static_cast<int>(points.size()));
+}
+
+void Line(HDC dc, std::vector<POINT> points, COLORREF color, int width) {
+  win::ScopedGdiObject pen(CreatePen(PS_SOLID, width, color));
+  win::SelectGuard p(dc, pen.Get());
+  Polyline(dc, points.data(), static_cast<int>(points.size()));
+}
+
+// The running step: a small triangle pointing right.
+HBITMAP ArrowBitmap() {
+  static HBITMAP bitmap = MakeBitmap(10, 10, [](HDC dc) {
+    Polygon(dc, {{2, 0}, {7, 5}, {2, 9}}, RGB(0, 0, 0), RGB(0, 0, 0));
+  });
+  return bitmap;
+}
+
+// A finished step: a check mark.
+HBITMAP HookBitmap() {
+  static HBITMAP bitmap = MakeBitmap(10, 10, [](HDC dc) {
+    Line(dc, {{1, 5}, {4, 8}, {9, 1}}, RGB(0, 128, 0), 2);
+  });
+  return bitmap;
+}
+
+// The window's picture: an archive box with an arrow into it (backup) or out of it
+// (restore).
+HBITMAP RunBitmap(RunPicture picture, int width, int height) {
+  return MakeBitmap(width, height, [&](HDC dc) {
+    const COLORREF dark = RGB(96, 64, 16);
+    int left = 4, right = width - 4, top = 15, bottom = height - 2;
+    Polygon(dc, {{left, top}, {right, top}, {right, bottom}, {left, bottom}}, RGB(214, 170, 88), dark);
+    Polygon(dc, {{left - 2, top - 4}, {right + 2, top - 4}, {right + 2, top}, {left - 2, top}},
+            RGB(190, 140, 60), dark);
+    // The zip down the middle of the box.
+    int mid = width / 2;
+    for (int y = top + 2; y < bottom - 1; y += 2) {
+      SetPixel(dc, mid - 1, y, dark);
+      SetPixel(dc, mid + 1, y + 1, dark);
+    }
+    const COLORREF blue = RGB(0, 64, 192);
+    if (picture == RunPicture::kPack)
+      Polygon(dc, {{mid - 3, 0}, {mid + 3, 0}, {mid + 3, 5}, {mid + 7, 5}, {mid, 12},
+                   {mid - 7, 5}, {mid - 3, 5}},
+              blue, blue);
+    else
+      Polygon(dc, {{mid, 0}, {mid + 7, 7}, {mid + 3, 7}, {mid + 3, 12}, {mid - 3, 12},
+                   {mid - 3, 7}, {mid - 7, 7}},
+              blue, blue);
+  });
+}
+
+constexpr int kClientWidth = 317;
+constexpr int kClientHeight = 222;
+
+}  // namespace
+
+void TRunForm::SetRegeditDirForTesting(const std::string& dir) { g_regeditDir = dir; }
+
+TRunForm::TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
+                   RunPicture picture, const char* const (&steps)[kSteps], int pathLabelWidth) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  CreateForm(caption, kClientWidth, kClientHeight);
+
+  HWND image = AddControl({"STATIC", "", idImage1, 8, 8, pictureWidth, 35, SS_BITMAP});
+  SendMessageA(image, STM_SETIMAGE, IMAGE_BITMAP,
+               reinterpret_cast<LPARAM>(RunBitmap(picture, pictureWidth, 35)));
+  AddControl({"STATIC", intro.c_str(), idLabelIntro, 60, 12, 245, 30, SS_LEFT | SS_NOPREFIX});
+
+  for (int i = 0; i < kSteps; ++i) {
+    int y = 56 + 20 * i;
+    HWND arrow = AddControl({"STATIC", "", idArrow1 + i, 20, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
+    SendMessageA(arrow, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(ArrowBitmap()));
+    HWND hook = AddControl({"STATIC", "", idHook1 + i, 20, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
+    SendMessageA(hook, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(HookBitmap()));
+    // The hook lies above the arrow: a finished step shows its hook only.
+    SetWindowPos(hook, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    AddControl({"STATIC", steps[i], idStepText1 + i, 38, y, 270, 14, SS_LEFT | SS_NOPREFIX});
+  }
+
+  AddControl({PROGRESS_CLASSA, "", idProgressBar1, 32, 126, 253, 12, 0});
+  PathLabel1.SetWrapStyle(wsNormal);
+  PathLabel1.SetTransparent(true);
+  PathLabel1.SetShowAccelChar(false);
+  PathLabel1.SetFont(DefaultFont());
+  PathLabel1.Create(Handle(), 32, 142, pathLabelWidth, 17, idPathLabel1);
+  AddControl({"STATIC", "", idBevel1, 8, 178, kClientWidth - 16, 2, SS_ETCHEDHORZ});
+  AddControl({"BUTTON", "Abbrechen", IDCANCEL, (kClientWidth - 75) / 2, 188, 75, 25,
+              BS_PUSHBUTTON | WS_TABSTOP});
+
+  ZipArchiver1.Verbose = false;
+  ZipArchiver1.Trace = false;
+  ZipArchiver1.AddCompLevel = 9;
+  ZipArchiver1.OnProgress = [this](ProgressType t, const std::string& name, int size) {
+    ZipArchiver1Progress(t, name, size);
+  };
+  // Every problem the engine reports is kept for the run's closing report.
+  ZipArchiver1.OnMessage = [this](int, const std::string& message) { report_.FileProblem(message); };
+  ResetMarks();
+}
+
+namespace {
+// Whether the mark itself is shown, whether or not its window is.
+bool Shown(HWND control) { return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+}  // namespace
+
+bool TRunForm::ArrowVisible(int step) const { return Shown(Item(idArrow1 + step - 1)); }
+
+bool TRunForm::HookVisible(int step) const { return Shown(Item(idHook1 + step - 1)); }
+
+void TRunForm::ShowArrow(int step, bool visible) {
+  ShowItem(idArrow1 + step - 1, visible);
+  Pump();
+}
+
+void TRunForm::ShowHook(int step, bool visible) {
+  ShowItem(idHook1 + step - 1, visible);
+  Pump();
+}
+
+void TRunForm::ResetMarks() {
+  for (int i = 0; i < kSteps; ++i) {
+    ShowItem(idArrow1 + i, false);
+    ShowItem(idHook1 + i, false);
+  }
+  PathLabel1.SetCaption("");
+}
+
+void TRunForm::Pump() {
+  if (Visible()) UpdateWindow(Handle());
+  win::App().ProcessMessages();
+}
+
+std::string TRunForm::SlashToBackslash(std::string name) {
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
+}
+
+void TRunForm::ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize) {
+  HWND bar = ProgressBar();
+  switch (type) {
+    case ProgressType::ptFileStart:
+      PathLabel1.SetCaption(SlashToBackslash(fileName));
+      SendMessageA(bar, PBM_SETPOS, 0, 0);
+      // Sizes of 2 GiB and more arrive negative; the bar then runs at its end.
+      SendMessageA(bar, PBM_SETRANGE32, 0, fileSize >= 0 ? fileSize : 0x7FFFFFFF);
+      SendMessageA(bar, PBM_SETSTEP, kProgressStep, 0);
+      break;
+    case ProgressType::ptFileStep: {
+      PBRANGE range = {};
+      SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+      long long next = static_cast<long long>(SendMessageA(bar, PBM_GETPOS, 0, 0)) + kProgressStep;
+      SendMessageA(bar, PBM_SETPOS, next > range.iHigh ? range.iLow : static_cast<int>(next), 0);
+      break;
+    }
+    case ProgressType::ptBatchEnd: {
+      int high = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+      SendMessageA(bar, PBM_SETPOS, high, 0);
+      SendMessageA(bar, PBM_SETPOS, 0, 0);
+      break;
+    }
+  }
+  Pump();
+}
+
+void TRunForm::Button1Click() {
+  ZipArchiver1.Cancel = true;
+  Canceled = true;
+}
+
+void TRunForm::OnCommand(int id, int notifyCode, HWND control) {
+  if (id == IDCANCEL && notifyCode == BN_CLICKED) {
+    Button1Click();
+    return;
+  }
+  Form::OnCommand(id, notifyCode, control);
+}
+
+int TRunForm::RunRegedit(const std::string& arguments) {
+  std::string dir = g_regeditDir;
+  if (dir.empty()) {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    dir = windows;
+  }
+  std::string program = dir + "\\REGEDIT.EXE";
+  std::string line = program + " " + arguments;
+  std::vector<char> commandLine(line.begin(), line.end());
+  commandLine.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+  // The program is named on its own as well, so that a blank in the Windows
+  // directory cannot split the command line elsewhere.
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr,
+                      /*bInheritHandles=*/FALSE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
+                      /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup, &process))
+    return -1;
+  win::ScopedHandle processHandle(process.hProcess);
+  win::ScopedHandle threadHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  return static_cast<int>(code);
+}
+
+}  // namespace vk::backup

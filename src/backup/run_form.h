@@ -1,0 +1,84 @@
+#pragma once
+// What the backup and the restore window share: the picture and the intro text, three
+// step lines with their arrow (running) and hook (done) marks, the progress bar with
+// the path label below it, the divider and the cancel button, the archive
+// component's progress handling, and starting REGEDIT.
+#include <windows.h>
+
+#include <string>
+
+#include "backup/path_label.h"
+#include "backup/run_report.h"
+#include "backup/zip_archiver.h"
+#include "win/form.h"
+
+namespace vk::backup {
+
+// The registry branch of the host that a backup exports and a restore may import.
+constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
+constexpr char kRegFileName[] = "kestrone.reg";
+constexpr int kProgressStep = 32768;
+
+// Control identifiers of both run windows.
+enum RunControl : int {
+  idImage1 = 100,
+  idLabelIntro = 101,
+  idArrow1 = 110,  // idArrow1 + step, step 0..2
+  idHook1 = 120,   // idHook1 + step
+  idStepText1 = 130,
+  idProgressBar1 = 140,
+  idPathLabel1 = 141,
+  idBevel1 = 142,
+};
+
+enum class RunPicture { kPack, kExtract };
+
+class TRunForm : public win::Form {
+ public:
+  static constexpr int kSteps = 3;
+
+  bool ArrowVisible(int step) const;  // step 1..3
+  bool HookVisible(int step) const;
+
+  // Replaces every "/" by "\".
+  static std::string SlashToBackslash(std::string name);
+
+  // The archive component's OnProgress handler.
+  void ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize);
+
+  TZipArchiver ZipArchiver1;
+  TPathLabel PathLabel1;
+  // Set by the cancel button; cleared just before the archive engine starts.
+  bool Canceled = false;
+
+  // The cancel button's handler.
+  void Button1Click();
+
+  // Where REGEDIT.EXE is looked for; empty means the Windows directory. Tests point
+  // it at a folder without REGEDIT to see a run that cannot start it.
+  static void SetRegeditDirForTesting(const std::string& dir);
+
+ protected:
+  TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
+           RunPicture picture, const char* const (&steps)[kSteps], int pathLabelWidth);
+
+  void ShowArrow(int step, bool visible);
+  void ShowHook(int step, bool visible);
+  // Hides every mark and empties the path label.
+  void ResetMarks();
+  void Pump();  // lets pending window messages be handled, so the window repaints
+
+  // Runs REGEDIT.EXE with `arguments` after it: a new process with a new console,
+  // its window shown normally; waits for its end. Its exit code, or -1 when it could
+  // not be started.
+  int RunRegedit(const std::string& arguments);
+
+  void OnCommand(int id, int notifyCode, HWND control) override;
+
+  RunReport report_;
+
+ private:
+  HWND ProgressBar() const { return Item(idProgressBar1); }
+};
+
+}  // namespace vk::backup

@@ -1,0 +1,333 @@
+// The backup run from end to end under Wine: the real REGEDIT, the real engine, the
+// real common dialogs and message boxes, answered by a watcher thread.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/regfile.h"
+#include "run_fixture.h"
+
+namespace {
+
+using vk::backup::ProgressType;
+using vk::testing::Answer;
+using vk::testing::ReadBytes;
+using vk::testing::Watcher;
+using vk::testing::WriteBytes;
+using vk::testing::FileExists;
+using vk::testing::CancelAtFile;
+
+std::u16string Utf16Text(const std::string& bytes) {
+  std::u16string s;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    s += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                               (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return s;
+}
+
+std::u16string Widen(const std::string& s) {
+  std::u16string w;
+  for (char c : s) w += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return w;
+}
+
+// What lies in the backup folder besides the archive: leftovers of the engine or run.
+std::vector<std::string> Leftovers(const std::string& dir, const std::string& archiveName) {
+  std::vector<std::string> extra;
+  for (const auto& [name, bytes] : vk::testing::FilesBelow(dir))
+    if (name != archiveName) extra.push_back(name);
+  return extra;
+}
+
+class BackupRun : public vk::testing::RunFixture {
+ protected:
+  // An archive standing for the previous backup.
+  std::string PreviousArchive() {
+    vk::testing::ZipBuilder b;
+    b.AddStored("stale.txt", "from the backup before");
+    std::string bytes = b.Finish();
+    WriteBytes(DefaultArchive(), bytes);
+    return bytes;
+  }
+};
+
+TEST_F(BackupRun, RunsWithoutDialogAndPacksExactlyTheListedDirectories) {
+  PreviousArchive();
+  auto task = MakeTask();
+  double before = vk::tasks::Now();
+  ASSERT_TRUE(Pack().RunTask(*task));
+
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_GE(task->LastBackup, before);
+  EXPECT_LE(task->LastBackup, vk::tasks::Now());
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  EXPECT_FALSE(Pack().Visible());
+  EXPECT_TRUE(Pack().HookVisible(1));
+  EXPECT_TRUE(Pack().HookVisible(2));
+  EXPECT_TRUE(Pack().HookVisible(3));
+
+  // The files come back byte for byte, and "kestrone.reg" holds the registry branch.
+  vk::backup::TZipArchiver unzip;
+  unzip.ExtrOptions = {vk::backup::ExtrDirNames, vk::backup::ExtrOverWrite};
+  ASSERT_TRUE(SetCurrentDirectoryA(WorkDir().c_str()));
+  unzip.SetZipFilename(DefaultArchive());
+  unzip.Extract();
+  EXPECT_EQ(unzip.DllResult(), 7);
+  auto files = vk::testing::FilesBelow(WorkDir());
+  for (const char* rel : {"Kestrone.ini", "Filebase\\liste.txt", "Filebase\\Grüße.txt",
+                                 "Filebase\\bin.dat", "Inbound\\a.pkt", "MsgBase\\msg.dat"})
+    EXPECT_EQ(files[rel], ReadBytes(HostFile(rel))) << rel;
+
+  const std::string reg = files["kestrone.reg"];
+  auto keys = vk::ReadRegFileKeys(reg);
+  ASSERT_TRUE(keys);
+  std::vector<std::u16string> paths;
+  for (const auto& k : *keys) paths.push_back(k.path);
+  const std::string branch = vk::backup::kHostBranch;
+  EXPECT_EQ(paths, (std::vector<std::u16string>{Widen(branch), Widen(branch + "\\Fenster")}));
+  std::u16string text = Utf16Text(reg);
+  std::string progDir;
+  for (char c : Host()) progDir += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  for (const std::string& line :
+       {"\"ProgDir\"=\"" + progDir + "\"", std::string("\"Sprache\"=\"Deutsch\""),
+        std::string("\"Zahl\"=dword:0000002a"), std::string("\"Binaer\"=hex:01,02,00,ff"),
+        std::string("\"Titel\"=\"Hauptfenster äöü\""), std::string("\"Links\"=dword:0000000a")})
+    EXPECT_NE(text.find(Widen(line)), std::u16string::npos) << line;
+}
+
+TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
+  CreateDirectoryA(HostFile("Mit Blank").c_str(), nullptr);
+  WriteBytes(HostFile("Mit Blank\\x.txt"), "x");
+  auto task = MakeTask();
+  task->SaveRegistry = false;
+  // Quoted: one directory with a blank. The sub-directory only because it is listed
+  // itself; a directory that does not exist adds nothing; "." twice adds nothing twice.
+  task->InclDirs = "\".\\Mit Blank\",.\\Filebase\\Archiv,.\\Gibtesnicht,.,.\\";
+  ASSERT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())),
+            Sorted({"Mit Blank/x.txt", "Filebase/Archiv/alt.txt", "Kestrone.ini"}));
+
+  // Unquoted, the name falls apart into ".\Mit" and "Blank", neither of which exists.
+  task->InclDirs = ".\\Mit Blank,.\\Inbound";
+  ASSERT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"Inbound/a.pkt"});
+
+  // Neither files nor registry: nothing to pack is a failure, not an empty success.
+  task->SaveFiles = false;
+  Watcher w({{"Fehler"}});
+  EXPECT_FALSE(Pack().RunTask(*task));
+  ASSERT_TRUE(w.Done());
+  EXPECT_NE(w.Seen()[0].text.find("keine Datei zum Sichern"), std::string::npos) << w.Seen()[0].text;
+  EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"Inbound/a.pkt"});
+
+  // Registry only.
+  task->SaveRegistry = true;
+  ASSERT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"kestrone.reg"});
+}
+
+TEST_F(BackupRun, OwnExecutableIsNotPacked) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string exeDir = vk::tasks::ExtractFileDir(self);
+  std::string exeName = std::string(self).substr(exeDir.size() + 1);
+  vk::testing::SetString(vk::testing::kBranchKey, "ProgDir", exeDir);
+  auto task = MakeTask();
+  task->SaveRegistry = false;
+  task->InclDirs = ".";
+  task->DefZipName = Work("self.zip");
+  Pack().ZipArchiver1.AddCompLevel = 0;
+  ASSERT_TRUE(Pack().RunTask(*task));
+  auto names = vk::testing::ArchiveNames(Work("self.zip"));
+  EXPECT_FALSE(names.empty());
+  for (const std::string& n : names) EXPECT_NE(_stricmp(n.c_str(), exeName.c_str()), 0) << n;
+}
+
+TEST_F(BackupRun, SaveDialogWhenAskedForOrDirectoryMissing) {
+  auto task = MakeTask();
+  task->UseDefZipName = false;
+  {
+    Watcher w({{"Sicherung speichern unter...", IDOK, Work("gewählt.zip")}});
+    ASSERT_TRUE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(_stricmp(w.DialogFolder().c_str(), (Host() + "\\Backup").c_str()), 0) << w.DialogFolder();
+  }
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(Work("gewählt.zip"))), Sorted(ExpectedNames()));
+  EXPECT_FALSE(FileExists(DefaultArchive()));
+
+  // Cancelled: nothing written, but the attempt counts as the last backup.
+  task->LastBackup = 0;
+  {
+    Watcher w({{"Sicherung speichern unter...", IDCANCEL}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+  }
+  EXPECT_GT(task->LastBackup, 0);
+  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(Pack().Visible());
+
+  // A fixed name in a folder that is not there asks as well; the quotes go.
+  task->UseDefZipName = true;
+  task->DefZipName = "\"" + HostFile("Nirgends\\x.zip") + "\"";
+  {
+    Watcher w({{"Sicherung speichern unter...", IDCANCEL}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+  }
+  EXPECT_EQ(task->DefZipName, HostFile("Nirgends\\x.zip"));
+}
+
+TEST_F(BackupRun, ExistingRegistryFileIsOnlyOverwrittenWhenConfirmed) {
+  WriteBytes(HostFile("kestrone.reg"), "REGEDIT4\r\n");
+  auto task = MakeTask();
+  {
+    Watcher w({{"Bestätigen", IDNO}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(w.Seen()[0].text, "Die Datei \"" + HostFile("kestrone.reg") +
+                                    "\" existiert bereits. Soll die vorhandene Datei überschrieben werden?");
+  }
+  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_EQ(ReadBytes(HostFile("kestrone.reg")), "REGEDIT4\r\n");
+
+  {
+    Watcher w({{"Bestätigen", IDYES}});
+    EXPECT_TRUE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+  }
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+}
+
+TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
+  const std::string previous = PreviousArchive();
+  auto task = MakeTask();
+  {
+    // "Ja": the incomplete archive is thrown away, the previous one stays.
+    CancelAtFile cancel(Pack(), 3, /*escape=*/true);
+    Watcher w({{"Bestätigen", IDYES}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(w.Seen()[0].text,
+              "Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?");
+    EXPECT_EQ(cancel.Starts(), 3);
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+
+  {
+    // "Nein": the files packed so far replace the previous archive.
+    CancelAtFile cancel(Pack(), 3, /*escape=*/false);
+    Watcher w({{"Bestätigen", IDNO}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+  }
+  auto names = vk::testing::ArchiveNames(DefaultArchive());
+  EXPECT_GE(names.size(), 1u);
+  EXPECT_LT(names.size(), ExpectedNames().size());
+  for (const std::string& n : names)
+    EXPECT_NE(std::find(ExpectedNames().begin(), ExpectedNames().end(), n), ExpectedNames().end()) << n;
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+
+  // A press seen before packing begins has no effect.
+  Pack().Canceled = true;
+  Pack().ZipArchiver1.Cancel = true;
+  EXPECT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+}
+
+TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
+  const std::string previous = PreviousArchive();
+  auto task = MakeTask();
+  {
+    // A file that cannot be read.
+    HANDLE locked = CreateFileA(HostFile("Filebase\\liste.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    CloseHandle(locked);
+    const std::string text = w.Seen()[0].text;
+    EXPECT_NE(text.find("1 Datei konnte nicht gesichert werden"), std::string::npos) << text;
+    EXPECT_NE(text.find("liste.txt"), std::string::npos) << text;
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+
+  {
+    // The previous archive is held open by someone else: it cannot be replaced.
+    HANDLE held = CreateFileA(DefaultArchive().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    CloseHandle(held);
+    EXPECT_NE(w.Seen()[0].text.find("konnte nicht ersetzt werden"), std::string::npos) << w.Seen()[0].text;
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+
+  {
+    // REGEDIT cannot be started.
+    vk::backup::TRunForm::SetRegeditDirForTesting(Work("kein-windows"));
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    vk::backup::TRunForm::SetRegeditDirForTesting("");
+    EXPECT_NE(w.Seen()[0].text.find("REGEDIT konnte nicht gestartet werden"), std::string::npos)
+        << w.Seen()[0].text;
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+
+  // A run without problems afterwards replaces it, and shows nothing.
+  EXPECT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+}
+
+TEST_F(BackupRun, NoHostInstallationEndsBeforeAnything) {
+  auto task = MakeTask();
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, vk::testing::kBranchKey, "ProgDir");
+  vk::tasks::ResetRememberedHostDirForTesting();
+  Watcher w({{vk::testing::kFolderBrowser, IDCANCEL}, {"Fehler"}});
+  EXPECT_FALSE(Pack().RunTask(*task));
+  ASSERT_TRUE(w.Done());
+  EXPECT_EQ(w.Seen()[1].text, "Konnte keine Kestrone 95 Installation finden.");
+  EXPECT_EQ(task->LastBackup, 0);
+  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_FALSE(Pack().Visible());
+}
+
+}  // namespace
+
+namespace {
+
+// For tests/e2e/test_backup_restore.py: writes a backup of the sample host to
+// VK_KEEP_ARCHIVE and the sample's files beside it ("<archive>.files"), so that other
+// tools can check the archive.
+TEST_F(BackupRun, KeepsArchiveForOtherTools) {
+  const char* keep = getenv("VK_KEEP_ARCHIVE");
+  if (!keep || !*keep) GTEST_SKIP() << "VK_KEEP_ARCHIVE is not set";
+  auto task = MakeTask();
+  task->DefZipName = keep;
+  ASSERT_TRUE(Pack().RunTask(*task));
+  const std::string copy = std::string(keep) + ".files";
+  vk::testing::RemoveTree(copy);
+  CreateDirectoryA(copy.c_str(), nullptr);
+  for (const auto& [rel, bytes] : vk::testing::FilesBelow(Host())) {
+    if (rel.rfind("Backup\\", 0) == 0) continue;
+    std::string target = copy + "\\" + rel;
+    for (size_t p = target.find('\\', copy.size() + 1); p != std::string::npos; p = target.find('\\', p + 1))
+      CreateDirectoryA(target.substr(0, p).c_str(), nullptr);
+    WriteBytes(target, bytes);
+  }
+}
+
+}  // namespace
