@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 using namespace vk::zip;
@@ -30,6 +31,25 @@ TEST(ZipCrc, KnownValueAndCombination) {
   const uint32_t whole = Crc32(0, (a + b).data(), a.size() + b.size());
   EXPECT_EQ(CombineCrc32(Crc32(0, a.data(), a.size()), Crc32(0, b.data(), b.size()), b.size()), whole);
   EXPECT_EQ(Crc32(Crc32(0, a.data(), a.size()), b.data(), b.size()), whole);
+}
+
+TEST(ZipCrc, CombinesLengthsBeyondZlibsOffsetType) {
+  // More than 2 GiB of zeros after "abc": combined in one call, and computed.
+  const std::string zeros(1 << 20, '\0');
+  const uint64_t length = (2ull << 30) + 12345;
+  uint32_t crcZeros = 0;
+  for (uint64_t done = 0; done < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), length - done));
+    crcZeros = Crc32(crcZeros, zeros.data(), n);
+    done += n;
+  }
+  uint32_t direct = Crc32(0, "abc", 3);
+  for (uint64_t done = 0; done < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), length - done));
+    direct = Crc32(direct, zeros.data(), n);
+    done += n;
+  }
+  EXPECT_EQ(CombineCrc32(Crc32(0, "abc", 3), crcZeros, length), direct);
 }
 
 TEST(ZipDosTime, RoundTripsAndClampsToItsRange) {

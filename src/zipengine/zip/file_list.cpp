@@ -139,6 +139,11 @@ class Collector {
     if (excluded_.count(zip::FoldCase(ToU16(FullPath(path))))) return;
     SourceFile file{path, ArchiveName(path, options_.keepDirs), found.size, found.modified, found.attributes};
     if (file.name.empty()) return;
+    if (zip::EncodeUtf8(file.name).size() > zip::kMax16) {
+      reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
+                                             " hat einen zu langen Namen für ein ZIP-Archiv und wird nicht gepackt");
+      return;
+    }
     if (!names_.insert(zip::FoldCase(file.name)).second) {
       reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
                                              " kommt im Archiv schon vor und wird nur einmal gepackt");
