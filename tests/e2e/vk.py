@@ -139,8 +139,16 @@ class E2ETestCase(unittest.TestCase):
         self.ctl = WinCtl()
         self.ctl.ok("regdel", HOST_KEY)
         self.procs = []
+        self.hosts = []
 
     def tearDown(self):
+        for h in self.hosts:
+            h.stop()
+        for pid in processes_of(self.box):
+            try:
+                os.kill(pid, 9)
+            except OSError:
+                pass
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
@@ -154,9 +162,96 @@ class E2ETestCase(unittest.TestCase):
         self.procs.append(p)
         return p
 
+    def start_host(self, *options, **kwargs):
+        h = Host(self.box, *options, **kwargs)
+        self.hosts.append(h)
+        return h
+
+    def plugin_running(self):
+        return bool(processes_of(self.box))
+
+    def wait_plugin_gone(self, timeout):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if not self.plugin_running():
+                return True
+            time.sleep(0.2)
+        return False
+
     def set_host_dir(self, path=None):
         self.ctl.ok("regset", HOST_KEY, "ProgDir", winpath(path or self.box.host))
 
 
 MANUAL_QUESTION = ("Vaultkin wurde manuell gestartet. In diesem Modus können Sie nur eine "
                    "vorhandene Sicherung zurückschreiben. Wollen Sie das?")
+
+
+class Host:
+    """The host stand-in, started with options; its log is read as it grows."""
+
+    def __init__(self, box, *options, start_plugin=True, plugin_args=None):
+        self.log_path = os.path.join(box.root, "host.log")
+        args = [WINE, os.path.join(BIN, "kshost.exe"), "--log", winpath(self.log_path)]
+        if start_plugin:
+            args += ["--start-plugin", winpath(box.exe)]
+            if plugin_args is not None:
+                args += ["--plugin-args", plugin_args]
+        args += [str(o) for o in options]
+        self.proc = subprocess.Popen(args, env=ENV, cwd=box.root, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+
+    def lines(self):
+        try:
+            with open(self.log_path, "rb") as f:
+                return [l.decode("latin-1").rstrip("\r\n") for l in f]
+        except FileNotFoundError:
+            return []
+
+    def events(self, prefix):
+        return [l for l in self.lines() if l.startswith(prefix)]
+
+    def wait_for(self, prefix, timeout=30, count=1):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = self.events(prefix)
+            if len(found) >= count:
+                return found
+            time.sleep(0.1)
+        raise AssertionError("host log has no %r after %ss:\n%s" % (prefix, timeout, "\n".join(self.lines())))
+
+    def field(self, line, key):
+        """The value of key=value in a log line (quoted texts keep their quotes off)."""
+        marker = " %s=" % key
+        start = line.index(marker) + len(marker)
+        if line[start] == '"':
+            end = line.index('"', start + 1)
+            return line[start + 1:end]
+        end = line.find(" ", start)
+        return line[start:] if end < 0 else line[start:end]
+
+    def plugin_pid(self):
+        started = self.wait_for("started ok=1")[0]
+        return int(self.field(started, "pid"))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def processes_of(box):
+    """Linux ids of the Wine processes whose command line names this sandbox's plug-in."""
+    tag = os.path.basename(box.root)
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmdline = f.read().decode("latin-1")
+        except OSError:
+            continue
+        program = cmdline.split("\0")[0]
+        if tag in program and program.endswith("Plugin_Vaultkin.exe"):
+            pids.append(int(entry))
+    return pids

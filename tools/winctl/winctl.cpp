@@ -11,6 +11,7 @@
 //   click <caption> <button-text>     presses the button with that text (BM_CLICK)
 //   settext <caption> <class> <n> <text>  sets the text of its n-th child of a class
 //   close <caption>                   sends WM_CLOSE
+//   copydata <caption> <number> <text>  sends WM_COPYDATA with that dwData and text
 //   list                              ok <caption>|<caption>|... of visible windows
 //   regset <key> <name> <data>        REG_SZ under HKEY_CURRENT_USER\<key>
 //   regsetdw <key> <name> <number>    REG_DWORD
@@ -136,7 +137,7 @@ std::string Run(const std::vector<std::string>& a) {
     return out;
   }
   HWND top = nullptr;
-  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext") {
+  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata") {
     top = FindCaption(arg(1));
     if (!top) return "error no window";
   }
@@ -173,6 +174,18 @@ std::string Run(const std::vector<std::string>& a) {
       return "ok";
     }
     return "error no control";
+  }
+  if (cmd == "copydata") {
+    COPYDATASTRUCT data = {};
+    data.dwData = static_cast<ULONG_PTR>(strtoul(arg(2).c_str(), nullptr, 0));
+    std::string text = arg(3);
+    data.cbData = static_cast<DWORD>(text.size() + 1);
+    data.lpData = text.data();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(top, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                             5000, &result))
+      return "error no answer";
+    return "ok";
   }
   if (cmd == "close") {
     PostMessageA(top, WM_CLOSE, 0, 0);
