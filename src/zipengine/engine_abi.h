@@ -26,7 +26,9 @@ constexpr int32_t kFalse = 0;
 constexpr int kSpecSlots = 4097;
 constexpr int kNameBuffer = 256;
 
-// Callback actions.
+// Callback actions. All callbacks come on the thread that called the entry, in file
+// order. kBatchEnd ends every call that was not stopped, failed ones included; after
+// a callback answered -1 there is no further callback, kBatchEnd neither.
 enum Action : int32_t { kFileBegins = 1, kProgressStep = 2, kBatchEnd = 3, kMessage = 4 };
 // One progress step is this many bytes of a file.
 constexpr uint32_t kProgressStepBytes = 32768;
