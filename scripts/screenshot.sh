@@ -5,6 +5,7 @@
 # build/win64). The test stops each run at its third file and waits; this script then
 # photographs the Xvfb screen with ImageMagick's import and lets the run go on.
 # Writes OUT_DIR/pack.png and OUT_DIR/extract.png (default: build tree/screenshots).
+# (Wine does not hand variables named VK_* to Windows programs.) VK_TEST_EXE names another test program that holds that test.
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
@@ -14,11 +15,11 @@ command -v import >/dev/null || { echo "ImageMagick's import is missing (scripts
 
 signals=$(mktemp -d)
 trap 'rm -rf "$signals"' EXIT
-export VK_SHOT_DIR
-VK_SHOT_DIR=$("$VK_WINE" winepath -w "$signals" 2>/dev/null | tr -d '\r')
+export VAULTKIN_SHOT_DIR
+VAULTKIN_SHOT_DIR=$("$VK_WINE" winepath -w "$signals" 2>/dev/null | tr -d '\r')
 
 cd "$build/bin"
-"$VK_WINE" "$build/bin/win_tests.exe" --gtest_filter=RunWindows.Screenshots &
+"$VK_WINE" "${VK_TEST_EXE:-$build/bin/win_tests.exe}" --gtest_filter=RunWindows.Screenshots &
 test_pid=$!
 
 shoot() {  # waits for <name>.ready, photographs, answers with <name>.done

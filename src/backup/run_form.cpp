@@ -105,13 +105,14 @@ TRunForm::TRunForm(const std::string& caption, const std::string& intro, int pic
 
   for (int i = 0; i < kSteps; ++i) {
     int y = 56 + 20 * i;
-    HWND arrow = AddControl({"STATIC", "", idArrow1 + i, 20, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
+    HWND arrow = AddControl({"STATIC", "", idArrow1 + i, 16, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
     SendMessageA(arrow, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(ArrowBitmap()));
-    HWND hook = AddControl({"STATIC", "", idHook1 + i, 20, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
+    HWND hook = AddControl({"STATIC", "", idHook1 + i, 16, y + 2, 10, 10, SS_BITMAP | WS_CLIPSIBLINGS});
     SendMessageA(hook, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(HookBitmap()));
     // The hook lies above the arrow: a finished step shows its hook only.
     SetWindowPos(hook, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    AddControl({"STATIC", steps[i], idStepText1 + i, 38, y, 270, 14, SS_LEFT | SS_NOPREFIX});
+    AddControl({"STATIC", steps[i], idStepText1 + i, 32, y, kClientWidth - 36, 14,
+                SS_LEFTNOWORDWRAP | SS_NOPREFIX});
   }
 
   AddControl({PROGRESS_CLASSA, "", idProgressBar1, 32, 126, 253, 12, 0});

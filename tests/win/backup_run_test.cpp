@@ -310,11 +310,11 @@ TEST_F(BackupRun, NoHostInstallationEndsBeforeAnything) {
 namespace {
 
 // For tests/e2e/test_backup_restore.py: writes a backup of the sample host to
-// VK_KEEP_ARCHIVE and the sample's files beside it ("<archive>.files"), so that other
+// VAULTKIN_KEEP_ARCHIVE and the sample's files beside it ("<archive>.files"), so that other
 // tools can check the archive.
 TEST_F(BackupRun, KeepsArchiveForOtherTools) {
-  const char* keep = getenv("VK_KEEP_ARCHIVE");
-  if (!keep || !*keep) GTEST_SKIP() << "VK_KEEP_ARCHIVE is not set";
+  const char* keep = getenv("VAULTKIN_KEEP_ARCHIVE");
+  if (!keep || !*keep) GTEST_SKIP() << "VAULTKIN_KEEP_ARCHIVE is not set";
   auto task = MakeTask();
   task->DefZipName = keep;
   ASSERT_TRUE(Pack().RunTask(*task));

@@ -2,6 +2,7 @@
 // extracted into the host directory and its registry file imported by the real REGEDIT.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "core/errors.h"
@@ -190,7 +191,7 @@ TEST_F(RestoreRun, EarlyEndsChangeNothing) {
 namespace {
 
 // Photographs both windows in the middle of a run for scripts/screenshot.sh, which
-// sets VK_SHOT_DIR and answers each "<name>.ready" with "<name>.done".
+// sets VAULTKIN_SHOT_DIR and answers each "<name>.ready" with "<name>.done".
 class RunWindows : public vk::testing::RunFixture {
  protected:
   static void WaitForPhoto(const std::string& dir, const std::string& name) {
@@ -203,18 +204,32 @@ class RunWindows : public vk::testing::RunFixture {
 };
 
 TEST_F(RunWindows, Screenshots) {
-  const char* dir = getenv("VK_SHOT_DIR");
-  if (!dir || !*dir) GTEST_SKIP() << "VK_SHOT_DIR is not set (scripts/screenshot.sh sets it)";
-  WriteBytes(HostFile("Filebase\\Ein sehr langer Dateiname für die Anzeige im Pfad.txt"), "x");
+  const char* dir = getenv("VAULTKIN_SHOT_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "VAULTKIN_SHOT_DIR is not set (scripts/screenshot.sh sets it)";
+  const std::string longName = "Filebase\\Ein sehr langer Dateiname für die Anzeige im Pfad.txt";
+  WriteBytes(HostFile(longName), vk::testing::Noise(200000, 9));
+  // Each window is photographed in the middle of the long file, its bar part way.
+  auto pauseIn = [&](vk::backup::TRunForm& form, const std::string& name) {
+    auto original = form.ZipArchiver1.OnProgress;
+    auto steps = std::make_shared<int>(0);
+    form.ZipArchiver1.OnProgress = [&form, original, steps, dir, name, longName](
+                                       vk::backup::ProgressType t, const std::string& file, int size) {
+      original(t, file, size);
+      if (t == vk::backup::ProgressType::ptFileStep &&
+          form.PathLabel1.Caption().find("Ein sehr langer") != std::string::npos && ++*steps == 3)
+        WaitForPhoto(dir, name);
+    };
+    return original;
+  };
   auto task = MakeTask();
-  {
-    vk::testing::AtFile pause(Pack(), 3, [&] { WaitForPhoto(dir, "pack"); });
-    ASSERT_TRUE(Pack().RunTask(*task));
-  }
-  vk::testing::AtFile pause(Extract(), 3, [&] { WaitForPhoto(dir, "extract"); });
+  auto packHandler = pauseIn(Pack(), "pack");
+  EXPECT_TRUE(Pack().RunTask(*task));
+  Pack().ZipArchiver1.OnProgress = packHandler;
+  auto extractHandler = pauseIn(Extract(), "extract");
   Watcher w({{"Sicherung laden", IDOK, DefaultArchive()}});
   Extract().RunRestore();
   EXPECT_TRUE(w.Done());
+  Extract().ZipArchiver1.OnProgress = extractHandler;
 }
 
 }  // namespace
