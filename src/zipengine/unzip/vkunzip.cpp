@@ -29,6 +29,7 @@ extern "C" int32_t VK_STDCALL VkUnzipExecute(UnzipCommand* command) {
   } catch (...) {
     if (reporter.CallbackThrew()) throw;
     reporter.Message(kErrArchiveRead, "Das Archiv kann nicht entpackt werden: interner Fehler");
+    if (!reporter.Stopped()) reporter.BatchEnd();
     return kResultFailed;
   }
 }

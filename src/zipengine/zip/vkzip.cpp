@@ -31,6 +31,7 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
   } catch (...) {
     if (reporter.CallbackThrew()) throw;
     reporter.Message(kErrArchiveWrite, "Das Archiv kann nicht geschrieben werden: interner Fehler");
+    if (!reporter.Stopped()) reporter.BatchEnd();
     return kResultFailed;
   }
 }
