@@ -17,7 +17,7 @@ drive_c="$WINEPREFIX/drive_c"
 host="$drive_c/Kestrone"
 archive="$host/Backup/KestroneBackup.zip"
 rm -rf "$host"
-mkdir -p "$host/Filebase/Archiv" "$host/Inbound" "$host/MsgBase" "$host/Plugins/Vaultkin" "$host/Logs"
+mkdir -p "$host/Backup" "$host/Filebase/Archiv" "$host/Inbound" "$host/MsgBase" "$host/Plugins/Vaultkin" "$host/Logs"
 printf 'Kestrone 95 Hauptprogramm\r\n' > "$host/kestrone.ini"
 printf 'Sysop=Jan Morrow\r\nNode=2:240/1234\r\n' > "$host/config.dat"
 for i in 1 2 3; do printf 'Datei %d der Dateibasis\r\n' "$i" > "$host/Filebase/file$i.txt"; done
@@ -26,7 +26,7 @@ head -c 300000 /dev/urandom > "$host/Inbound/paket.pkt"
 printf 'Nachricht an alle\r\n' > "$host/MsgBase/area1.msg"
 printf 'Protokoll\r\n' > "$host/Logs/kestrone.log"             # not listed: stays out
 cp build/win64/bin/Plugin_Vaultkin.exe build/win64/bin/VKZIP.DLL build/win64/bin/VKUNZIP.DLL "$host/Plugins/"
-printf '%s' 'Name=Bei jedem Start,Active=1,"InclDirs=.,.\Filebase,.\Inbound,.\MsgBase",UseDefZipName=1,DefZipName=C:\Kestrone\Backup\KestroneBackup.zip,AutoMode=3,AutoDays=7,LastBackup=0,SaveRegistry=1,SaveFiles=1' \
+printf '%s' '"Name=Bei jedem Start",Active=1,"InclDirs=.,.\Filebase,.\Inbound,.\MsgBase",UseDefZipName=1,DefZipName=C:\Kestrone\Backup\KestroneBackup.zip,AutoMode=3,AutoDays=7,LastBackup=0,SaveRegistry=1,SaveFiles=1' \
   > "$host/Plugins/Vaultkin/Bei jedem Start.set"
 
 key='HKCU\Software\Gray.Fern.Labs\Kestrone'
@@ -64,6 +64,13 @@ echo
 echo "Archive: C:\\Kestrone\\Backup\\KestroneBackup.zip ($archive)"
 unzip -l "$archive"
 unzip -tq "$archive"
+echo
+echo "The registry branch in the archive's kestrone.reg:"
+unzip -p "$archive" kestrone.reg | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("cp1252")
+print("\n".join("  " + l for l in text.splitlines() if l.strip()))'
 echo
 echo "Task file after the run:"
 cat "$host/Plugins/Vaultkin/Bei jedem Start.set"; echo
