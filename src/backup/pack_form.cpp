@@ -47,10 +47,19 @@ std::string FullPath(const std::string& path) {
   return full;
 }
 
-std::string OwnExecutable() {
+std::string ModulePath(HMODULE module) {
   std::vector<char> buffer(32768);
-  DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  DWORD n = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
   return FullPath(std::string(buffer.data(), n));
+}
+
+// The files of the running program: its executable and the two engine libraries. They
+// are not packed, since a restore could not write them while the program runs.
+std::vector<std::string> OwnFiles() {
+  std::vector<std::string> files = {ModulePath(nullptr)};
+  for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
+    if (HMODULE module = GetModuleHandleA(library)) files.push_back(ModulePath(module));
+  return files;
 }
 
 // A relative directory as the archive should store it: "." steps and empty steps
@@ -166,7 +175,12 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   ZipArchiver1.SetZipFilename(work);
 
-  const std::string self = OwnExecutable();
+  const std::vector<std::string> own = OwnFiles();
+  auto isOwn = [&own](const std::string& path) {
+    for (const std::string& f : own)
+      if (SameTextAnsi(path, f)) return true;
+    return false;
+  };
   std::vector<std::string> specs;
   auto listed = [&specs](const std::string& name) {
     for (const std::string& s : specs)
@@ -181,7 +195,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       std::string name = found.cFileName;
       // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-      if (SameTextAnsi(FullPath(hostDir_ + "\\" + d + "\\" + name), self)) continue;
+      if (isOwn(FullPath(hostDir_ + "\\" + d + "\\" + name))) continue;
       std::string stored = StoredDir(d);
       std::string spec = stored.empty() ? name : stored + "\\" + name;
       // A directory listed twice ("." and ".\") must not give entries of the same name.

@@ -129,7 +129,7 @@ TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
   EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"kestrone.reg"});
 }
 
-TEST_F(BackupRun, OwnExecutableIsNotPacked) {
+TEST_F(BackupRun, ProgramFilesAreNotPacked) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   std::string exeDir = vk::tasks::ExtractFileDir(self);
@@ -140,10 +140,15 @@ TEST_F(BackupRun, OwnExecutableIsNotPacked) {
   task->InclDirs = ".";
   task->DefZipName = Work("self.zip");
   Pack().ZipArchiver1.AddCompLevel = 0;
+  // Another file of that folder shows that the folder itself was packed.
+  WriteBytes(exeDir + "\\vk_selftest.txt", "x");
   ASSERT_TRUE(Pack().RunTask(*task));
+  DeleteFileA((exeDir + "\\vk_selftest.txt").c_str());
   auto names = vk::testing::ArchiveNames(Work("self.zip"));
-  EXPECT_FALSE(names.empty());
-  for (const std::string& n : names) EXPECT_NE(_stricmp(n.c_str(), exeName.c_str()), 0) << n;
+  EXPECT_NE(std::find(names.begin(), names.end(), "vk_selftest.txt"), names.end());
+  for (const std::string& n : names)
+    for (const std::string& own : {exeName, std::string("VKZIP.DLL"), std::string("VKUNZIP.DLL")})
+      EXPECT_NE(_stricmp(n.c_str(), own.c_str()), 0) << n;
 }
 
 TEST_F(BackupRun, SaveDialogWhenAskedForOrDirectoryMissing) {

@@ -1,0 +1,131 @@
+"""Backup and restore of a sample host installation, end to end: the host stand-in
+starts the real program, which runs its due task in the background; later the program,
+started by hand, writes the backup back. The archive is checked with unzip, 7z and
+Python's zipfile."""
+import os
+import random
+import shutil
+import subprocess
+import time
+import unittest
+import zipfile
+
+from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, winpath, wait_exit
+
+SAMPLE = {
+    "Kestrone.ini": b"[Main]\r\nSprache=Deutsch\r\n",
+    "Filebase/liste.txt": b"Dateiliste\r\n",
+    "Filebase/Gr\u00fc\u00dfe.txt": "Gr\u00fc\u00dfe aus der Dateibasis\r\n".encode("cp1252"),
+    "Filebase/bin.dat": random.Random(1).randbytes(300000),
+    "Inbound/a.pkt": random.Random(2).randbytes(1000),
+    "MsgBase/msg.dat": random.Random(3).randbytes(150000),
+}
+NOT_LISTED = {"Filebase/Archiv/alt.txt": b"nicht gesichert\r\n"}
+TASK = ('Name=Test,Active=1,"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase,.\\Plugins",'
+        'UseDefZipName=1,DefZipName={archive},AutoMode=3,AutoDays=7,LastBackup=0,'
+        'SaveRegistry=1,SaveFiles=1')
+
+
+class BackupRestore(E2ETestCase):
+    def setUp(self):
+        super().setUp()
+        for rel, data in {**SAMPLE, **NOT_LISTED}.items():
+            path = os.path.join(self.box.host, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        os.makedirs(os.path.join(self.box.host, "Backup"))
+        self.archive = os.path.join(self.box.host, "Backup", "KestroneBackup.zip")
+        self.set_host_dir()
+        self.ctl.ok("regset", HOST_KEY, "Sprache", "Deutsch")
+        self.ctl.ok("regsetdw", HOST_KEY, "Zahl", 42)
+        self.ctl.ok("regset", HOST_KEY + "\\Fenster", "Titel", "Hauptfenster \u00e4\u00f6\u00fc")
+
+    def read(self, rel):
+        with open(os.path.join(self.box.host, rel), "rb") as f:
+            return f.read()
+
+    def back_up(self):
+        """The host starts the program; its due task writes the archive."""
+        self.box.write_task("test.set", TASK.format(archive=winpath(self.archive)))
+        host = self.start_host()
+        deadline = time.time() + 60
+        while time.time() < deadline and "LastBackup=0," in self.box.read_task("test.set"):
+            time.sleep(0.2)
+        self.assertNotIn("LastBackup=0,", self.box.read_task("test.set"), "the task did not run")
+        self.assertNotIn("Fehler", self.ctl.ok("list").split("|"))
+        self.ctl.ok("close", "Kestrone 95")
+        self.assertTrue(self.wait_plugin_gone(20))
+        host.stop()
+
+    def restore(self, archive):
+        """Started by hand (no host): the manual mode offers the restore."""
+        proc = self.start_plugin()
+        self.assertIn(MANUAL_QUESTION, self.ctl.answer("Bestätigen", "&Ja"))
+        self.ctl.wait("Sicherung laden")
+        texts = self.ctl.texts("Sicherung laden")
+        self.assertIn("KestroneBackup.zip", texts)
+        self.ctl.ok("settext", "Sicherung laden", "Edit", 0, winpath(archive))
+        button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
+        self.ctl.click("Sicherung laden", button)
+        self.assertEqual(wait_exit(proc, 60), 0)
+
+    def test_backup_then_restore(self):
+        self.back_up()
+        self.assertFalse(os.path.exists(os.path.join(self.box.host, "kestrone.reg")))
+        for tool in (["unzip", "-t", "-q", self.archive], ["7z", "t", self.archive]):
+            result = subprocess.run(tool, capture_output=True)
+            self.assertEqual(result.returncode, 0, result.stdout.decode(errors="replace"))
+
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertIsNone(z.testzip())
+            names = sorted(z.namelist())
+            # The plug-in folder is listed, but the program's own files stay out.
+            expected = sorted(list(SAMPLE) + ["kestrone.reg"])
+            self.assertEqual(names, expected)
+            for rel, data in SAMPLE.items():
+                self.assertEqual(z.read(rel), data, rel)
+            reg = z.read("kestrone.reg").decode("utf-16")
+        self.assertTrue(reg.startswith("Windows Registry Editor Version 5.00"))
+        self.assertIn("[HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone\\Fenster]", reg)
+        self.assertIn('"Titel"="Hauptfenster \u00e4\u00f6\u00fc"', reg)
+        self.assertIn('"Zahl"=dword:0000002a', reg)
+
+        # Changes the restore must undo, and one it must leave alone.
+        with open(os.path.join(self.box.host, "Filebase", "liste.txt"), "wb") as f:
+            f.write(b"ver\xe4ndert")
+        os.remove(os.path.join(self.box.host, "Inbound", "a.pkt"))
+        with open(os.path.join(self.box.host, "Filebase", "neu.txt"), "wb") as f:
+            f.write(b"neu")
+        self.ctl.ok("regset", HOST_KEY, "Sprache", "Englisch")
+        self.ctl.ok("regdel", HOST_KEY + "\\Fenster")
+
+        self.restore(self.archive)
+        for rel, data in SAMPLE.items():
+            self.assertEqual(self.read(rel), data, rel)
+        self.assertEqual(self.read("Filebase/neu.txt"), b"neu")
+        self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Deutsch")
+        self.assertEqual(self.ctl.ok("regget", HOST_KEY + "\\Fenster", "Titel"), "Hauptfenster \u00e4\u00f6\u00fc")
+
+    def test_restore_refuses_foreign_registry_data(self):
+        hostile = os.path.join(self.box.root, "fremd.zip")
+        with zipfile.ZipFile(hostile, "w") as z:
+            z.writestr("kestrone.reg", "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Software\\VaultkinE2EHostile]\r\n\"x\"=\"y\"\r\n"
+                       .encode("utf-16"))
+            z.writestr("Inbound/neu.pkt", b"paket")
+        proc = self.start_plugin()
+        self.ctl.answer("Bestätigen", "&Ja")
+        self.ctl.wait("Sicherung laden")
+        texts = self.ctl.texts("Sicherung laden")
+        self.ctl.ok("settext", "Sicherung laden", "Edit", 0, winpath(hostile))
+        self.ctl.click("Sicherung laden", next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen")))
+        texts = self.ctl.answer("Fehler", "OK")
+        self.assertTrue(any("VaultkinE2EHostile" in t for t in texts), texts)
+        self.assertEqual(wait_exit(proc, 60), 0)
+        self.assertEqual(self.read("Inbound/neu.pkt"), b"paket")
+        self.assertTrue(self.ctl.call("regget", "Software\\VaultkinE2EHostile", "x").startswith("error"))
+
+
+if __name__ == "__main__":
+    unittest.main()
