@@ -312,27 +312,3 @@ TEST_F(BackupRun, NoHostInstallationEndsBeforeAnything) {
 
 }  // namespace
 
-namespace {
-
-// For tests/e2e/test_backup_restore.py: writes a backup of the sample host to
-// VAULTKIN_KEEP_ARCHIVE and the sample's files beside it ("<archive>.files"), so that other
-// tools can check the archive.
-TEST_F(BackupRun, KeepsArchiveForOtherTools) {
-  const char* keep = getenv("VAULTKIN_KEEP_ARCHIVE");
-  if (!keep || !*keep) GTEST_SKIP() << "VAULTKIN_KEEP_ARCHIVE is not set";
-  auto task = MakeTask();
-  task->DefZipName = keep;
-  ASSERT_TRUE(Pack().RunTask(*task));
-  const std::string copy = std::string(keep) + ".files";
-  vk::testing::RemoveTree(copy);
-  CreateDirectoryA(copy.c_str(), nullptr);
-  for (const auto& [rel, bytes] : vk::testing::FilesBelow(Host())) {
-    if (rel.rfind("Backup\\", 0) == 0) continue;
-    std::string target = copy + "\\" + rel;
-    for (size_t p = target.find('\\', copy.size() + 1); p != std::string::npos; p = target.find('\\', p + 1))
-      CreateDirectoryA(target.substr(0, p).c_str(), nullptr);
-    WriteBytes(target, bytes);
-  }
-}
-
-}  // namespace

@@ -688,3 +688,30 @@ TEST_F(ZipArchiverEngine, CancelStopsTheEngineAndTheNextCallStartsClean) {
 }
 
 }  // namespace
+
+namespace {
+
+// The engine writes sizes of files near 4 GiB and beyond into a zip64 extra field of
+// the local header; the directory reader must get past such an entry to the next.
+TEST_F(ZipArchiverEngine, LongReadsTheEnginesZip64Entries) {
+  const uint64_t size = 0x100000000ull + 12345;
+  HANDLE h = CreateFileA((src / "huge.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  ASSERT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+  CloseHandle(h);
+  zip.AddCompLevel = 1;
+  zip.SetZipFilename(out / "huge.zip");
+  zip.FSpecArgs = {"huge.bin", "a.txt"};
+  zip.Add();
+  DeleteFileA((src / "huge.bin").c_str());
+  ASSERT_EQ(zip.DllResult(), 2);
+  EXPECT_EQ(updates, 1);
+  ASSERT_EQ(zip.DirEntries().size(), 2u);
+  EXPECT_EQ(zip.DirEntries()[0].uncompressedSize, 0xFFFFFFFFu);
+  EXPECT_EQ(zip.DirEntries()[0].uncompressedSize64, size);
+  EXPECT_EQ(zip.DirEntries()[1].name, "a.txt");
+}
+
+}  // namespace
