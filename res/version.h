@@ -3,8 +3,8 @@
 #define VK_VERSION_MAJOR 0
 #define VK_VERSION_MINOR 2
 #define VK_VERSION_TEXT "0.2 Beta 4"
-#define VK_COPYRIGHT "Copyright © 1998 Morrow Tools, Jan Morrow"
+#define VK_COPYRIGHT "Copyright © 1998 Jan Morrow"
 #define VK_AUTHOR "Jan Morrow"
 #define VK_COPYRIGHT_SHORT "© 1998 Jan Morrow"
-#define VK_WEB_ADDRESS "http://www.morrow-tools.de/vaultkin/"
-#define VK_MAIL_ADDRESS "jan@morrow-tools.de"
+#define VK_WEB_ADDRESS "http://www.morrow.de/vk"
+#define VK_MAIL_ADDRESS "jan@morrow.de"

@@ -24,7 +24,7 @@ const win::ControlSpec kControls[] = {
      kThanks, 12, 128, 301, 29, SS_LEFT | SS_NOPREFIX},
     {"STATIC", "", TInfoForm::kIcon, 280, 16, 32, 32, SS_ICON},
     {"STATIC", "Neueste Updates aus dem Internet:", kUpdates, 12, 160, 175, 14, SS_LEFT},
-    {"STATIC", VK_WEB_ADDRESS, TInfoForm::kLink, 188, 160, 130, 14, SS_LEFT | SS_NOTIFY | SS_NOPREFIX},
+    {"STATIC", VK_WEB_ADDRESS, TInfoForm::kLink, 188, 160, 127, 14, SS_LEFT | SS_NOTIFY | SS_NOPREFIX},
     {"STATIC", "", TInfoForm::kPicture, 12, 16, 102, 102, SS_BITMAP | SS_CENTERIMAGE | SS_SUNKEN},
     {"BUTTON", "OK", TInfoForm::kOk, 124, 188, 75, 23, WS_TABSTOP | BS_DEFPUSHBUTTON},
 };
