@@ -349,7 +349,7 @@ void TConfigForm::SetActivePage(int index) {
 }
 
 bool TConfigForm::Execute(TSet* task) {
-  if (!task) return false;
+  if (!task || InModal()) return false;
   SetActivePage(0);
   focus_.Set(Control(kPageControl));
   SetFocus(Control(kPageControl));

@@ -24,7 +24,7 @@ class TConfigForm : public win::Form {
 
   // Fills the pages from the task, shows the dialog modally and, on OK, copies the
   // pages back into the task. False (and the task untouched) otherwise, and at once
-  // for no task.
+  // for no task or while the dialog is open already.
   bool Execute(TSet* task);
 
   // Builds the tree of the host installation directory and ticks the directories

@@ -59,6 +59,7 @@ TGetFileNameForm::TGetFileNameForm(std::string folder) : folder_(std::move(folde
 }
 
 bool TGetFileNameForm::Execute() {
+  if (InModal()) return false;
   SetItemText(kEdit1, "");
   focus_.Set(Item(kEdit1));
   SetFocus(Item(kEdit1));

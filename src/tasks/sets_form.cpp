@@ -94,6 +94,10 @@ TSetsForm::~TSetsForm() {
 }
 
 bool TSetsForm::Execute() {
+  if (InModal()) {  // asked again while open (a host command): it is already there
+    SetForegroundWindow(Handle());
+    return false;
+  }
   focus_.Set(List());
   SetFocus(List());
   RefreshList();
@@ -232,6 +236,16 @@ void TSetsForm::btnLoeClick() {
 void TSetsForm::btnAusClick() {
   TSet* task = SelectedTask();
   if (!task) return;
+  // The run lets messages through; with this window disabled nobody can delete or
+  // edit the task while it runs.
+  EnableWindow(Handle(), FALSE);
+  struct Reenable {
+    HWND window;
+    ~Reenable() {
+      EnableWindow(window, TRUE);
+      if (IsWindowVisible(window)) SetActiveWindow(window);
+    }
+  } reenable{Handle()};
   task->RunIfDue();
 }
 

@@ -21,6 +21,7 @@ class TSetsForm : public win::Form {
   TSets& Sets() { return *sets_; }
 
   // Rebuilds the list, shows the dialog modally; true when it was closed with OK.
+  // False at once when the dialog is open already.
   bool Execute();
   // One row per task, in the order of the task list.
   void RefreshList();
@@ -33,7 +34,7 @@ class TSetsForm : public win::Form {
   void btnEigClick();
   void btnNeuClick();
   void btnLoeClick();
-  void btnAusClick();
+  void btnAusClick();  // the window is disabled while the task runs
 
   enum {
     kImage1 = 101, kLabel1, kListView1, kBtnAkt, kBtnEig, kBtnLoe, kBtnAus, kBtnNeu,

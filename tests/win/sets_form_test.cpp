@@ -94,28 +94,32 @@ class SetsFormTest : public ::testing::Test {
   std::unique_ptr<TSetsForm> form_;
 };
 
-TEST_F(SetsFormTest, RowsShowActiveStateAndNameAndActivateTogglesBack) {
+TEST_F(SetsFormTest, ActivateTogglesTheRowAndAbbrechenKeepsTheChange) {
   WriteFileText(tasks_ / "a.set", "\"Name=Tägliche Sicherung\",Active=1");
   WriteFileText(tasks_ / "b.set", "Name=Monatlich,Active=0");
-  Open();
-  ASSERT_EQ(Rows(), 2);
-  const int daily = RowOf("Tägliche Sicherung"), monthly = RowOf("Monatlich");
-  ASSERT_GE(daily, 0);
-  ASSERT_GE(monthly, 0);
-  EXPECT_EQ(Cell(daily, 0), "Ja");
-  EXPECT_EQ(Cell(monthly, 0), "Nein");
-
-  Select(daily);
-  TSet* task = form_->SelectedTask();
-  ASSERT_NE(task, nullptr);
+  form_ = std::make_unique<TSetsForm>(tasks_.Path());
+  std::vector<std::string> seen;
+  UserScript user({{"Sicherungsaufgaben", [&](HWND w) {
+                      const int daily = RowOf("Tägliche Sicherung");
+                      seen.push_back(Cell(daily, 0) + "/" + Cell(RowOf("Monatlich"), 0));
+                      Select(daily);
+                      for (int i = 0; i < 2; ++i) {
+                        const std::string before = Cell(daily, 0);
+                        Click(GetDlgItem(w, TSetsForm::kBtnAkt));
+                        for (int t = 0; t < 100 && Cell(daily, 0) == before; ++t) Sleep(20);
+                        seen.push_back(Cell(daily, 0));
+                      }
+                      Click(GetDlgItem(w, TSetsForm::kBtnAkt));
+                      Sleep(200);
+                      Press(w, IDCANCEL);
+                    }}});
+  EXPECT_FALSE(form_->Execute());
+  ASSERT_TRUE(user.Finished());
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ja/Nein", "Nein", "Ja"}));
+  // The third click stays although the dialog was cancelled; only memory changed.
+  TSet* task = form_->Sets()[form_->Sets()[0]->Name == "Monatlich" ? 1 : 0];
   EXPECT_EQ(task->Name, "Tägliche Sicherung");
-  form_->btnAktClick();
   EXPECT_FALSE(task->Active);
-  EXPECT_EQ(Cell(daily, 0), "Nein");
-  form_->btnAktClick();
-  EXPECT_TRUE(task->Active);
-  EXPECT_EQ(Cell(daily, 0), "Ja");
-  // Only memory changed; the file is written when the program ends.
   EXPECT_EQ(ReadFileText(tasks_ / "a.set"), "\"Name=Tägliche Sicherung\",Active=1");
 }
 
@@ -347,9 +351,11 @@ TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
   WriteFileText(tasks_ / "b.set", "Name=Immer,AutoMode=3,Active=0");
   int runs = 0;
   std::string ran;
+  bool listUsable = true;
   vk::tasks::SetTaskRunner([&](TSet& task) {
     ++runs;
     ran = task.Name;
+    listUsable = IsWindowEnabled(form_->Handle()) != FALSE;
     return true;
   });
   Open();
@@ -362,6 +368,8 @@ TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
   form_->btnAusClick();  // runs although inactive
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(ran, "Immer");
+  EXPECT_FALSE(listUsable);  // nobody deletes the task while it runs
+  EXPECT_TRUE(IsWindowEnabled(form_->Handle()));
 }
 
 }  // namespace
