@@ -158,6 +158,52 @@ TEST_F(EngineUnzip, ADamagedEntryNeverReplacesAGoodFile) {
   EXPECT_TRUE(Find("~vk*").empty());
 }
 
+TEST_F(EngineUnzip, ADamagedEntryToANewTargetLeavesNoFile) {
+  // Targets that do not exist are written under their own names: whatever fails
+  // the check must be gone again, and an existing (even read-only) file must not
+  // be touched.
+  HandArchive a;
+  a.Add("bits.txt", Text(200000));
+  a.Add("crc.bin", Random(70000), false).crc ^= 1;
+  a.Add("short.txt", Text(5000)).uncompressedSize += 1;
+  a.Add("long.txt", Text(5000)).uncompressedSize -= 1;
+  a.Add("kept.txt", Text(3000)).crc ^= 0x80000000u;
+  a.Add("fine.txt", "fine");
+  std::string bytes = a.Finish();
+  bytes[a.entries[0].localOffset + zip::kLocalHeaderSize + 8 + 3000] ^= 0x33;
+  WriteBytes("d.zip", bytes);
+  WriteBytes("kept.txt", "old");
+  SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
+  Recorder r;
+  EXPECT_EQ(Unzip("d.zip", {}, r), 1) << r.AllMessages();
+  EXPECT_EQ(ReadBytes("fine.txt"), "fine");
+  EXPECT_EQ(ReadBytes("kept.txt"), "old");
+  for (const char* gone : {"bits.txt", "crc.bin", "short.txt", "long.txt"})
+    EXPECT_EQ(GetFileAttributesA(gone), INVALID_FILE_ATTRIBUTES) << gone;
+  ASSERT_EQ(r.Messages().size(), 5u) << r.AllMessages();
+  for (const auto& m : r.Messages()) EXPECT_EQ(m.code, kErrEntryDamaged) << m.text;
+  EXPECT_TRUE(Find("~vk*").empty());
+  SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(EngineUnzip, WhatIsInTheWayOfANewFileStays) {
+  HandArchive a;
+  a.Add("taken", "data");
+  a.Add("free.txt", "free");
+  WriteArchive("w.zip", a);
+  CreateDirectoryA("taken", nullptr);
+  WriteBytes("taken\\inside.txt", "inside");
+  for (bool overwrite : {false, true}) {
+    Recorder r;
+    EXPECT_EQ(Unzip("w.zip", {}, r, {true, overwrite}), 1) << overwrite << r.AllMessages();
+    ASSERT_EQ(r.Messages().size(), 1u) << overwrite;
+    EXPECT_NE(r.Messages()[0].text.find("taken"), std::string::npos);
+    EXPECT_EQ(ReadBytes("taken\\inside.txt"), "inside");
+    EXPECT_EQ(ReadBytes("free.txt"), "free");
+    EXPECT_TRUE(Find("~vk*").empty());
+  }
+}
+
 TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
   HandArchive a;
   a.Add("one.txt", Text(3000));

@@ -56,7 +56,8 @@ class File {
   static File OpenRead(const std::wstring& path, DWORD* error);
   // disposition: CREATE_ALWAYS, CREATE_NEW, ...
   static File Create(const std::wstring& path, DWORD disposition, DWORD* error);
-  // A new file that is written once and then renamed through its handle.
+  // A new file (never one that exists) that is written once and then renamed or
+  // deleted through its handle.
   static File CreateTemporary(const std::wstring& path, DWORD* error);
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
@@ -72,6 +73,9 @@ class File {
   bool RenameTo(const std::wstring& target, bool replace, DWORD* error);
   std::optional<uint64_t> Size() const;
   void Close();
+  // Closes and deletes a file made by CreateTemporary; path is its name, used when
+  // the handle cannot delete it.
+  void Discard(const std::wstring& path);
 
  private:
   static constexpr uint64_t kUnknown = ~uint64_t{0};

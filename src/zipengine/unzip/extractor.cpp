@@ -25,7 +25,7 @@ enum class Outcome {
   kCommitFailed,   // checked, but the target could not be replaced
   kDirFailed,      // its directory cannot be created
   kExists,         // the target exists and overwriting is off
-  kCreateFailed,   // the temporary file cannot be created
+  kCreateFailed,   // neither the target nor a temporary file can be created
   kDataFailed,     // see result
   kSkipped,        // stopped before it began
 };
@@ -39,6 +39,9 @@ struct Job {
   zip::DataResult result = zip::DataResult::kOk;
   DWORD error = 0;
   bool done = false;
+  // The calling thread waits for this job: only then is it woken (under Wine
+  // every wake-up is a server call), never for the jobs that finish ahead.
+  bool awaited = false;
 };
 
 // Directories already made by this call, so that each is looked up once.
@@ -95,7 +98,7 @@ class ReadKits {
   std::vector<std::unique_ptr<ReadKit>> free_;
 };
 
-// Writes the inflated data into the temporary file and publishes the progress.
+// Writes the inflated data into the new file and publishes the progress.
 class FileSink : public zip::DataSink {
  public:
   FileSink(File& file, Job& job, zip::Signal& signal, const std::atomic<bool>& abort)
@@ -113,7 +116,7 @@ class FileSink : public zip::DataSink {
     // progress step is due.
     if (step) {
       auto lock = signal_.Lock();
-      signal_.Notify();
+      if (job_.awaited) signal_.Notify();
     }
     return true;
   }
@@ -188,21 +191,30 @@ void Extractor::Work(Job& job) {
     auto lock = signal_.Lock();
     job.outcome = outcome;
     job.done = true;
-    signal_.Notify();
+    if (job.awaited) signal_.Notify();
   };
   if (abort_) return finish(Outcome::kSkipped);
   const std::wstring parent = Parent(job.target);
   if (!parent.empty() && !dirs_.Make(parent, &job.error)) return finish(Outcome::kDirFailed);
-  if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
-    return finish(Outcome::kExists);
 
-  File out;
-  for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
-    job.temp = TempNameBeside(job.target);
-    out = File::CreateTemporary(job.temp, &job.error);
-    if (!out.IsOpen() && job.error != ERROR_FILE_EXISTS && job.error != ERROR_ALREADY_EXISTS) break;
+  // A target that does not exist yet is written under its own name: created new,
+  // so that nothing that exists is ever touched, and removed again through its
+  // handle if the data fails its check. Anything in the way goes through a
+  // temporary file beside it that replaces it only once checked.
+  File out = File::CreateTemporary(job.target, &job.error);
+  const bool direct = out.IsOpen();
+  if (!direct) {
+    if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
+      return finish(Outcome::kExists);
+    for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
+      job.temp = TempNameBeside(job.target);
+      out = File::CreateTemporary(job.temp, &job.error);
+      if (!out.IsOpen() && job.error != ERROR_FILE_EXISTS && job.error != ERROR_ALREADY_EXISTS) break;
+    }
+    if (!out.IsOpen()) return finish(Outcome::kCreateFailed);
+    job.error = 0;
   }
-  if (!out.IsOpen()) return finish(Outcome::kCreateFailed);
+  const std::wstring& written = direct ? job.target : job.temp;
 
   DWORD error = 0;
   try {
@@ -220,19 +232,23 @@ void Extractor::Work(Job& job) {
     job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
   if (job.result != zip::DataResult::kOk) {
-    out.Close();
-    DeleteFileAt(job.temp);
+    out.Discard(written);
     return finish(Outcome::kDataFailed);
   }
   const FILETIME modified = DosToFileTime(entry.modified);
   SetFileTime(out.Handle(), nullptr, nullptr, &modified);
-  // Checked: now it may replace the target. Done here rather than on the calling
-  // thread, so that the slow file system calls of many small files overlap.
+  // Stopped meanwhile: the calling thread never announced this file, so it does
+  // not stay, whichever way it was written.
   if (abort_) {
-    out.Close();
-    DeleteFileAt(job.temp);
+    out.Discard(written);
     return finish(Outcome::kSkipped);
   }
+  if (direct) {
+    out.Close();
+    return finish(Outcome::kDone);
+  }
+  // Checked: now it may replace the target. Done here rather than on the calling
+  // thread, so that the slow file system calls of many small files overlap.
   bool moved = out.RenameTo(job.target, request_.overwrite, &job.error);
   out.Close();
   // A read-only file in the way: MoveOver knows how to replace it.
@@ -274,6 +290,7 @@ bool Extractor::Deliver(Job& job) {
     uint64_t progress;
     {
       auto lock = signal_.Lock();
+      job.awaited = true;
       const uint64_t seen = job.progress.load();
       signal_.Wait(lock, [&] { return job.done || job.progress.load() - seen >= kProgressStepBytes; });
       done = job.done;
@@ -357,9 +374,9 @@ int32_t Extractor::Run() {
     jobs_[i].target = FromU16(plan_.entries[i].target);
   }
   pool_ = std::make_unique<zip::WorkerPool>();
-  // Workers run ahead by a few entries only: each holds a temporary file until
-  // the calling thread puts it in place.
-  const size_t lookahead = std::max<size_t>(8, 4 * pool_->Threads());
+  // Workers run ahead by a few entries only, so that a stop leaves few files the
+  // calling thread never announced; enough that they need not wait for it.
+  const size_t lookahead = std::max<size_t>(16, 8 * pool_->Threads());
   size_t submitted = 0;
   for (size_t i = 0; i < jobs_.size(); ++i) {
     while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
