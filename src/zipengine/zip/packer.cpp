@@ -54,6 +54,36 @@ struct Piece {
   bool grew = false;    // a whole file beyond kWholeFileLimit
   bool failed = false;
   bool done = false;
+  // The calling thread waits for this piece: only then is it woken (under Wine
+  // every wake-up is a server call), never for the pieces that finish ahead.
+  bool awaited = false;
+};
+
+// Piece-sized buffers handed round instead of freed: under Wine a block this
+// large is mapped and unmapped each time, and every fresh page faults.
+class BufferPool {
+ public:
+  std::string Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty()) return {};
+    std::string b = std::move(spare_.back());
+    spare_.pop_back();
+    b.clear();
+    return b;
+  }
+  // Leaves b empty.
+  void Give(std::string& b) {
+    if (b.capacity() >= kPieceSize / 2) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
+    }
+    std::string().swap(b);
+  }
+
+ private:
+  static constexpr size_t kMaxSpare = 24;
+  std::mutex mutex_;
+  std::vector<std::string> spare_;
 };
 
 // The archive being written, buffered; what was written can be patched (the local
@@ -125,7 +155,7 @@ class Output {
 // Reads the files in order, one piece at a time, on the calling thread.
 class Reader {
  public:
-  explicit Reader(const std::vector<SourceFile>& files) : files_(files) {}
+  Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
 
   std::unique_ptr<Piece> Next() {
     auto p = std::make_unique<Piece>();
@@ -159,7 +189,9 @@ class Reader {
     }
     p->file = index_;
     std::string& in = p->input;
-    in.swap(carry_);
+    in = buffers_.Take();
+    in.append(carry_);
+    carry_.clear();
     size_t have = in.size();
     const uint64_t known = size_ > offset_ ? size_ - offset_ : 0;
     in.resize(static_cast<size_t>(std::min<uint64_t>(kPieceSize, have + std::max<uint64_t>(known, 1))));
@@ -220,6 +252,7 @@ class Reader {
   }
 
   const std::vector<SourceFile>& files_;
+  BufferPool& buffers_;
   size_t index_ = 0;
   File file_;
   uint64_t size_ = 0;
@@ -283,6 +316,7 @@ class Packer {
   std::deque<std::unique_ptr<Piece>> queue_;
   size_t inFlight_ = 0;
   std::atomic<bool> abort_{false};
+  BufferPool buffers_;
   std::mutex compressorsMutex_;
   std::vector<std::unique_ptr<zip::PieceCompressor>> compressors_;
 
@@ -408,7 +442,7 @@ void Packer::Work(Piece& p) {
   }
   auto lock = signal_.Lock();
   p.done = true;
-  signal_.Notify();
+  if (p.awaited) signal_.Notify();
 }
 
 void Packer::Compress(Piece& p) {
@@ -423,6 +457,7 @@ void Packer::Compress(Piece& p) {
     }
   }
   if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
+  if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
   compressor->Compress(p.dictionary, p.input, p.last, &p.output);
   {
     std::lock_guard<std::mutex> lock(compressorsMutex_);
@@ -430,9 +465,9 @@ void Packer::Compress(Piece& p) {
   }
   if (p.first && p.last && p.output.size() >= p.input.size()) {
     p.stored = true;
-    std::string().swap(p.output);
+    buffers_.Give(p.output);
   } else {
-    std::string().swap(p.input);
+    buffers_.Give(p.input);
   }
   std::string().swap(p.dictionary);
 }
@@ -499,7 +534,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  Reader reader(files_);
+  Reader reader(files_, buffers_);
   bool readerDone = false;
   while (true) {
     while (!readerDone && queue_.size() < kMaxInFlightPieces && inFlight_ < kMaxInFlightBytes) {
@@ -521,10 +556,13 @@ Step Packer::PackFiles() {
     Piece& p = *queue_.front();
     {
       auto lock = signal_.Lock();
+      p.awaited = true;
       signal_.Wait(lock, [&] { return p.done; });
     }
     inFlight_ -= p.accounted;
     const Step step = Consume(p);
+    buffers_.Give(p.input);
+    buffers_.Give(p.output);
     queue_.pop_front();
     if (step != Step::kGoOn) return step;
   }
