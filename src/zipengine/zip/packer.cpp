@@ -55,7 +55,7 @@ struct Piece {
   bool failed = false;
   bool done = false;
   // The calling thread waits for this piece: only then is it woken (under Wine
-  // every wake-up is a server call), never for the pieces that finish ahead.
+  // every wake-up is a server call), not for every piece that finishes.
   bool awaited = false;
 };
 
@@ -556,8 +556,13 @@ Step Packer::PackFiles() {
     Piece& p = *queue_.front();
     {
       auto lock = signal_.Lock();
-      p.awaited = true;
-      signal_.Wait(lock, [&] { return p.done; });
+      if (!p.done) {
+        // Woken once for several pieces: when the front one and the one halfway
+        // down the queue are both done, so that the workers still have the rest.
+        Piece& later = *queue_[queue_.size() / 2];
+        p.awaited = later.awaited = true;
+        signal_.Wait(lock, [&] { return p.done && later.done; });
+      }
     }
     inFlight_ -= p.accounted;
     const Step step = Consume(p);
