@@ -22,7 +22,7 @@ passed=0; failed=0
 for tree in build/native build/win64; do
   log=$(mktemp)
   set +e
-  ctest --test-dir "$tree" --output-on-failure --timeout 1800 "${ctest_args[@]}" | tee "$log"
+  ctest --test-dir "$tree" --output-on-failure "${ctest_args[@]}" | tee "$log"
   set -e
   p=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -n1)
   if [ -n "$p" ]; then

@@ -8,5 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/winenv.sh" "$VK_BUILD"
 cd "$(dirname "$exe")"
 "$VK_WINE" "$exe" "$@"
 rc=$?
-wineserver -w
+# Whatever the program left running (a host stand-in, a plug-in) must not outlive
+# it: give it a moment to end, then end it.
+timeout 10 wineserver -w || wineserver -k
 exit $rc
