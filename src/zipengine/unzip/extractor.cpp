@@ -159,7 +159,8 @@ class Extractor {
  private:
   void Work(Job& job);
   void Submit(Job& job);
-  bool Deliver(Job& job);  // false: stopped
+  // later: a job submitted after this one, or the job itself. false: stopped.
+  bool Deliver(Job& job, Job& later);
   void Report(Job& job);
   std::string NameText(const Job& job) const {
     return Quoted(WideToAnsi(FromU16(job.plan->name)));
@@ -268,7 +269,7 @@ void Extractor::Submit(Job& job) {
   pool_->Submit([this, &job] { Work(job); });
 }
 
-bool Extractor::Deliver(Job& job) {
+bool Extractor::Deliver(Job& job, Job& later) {
   const zip::PlannedEntry& p = *job.plan;
   if (p.refusal != zip::Refusal::kNone) {
     std::string reason = zip::RefusalText(p.refusal);
@@ -290,9 +291,13 @@ bool Extractor::Deliver(Job& job) {
     uint64_t progress;
     {
       auto lock = signal_.Lock();
-      job.awaited = true;
+      // Woken for a progress step of this entry, or once it and a later one are
+      // done, so that one wake-up serves several small files.
+      job.awaited = later.awaited = true;
       const uint64_t seen = job.progress.load();
-      signal_.Wait(lock, [&] { return job.done || job.progress.load() - seen >= kProgressStepBytes; });
+      signal_.Wait(lock, [&] {
+        return job.done ? later.done : job.progress.load() - seen >= kProgressStepBytes;
+      });
       done = job.done;
       progress = job.progress.load();
     }
@@ -380,7 +385,7 @@ int32_t Extractor::Run() {
   size_t submitted = 0;
   for (size_t i = 0; i < jobs_.size(); ++i) {
     while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
-    if (!Deliver(jobs_[i])) break;
+    if (!Deliver(jobs_[i], jobs_[std::min(i + lookahead / 2, submitted - 1)])) break;
   }
   for (size_t s : plan_.unmatchedSpecs) {
     if (reporter_.Stopped()) break;
