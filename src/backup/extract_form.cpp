@@ -23,11 +23,6 @@ const char* const kExtractSteps[TRunForm::kSteps] = {
     "Importieren der Daten in der Registrierungsdatenbank",
 };
 
-bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 TExtractForm::TExtractForm()

@@ -26,11 +26,6 @@ const char* const kPackSteps[TRunForm::kSteps] = {
 // only when the whole run went well, so that the previous backup survives failures.
 constexpr char kWorkSuffix[] = ".vknew";
 
-bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void DeleteIfThere(const std::string& path) {
   if (FileExists(path)) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -244,4 +244,9 @@ int TRunForm::RunRegedit(const std::string& arguments) {
   return static_cast<int>(code);
 }
 
+bool FileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace vk::backup

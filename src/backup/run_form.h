@@ -14,6 +14,9 @@
 
 namespace vk::backup {
 
+// True when the path names an existing file (not a directory).
+bool FileExists(const std::string& path);
+
 // The registry branch of the host that a backup exports and a restore may import.
 constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
 constexpr char kRegFileName[] = "kestrone.reg";

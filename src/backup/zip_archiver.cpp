@@ -203,6 +203,24 @@ void TZipArchiver::SetZipFilename(const std::string& name) {
   ReadZipDir();
 }
 
+template <class Command>
+void TZipArchiver::CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command) {
+  bool fatal = false;
+  int32_t result = 0;
+  try {
+    result = entry(command);
+  } catch (...) {
+    fatal = true;
+  }
+  aborted_ = fatal || handlerFailed_;
+  if (aborted_)
+    win::ShowPlain("Fatal DLL Error: abort exception");
+  else
+    dllResult_ = result;
+  FSpecArgs.clear();
+  Cancel = false;
+}
+
 void TZipArchiver::Add() {
   if (FSpecArgs.empty()) {
     win::ShowPlain("Error - no files to zip");
@@ -241,20 +259,7 @@ void TZipArchiver::Add() {
     cmd->argc = 0;
     for (const std::string& spec : FSpecArgs) cmd.Slots()[cmd->argc++] = texts.Add(spec);
 
-    bool fatal = false;
-    int32_t result = 0;
-    try {
-      result = zipEntry(cmd.Get());
-    } catch (...) {
-      fatal = true;
-    }
-    aborted_ = fatal || handlerFailed_;
-    if (aborted_)
-      win::ShowPlain("Fatal DLL Error: abort exception");
-    else
-      dllResult_ = result;
-    FSpecArgs.clear();
-    Cancel = false;
+    CallEngine(zipEntry, cmd.Get());
   }
   if (dllResult_ > 0) ReadZipDir();
 }
@@ -283,20 +288,7 @@ void TZipArchiver::Extract() {
   cmd->argc = 0;
   for (const std::string& spec : FSpecArgs) cmd.Slots()[cmd->argc++] = texts.Add(spec);
 
-  bool fatal = false;
-  int32_t result = 0;
-  try {
-    result = unzipEntry(cmd.Get());
-  } catch (...) {
-    fatal = true;
-  }
-  aborted_ = fatal || handlerFailed_;
-  if (aborted_)
-    win::ShowPlain("Fatal DLL Error: abort exception");
-  else
-    dllResult_ = result;
-  FSpecArgs.clear();
-  Cancel = false;
+  CallEngine(unzipEntry, cmd.Get());
 }
 
 int32_t VK_STDCALL TZipArchiver::ZipCallback(engine::CallbackInfo* info) {

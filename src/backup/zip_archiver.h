@@ -126,6 +126,9 @@ class TZipArchiver {
 
  private:
   int32_t Callback(engine::CallbackInfo* info);
+  // Calls an engine entry; a fault shows the fatal box, then the call's clean-up.
+  template <class Command>
+  void CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command);
 
   std::string zipFilename_;
   std::vector<ZipDirEntry> dirEntries_;
