@@ -24,16 +24,16 @@ winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }
 find "$work/corpus" -type f -exec cat {} + > /dev/null
 "$VK_WINE" "$tool" unzip "$(winpath "$work/none.zip")" > /dev/null 2>&1 || true  # start the wineserver
 
-wall() { /usr/bin/time -f %e -o "$work/t" "$@" > "$work/out" 2>&1; cat "$work/t"; }
+wall() { sync; /usr/bin/time -f %e -o "$work/t" "$@" > "$work/out" 2>&1; cat "$work/t"; }
 
 (cd "$work/corpus" && wall zip -9 -r -q ../zip.zip .) > "$work/zip_t"
 mkdir "$work/unzip_out"
 wall unzip -q -o "$work/zip.zip" -d "$work/unzip_out" > "$work/unzip_t"
 
-/usr/bin/time -v -o "$work/pack_v" "$VK_WINE" "$tool" zip "$(winpath "$work/engine.zip")" -l 9 -r \
+sync; /usr/bin/time -v -o "$work/pack_v" "$VK_WINE" "$tool" zip "$(winpath "$work/engine.zip")" -l 9 -r \
   -C "$(winpath "$work/corpus")" '*' > "$work/pack_out" 2>&1
 mkdir "$work/engine_out"
-/usr/bin/time -v -o "$work/extract_v" "$VK_WINE" "$tool" unzip "$(winpath "$work/engine.zip")" \
+sync; /usr/bin/time -v -o "$work/extract_v" "$VK_WINE" "$tool" unzip "$(winpath "$work/engine.zip")" \
   -C "$(winpath "$work/engine_out")" > "$work/extract_out" 2>&1
 
 diff -r "$work/corpus" "$work/unzip_out" > /dev/null || { echo "unzip output differs from the corpus"; exit 1; }

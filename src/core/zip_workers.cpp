@@ -1,6 +1,31 @@
 #include "core/zip_workers.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vk::zip {
+
+#ifdef _WIN32
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&state_)); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&state_)); }
+
+void CondVar::Wait(std::unique_lock<Mutex>& lock) {
+  SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(&state_),
+                            reinterpret_cast<SRWLOCK*>(&lock.mutex()->state_), INFINITE, 0);
+}
+void CondVar::NotifyOne() { WakeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&state_)); }
+void CondVar::NotifyAll() { WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&state_)); }
+#else
+void Mutex::lock() { mutex_.lock(); }
+void Mutex::unlock() { mutex_.unlock(); }
+
+void CondVar::Wait(std::unique_lock<Mutex>& lock) { changed_.wait(lock); }
+void CondVar::NotifyOne() { changed_.notify_one(); }
+void CondVar::NotifyAll() { changed_.notify_all(); }
+#endif
 
 WorkerPool::WorkerPool(unsigned threads) {
   if (threads == 0) threads = std::thread::hardware_concurrency();
@@ -11,27 +36,27 @@ WorkerPool::WorkerPool(unsigned threads) {
 
 WorkerPool::~WorkerPool() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<Mutex> lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
   for (auto& t : threads_) t.join();
 }
 
 void WorkerPool::Submit(std::function<void()> task) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<Mutex> lock(mutex_);
     queue_.push_back(std::move(task));
   }
-  wake_.notify_one();
+  wake_.NotifyOne();
 }
 
 void WorkerPool::Run() {
   while (true) {
     std::function<void()> task;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      std::unique_lock<Mutex> lock(mutex_);
+      wake_.Wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
       task = std::move(queue_.front());
       queue_.pop_front();

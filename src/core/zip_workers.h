@@ -1,14 +1,59 @@
 #pragma once
 // A small pool of threads for the archive engine's compression and extraction work,
 // and the signal by which the calling thread waits for their results in order.
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <condition_variable>
+#endif
+
 namespace vk::zip {
+
+// The engine's lock and condition variable. On Windows they are the slim
+// reader/writer lock and its condition variable: under Wine these wait on the
+// thread itself, where the C++ library's mutex and condition variable go through
+// the server (a round trip for every contended lock, wait and wake-up).
+class Mutex {
+ public:
+  Mutex() = default;
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  friend class CondVar;
+#ifdef _WIN32
+  void* state_ = nullptr;  // an SRWLOCK, which starts as zero
+#else
+  std::mutex mutex_;
+#endif
+};
+
+class CondVar {
+ public:
+  CondVar() = default;
+  CondVar(const CondVar&) = delete;
+  CondVar& operator=(const CondVar&) = delete;
+  void Wait(std::unique_lock<Mutex>& lock);
+  template <typename Predicate>
+  void Wait(std::unique_lock<Mutex>& lock, Predicate done) {
+    while (!done()) Wait(lock);
+  }
+  void NotifyOne();
+  void NotifyAll();
+
+ private:
+#ifdef _WIN32
+  void* state_ = nullptr;  // a CONDITION_VARIABLE, which starts as zero
+#else
+  std::condition_variable_any changed_;
+#endif
+};
 
 class WorkerPool {
  public:
@@ -26,8 +71,8 @@ class WorkerPool {
  private:
   void Run();
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
+  Mutex mutex_;
+  CondVar wake_;
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
@@ -37,16 +82,16 @@ class WorkerPool {
 // re-checks its condition after every notification.
 class Signal {
  public:
-  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
-  void Notify() { changed_.notify_all(); }
+  std::unique_lock<Mutex> Lock() { return std::unique_lock<Mutex>(mutex_); }
+  void Notify() { changed_.NotifyAll(); }
   template <typename Predicate>
-  void Wait(std::unique_lock<std::mutex>& lock, Predicate done) {
-    changed_.wait(lock, done);
+  void Wait(std::unique_lock<Mutex>& lock, Predicate done) {
+    changed_.Wait(lock, done);
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  Mutex mutex_;
+  CondVar changed_;
 };
 
 }  // namespace vk::zip

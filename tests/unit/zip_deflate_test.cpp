@@ -101,6 +101,26 @@ TEST(ZipPieces, PiecesFormOneStreamCloseToASingleOne) {
   EXPECT_EQ(out, data);
 }
 
+TEST(ZipPieces, LevelNineIsRepeatableAndNoWorseThanTheDefault) {
+  const std::string data = Corpus(600 * 1024, 3);
+  const std::string other = Corpus(300 * 1024, 4);
+  // A compressor reused from piece to piece gives the same bytes as a fresh one:
+  // resetting it must not fall back to other search limits.
+  PieceCompressor used(9);
+  std::string scratch;
+  used.Compress({}, other, true, &scratch);
+  std::string again;
+  used.Compress({}, data, true, &again);
+  std::string fresh;
+  PieceCompressor(9).Compress({}, data, true, &fresh);
+  EXPECT_EQ(again, fresh);
+
+  std::string level6;
+  PieceCompressor(6).Compress({}, data, true, &level6);
+  EXPECT_LE(fresh.size(), level6.size());
+  EXPECT_LT(fresh.size(), data.size() / 2);
+}
+
 TEST(ZipPieces, EmptyAndTinyInputs) {
   for (const std::string& data : {std::string(), std::string("a"), Corpus(70000, 2)}) {
     const std::string compressed = CompressInPieces(data, 1000, 6);

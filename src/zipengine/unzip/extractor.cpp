@@ -50,17 +50,17 @@ class DirectoryCache {
   bool Make(const std::wstring& dir, DWORD* error) {
     const std::u16string key = zip::FoldCase(ToU16(dir));
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<zip::Mutex> lock(mutex_);
       if (made_.count(key)) return true;
     }
     if (!MakeDirectories(dir, error)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<zip::Mutex> lock(mutex_);
     made_.insert(key);
     return true;
   }
 
  private:
-  std::mutex mutex_;
+  zip::Mutex mutex_;
   std::unordered_set<std::u16string> made_;
 };
 
@@ -76,7 +76,7 @@ class ReadKits {
   explicit ReadKits(std::wstring path) : path_(std::move(path)) {}
   std::unique_ptr<ReadKit> Take(DWORD* error) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<zip::Mutex> lock(mutex_);
       if (!free_.empty()) {
         auto kit = std::move(free_.back());
         free_.pop_back();
@@ -88,13 +88,13 @@ class ReadKits {
     return kit->archive.IsOpen() ? std::move(kit) : nullptr;
   }
   void Give(std::unique_ptr<ReadKit> kit) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<zip::Mutex> lock(mutex_);
     free_.push_back(std::move(kit));
   }
 
  private:
   std::wstring path_;
-  std::mutex mutex_;
+  zip::Mutex mutex_;
   std::vector<std::unique_ptr<ReadKit>> free_;
 };
 

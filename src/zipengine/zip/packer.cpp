@@ -64,7 +64,7 @@ struct Piece {
 class BufferPool {
  public:
   std::string Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<zip::Mutex> lock(mutex_);
     if (spare_.empty()) return {};
     std::string b = std::move(spare_.back());
     spare_.pop_back();
@@ -74,7 +74,7 @@ class BufferPool {
   // Leaves b empty.
   void Give(std::string& b) {
     if (b.capacity() >= kPieceSize / 2) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<zip::Mutex> lock(mutex_);
       if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
     }
     std::string().swap(b);
@@ -82,7 +82,7 @@ class BufferPool {
 
  private:
   static constexpr size_t kMaxSpare = 24;
-  std::mutex mutex_;
+  zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };
 
@@ -317,7 +317,7 @@ class Packer {
   size_t inFlight_ = 0;
   std::atomic<bool> abort_{false};
   BufferPool buffers_;
-  std::mutex compressorsMutex_;
+  zip::Mutex compressorsMutex_;
   std::vector<std::unique_ptr<zip::PieceCompressor>> compressors_;
 
   File tempFile_;
@@ -450,7 +450,7 @@ void Packer::Compress(Piece& p) {
   if (level_ == 0) return;
   std::unique_ptr<zip::PieceCompressor> compressor;
   {
-    std::lock_guard<std::mutex> lock(compressorsMutex_);
+    std::lock_guard<zip::Mutex> lock(compressorsMutex_);
     if (!compressors_.empty()) {
       compressor = std::move(compressors_.back());
       compressors_.pop_back();
@@ -460,7 +460,7 @@ void Packer::Compress(Piece& p) {
   if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
   compressor->Compress(p.dictionary, p.input, p.last, &p.output);
   {
-    std::lock_guard<std::mutex> lock(compressorsMutex_);
+    std::lock_guard<zip::Mutex> lock(compressorsMutex_);
     compressors_.push_back(std::move(compressor));
   }
   if (p.first && p.last && p.output.size() >= p.input.size()) {
