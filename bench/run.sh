@@ -29,7 +29,7 @@ find "$work/corpus" -type f -exec cat {} + > /dev/null
 wall() { sync; /usr/bin/time -f %e -o "$work/t" "$@" > "$work/out" 2>&1; cat "$work/t"; }
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" "$2" | tail -n1; }
 elapsed() { awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,p,":"); s=0; for(i=1;i<=n;i++) s=s*60+p[i]; print s}' "$1"; }
-maxrss() { awk -F': ' '/Maximum resident set size/ {printf "%.1f", $2/1024}' "$1"; }
+maxrss() { awk -F': ' '/Maximum resident set size/ {printf "%.1f\n", $2/1024}' "$1"; }
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 most() { sort -g | tail -n1; }
 
