@@ -1,5 +1,7 @@
 #include "core/zip_workers.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -27,9 +29,10 @@ void CondVar::NotifyOne() { changed_.notify_one(); }
 void CondVar::NotifyAll() { changed_.notify_all(); }
 #endif
 
+unsigned WorkerPool::Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 WorkerPool::WorkerPool(unsigned threads) {
-  if (threads == 0) threads = std::thread::hardware_concurrency();
-  if (threads == 0) threads = 1;
+  if (threads == 0) threads = Processors();
   threads_.reserve(threads);
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
 }

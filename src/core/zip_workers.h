@@ -59,6 +59,8 @@ class WorkerPool {
  public:
   // threads 0: one per processor.
   explicit WorkerPool(unsigned threads = 0);
+  // The number of processors, at least 1.
+  static unsigned Processors();
   // Runs what is still queued, then ends the threads.
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;

@@ -46,15 +46,9 @@ std::function<int32_t(vk::engine::Callback, void*)> g_work;
 
 int32_t Work(vk::engine::Callback cb, void* caller) { return g_work ? g_work(cb, caller) : 1; }
 
-int32_t VK_STDCALL FakeZip(ZipCommand* c) {
-  SeenRecord& s = g_zipSeen;
-  ++s.calls;
-  s.words = {c->zero0,     c->version,    c->trace,     c->zero20[0],   c->zero20[1],
-             c->zero20[2], c->zero20[3],  c->zero20[4], c->zero20[5],   c->minusOne44,
-             c->zero48,    c->verbose,    c->minusOne56, c->level,      c->zero64[0],
-             c->zero64[1], c->noDirNames, c->recurseDirs, c->minusOne80, c->forceDos,
-             c->move,      c->zero92,     c->update,    c->freshen,     c->zero104,
-             c->zipTime,   c->zero112[0], c->zero112[1]};
+// The fields both records share, then the fake work.
+template <typename Command>
+int32_t Record(SeenRecord& s, Command* c) {
   s.caller = c->caller;
   s.callback = reinterpret_cast<void*>(c->callback);
   s.argc = c->argc;
@@ -65,20 +59,25 @@ int32_t VK_STDCALL FakeZip(ZipCommand* c) {
   return Work(c->callback, c->caller);
 }
 
+int32_t VK_STDCALL FakeZip(ZipCommand* c) {
+  SeenRecord& s = g_zipSeen;
+  ++s.calls;
+  s.words = {c->zero0,     c->version,    c->trace,     c->zero20[0],   c->zero20[1],
+             c->zero20[2], c->zero20[3],  c->zero20[4], c->zero20[5],   c->minusOne44,
+             c->zero48,    c->verbose,    c->minusOne56, c->level,      c->zero64[0],
+             c->zero64[1], c->noDirNames, c->recurseDirs, c->minusOne80, c->forceDos,
+             c->move,      c->zero92,     c->update,    c->freshen,     c->zero104,
+             c->zipTime,   c->zero112[0], c->zero112[1]};
+  return Record(s, c);
+}
+
 int32_t VK_STDCALL FakeUnzip(UnzipCommand* c) {
   SeenRecord& s = g_unzipSeen;
   ++s.calls;
   s.words = {c->zero0,     c->version,   c->trace,      c->zero20[0], c->zero20[1],
              c->zero20[2], c->zero20[3], c->zero20[4],  c->minusOne40, c->verbose,
              c->update,    c->freshen,   c->dirNames,   c->overwrite};
-  s.caller = c->caller;
-  s.callback = reinterpret_cast<void*>(c->callback);
-  s.argc = c->argc;
-  s.seven = c->seven;
-  s.zipName = c->zipName;
-  s.specs.clear();
-  for (int i = 0; i < c->argc; ++i) s.specs.push_back(c->specs[i]);
-  return Work(c->callback, c->caller);
+  return Record(s, c);
 }
 
 // Indices into SeenRecord::words.

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_set>
 
 #include "core/errors.h"
@@ -382,7 +381,7 @@ int32_t Extractor::Run() {
   // Twice as many workers as processors: a worker writing a small file spends
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.
-  pool_ = std::make_unique<zip::WorkerPool>(2 * std::max(1u, std::thread::hardware_concurrency()));
+  pool_ = std::make_unique<zip::WorkerPool>(2 * zip::WorkerPool::Processors());
   // Workers run ahead by a few entries only, so that a stop leaves few files the
   // calling thread never announced; enough that they need not wait for it.
   const size_t lookahead = std::max<size_t>(16, 8 * pool_->Threads());
