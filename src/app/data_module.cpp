@@ -93,10 +93,24 @@ void TDataModule1::KestroneAPI1ServerDisconnected(host::TKestroneAPI*) {
   win::App().Terminate();
 }
 
-void TDataModule1::SichernServiceCommand(const host::TMsg&) { tasks::SetsForm->Execute(); }
+bool TDataModule1::WaitWhileBusy(const host::TMsg& msg) {
+  if (!win::App().Busy()) return false;
+  // A run or the start-up is under way: the command comes again once it is over,
+  // through the listener, so the host's later messages keep their order behind it.
+  win::App().WhenIdle([this, msg] { KestroneAPI1->RequeueCommand(msg); });
+  return true;
+}
 
-void TDataModule1::KonfigServiceCommand(const host::TMsg&) { tasks::SetsForm->Execute(); }
+void TDataModule1::SichernServiceCommand(const host::TMsg& msg) {
+  if (!WaitWhileBusy(msg)) tasks::SetsForm->Execute();
+}
 
-void TDataModule1::InfoServiceCommand(const host::TMsg&) { InfoForm->Execute(); }
+void TDataModule1::KonfigServiceCommand(const host::TMsg& msg) {
+  if (!WaitWhileBusy(msg)) tasks::SetsForm->Execute();
+}
+
+void TDataModule1::InfoServiceCommand(const host::TMsg& msg) {
+  if (!WaitWhileBusy(msg)) InfoForm->Execute();
+}
 
 }  // namespace vk::app

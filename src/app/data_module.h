@@ -32,6 +32,10 @@ class TDataModule1 {
   void InfoServiceCommand(const host::TMsg& msg);
 
  private:
+  // True when the command has to wait for a run or the start-up to end; it is then
+  // delivered again afterwards.
+  bool WaitWhileBusy(const host::TMsg& msg);
+
   std::string firstArgument_;
 };
 

@@ -68,7 +68,13 @@ TInfoForm::TInfoForm() {
                reinterpret_cast<LPARAM>(StretchedSplash()));
 }
 
-int TInfoForm::Execute() { return ShowModal(); }
+int TInfoForm::Execute() {
+  if (InModal()) {  // asked again while open (a host command): it is already there
+    SetForegroundWindow(Handle());
+    return 0;
+  }
+  return ShowModal();
+}
 
 void TInfoForm::Label6Click() {
   ShellExecuteA(Handle(), "open", VK_WEB_ADDRESS, nullptr, nullptr, SW_SHOWNORMAL);

@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "res/resource_ids.h"
+#include "win/application.h"
 #include "res/version.h"
 
 namespace vk::app {
@@ -52,7 +53,9 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::OnCommand(int id, int notifyCode, HWND control) {
-  if (notifyCode != BN_CLICKED) return;
+  // While a run lasts the window is disabled; a click that reaches it anyway
+  // (sent to the button directly) does nothing either.
+  if (notifyCode != BN_CLICKED || win::App().Busy()) return;
   switch (id) {
     case kBackup: if (onBackup) onBackup(); break;
     case kRestore: if (onRestore) onRestore(); break;

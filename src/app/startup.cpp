@@ -23,6 +23,8 @@ namespace {
 
 // The backup button: backs up every active task now, whatever its automatic mode.
 void BackupActiveTasks() {
+  // Busy between the runs too, so that the list cannot change under this loop.
+  win::BusyScope busy;
   tasks::TSets& sets = tasks::SetsForm->Sets();
   bool any = false;
   for (const auto& set : sets) {
@@ -117,6 +119,8 @@ int RunProgram(HINSTANCE instance, int argc, char** argv) {
   Program program;
   app.Guard([&] {
     CreateWindows(program, firstArgument);
+    // Host commands that come during the connection or its due tasks wait for them.
+    win::BusyScope connecting;
     try {
       DataModule1->KestroneAPI1->Connect();
     } catch (const std::exception& error) {

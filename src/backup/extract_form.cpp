@@ -33,6 +33,8 @@ TExtractForm::TExtractForm()
 }
 
 void TExtractForm::RunRestore() {
+  if (Running()) return;
+  RunScope running(*this);
   report_.Clear();
   ResetMarks();
   Show();

@@ -92,6 +92,8 @@ TPackForm::TPackForm()
 }
 
 bool TPackForm::RunTask(tasks::TSet& task) {
+  if (Running()) return false;
+  RunScope running(*this);
   hostDir_ = tasks::GetHostDir();
   if (hostDir_.empty()) {
     win::ShowError("Konnte keine Kestrone 95 Installation finden.");

@@ -11,6 +11,7 @@ namespace vk::backup {
 namespace {
 
 std::string g_regeditDir;
+bool g_running = false;
 
 // A bitmap of the window's face colour with a picture painted on it.
 template <class Paint>
@@ -89,6 +90,12 @@ constexpr int kClientWidth = 317;
 constexpr int kClientHeight = 222;
 
 }  // namespace
+
+bool TRunForm::Running() { return g_running; }
+
+TRunForm::RunScope::RunScope(TRunForm& form) : busy_(form.Handle()) { g_running = true; }
+
+TRunForm::RunScope::~RunScope() { g_running = false; }
 
 void TRunForm::SetRegeditDirForTesting(const std::string& dir) { g_regeditDir = dir; }
 

@@ -10,6 +10,7 @@
 #include "backup/path_label.h"
 #include "backup/run_report.h"
 #include "backup/zip_archiver.h"
+#include "win/application.h"
 #include "win/form.h"
 
 namespace vk::backup {
@@ -57,6 +58,9 @@ class TRunForm : public win::Form {
   // The cancel button's handler.
   void Button1Click();
 
+  // True while a backup or restore run lasts: one run at a time, whatever starts it.
+  static bool Running();
+
   // Where REGEDIT.EXE is looked for; empty means the Windows directory. Tests point
   // it at a folder without REGEDIT to see a run that cannot start it.
   static void SetRegeditDirForTesting(const std::string& dir);
@@ -64,6 +68,19 @@ class TRunForm : public win::Form {
  protected:
   TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
            RunPicture picture, const char* const (&steps)[kSteps], int pathLabelWidth);
+
+  // Held for a whole run: marks it running and the application busy, and leaves
+  // only this window taking input.
+  class RunScope {
+   public:
+    explicit RunScope(TRunForm& form);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+   private:
+    win::BusyScope busy_;
+  };
 
   void ShowArrow(int step, bool visible);
   void ShowHook(int step, bool visible);

@@ -1,6 +1,8 @@
 #include "core/zip_workers.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,19 +33,39 @@ void CondVar::NotifyAll() { changed_.notify_all(); }
 
 unsigned WorkerPool::Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
+namespace {
+std::atomic<bool> g_failNextStart{false};
+}  // namespace
+
+void WorkerPool::FailNextStartForTesting(bool fail) { g_failNextStart = fail; }
+
 WorkerPool::WorkerPool(unsigned threads) {
   if (threads == 0) threads = Processors();
   threads_.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  try {
+    for (unsigned i = 0; i < threads; ++i) {
+      // The last one fails, so the ones already started must be ended.
+      if (i + 1 == threads && g_failNextStart.exchange(false))
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      threads_.emplace_back([this] { Run(); });
+    }
+  } catch (...) {
+    // A thread left running (or a joinable one destroyed) would end the process.
+    Stop();
+    throw;
+  }
 }
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { Stop(); }
+
+void WorkerPool::Stop() {
   {
     std::lock_guard<Mutex> lock(mutex_);
     stopping_ = true;
   }
   wake_.NotifyAll();
   for (auto& t : threads_) t.join();
+  threads_.clear();
 }
 
 void WorkerPool::Submit(std::function<void()> task) {

@@ -57,8 +57,11 @@ class CondVar {
 
 class WorkerPool {
  public:
-  // threads 0: one per processor.
+  // threads 0: one per processor. A thread that cannot be started ends the
+  // construction with std::system_error, after the ones started have ended.
   explicit WorkerPool(unsigned threads = 0);
+  // The next pool's thread start fails, as when the system has no room for one.
+  static void FailNextStartForTesting(bool fail);
   // The number of processors, at least 1.
   static unsigned Processors();
   // Runs what is still queued, then ends the threads.
@@ -72,6 +75,7 @@ class WorkerPool {
 
  private:
   void Run();
+  void Stop();
 
   Mutex mutex_;
   CondVar wake_;

@@ -220,6 +220,9 @@ void TKestroneAPI::Fire(const TNotifyEvent& event) {
 
 void TKestroneAPI::Connect() {
   if (connected_) return;
+  // Set once the host has accepted this plug-in. A connection that came up and
+  // went away again is a departure, reported as such, not a failed connect.
+  bool cameUp = false;
   Fire(OnConnecting);
   HWND host = listener_ ? FindWindowA(kHostWindowClass, nullptr) : nullptr;
   if (host) {
@@ -244,15 +247,26 @@ void TKestroneAPI::Connect() {
           Disconnect();
           Fire(OnWrongVersion);
         } else {
+          cameUp = true;
           // A reply wait may run a step that changes the list: index afresh each time.
-          for (int i = 0; i < services_.Count() && connected_; ++i) RegisterService(services_.Items(i));
-          // The host may have left during the registrations; that was reported already.
+          for (int i = 0; i < services_.Count() && connected_; ++i) {
+            try {
+              RegisterService(services_.Items(i));
+            } catch (const EAPIError&) {
+              // A host that left meanwhile cannot answer; its departure is reported.
+              if (connected_) throw;
+            }
+          }
           if (connected_) Fire(OnConnected);
         }
       }
     }
   }
-  if (!connected_) Fire(OnConnectFailed);
+  if (!connected_ && !cameUp) Fire(OnConnectFailed);
+}
+
+void TKestroneAPI::RequeueCommand(const TMsg& command) {
+  if (listener_) PostThreadMessageA(listener_->ThreadID(), command.message, command.wParam, command.lParam);
 }
 
 void TKestroneAPI::StopWatchingHost() {

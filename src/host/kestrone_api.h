@@ -106,6 +106,10 @@ class TKestroneAPI {
   void Connect();
   void Disconnect();
 
+  // Hands a host command back to the listener's queue, to be delivered again as if
+  // the host had just posted it (the program could not take it when it came).
+  void RequeueCommand(const TMsg& command);
+
   void AddService(TCustomKSService* service);
   void RemoveService(TCustomKSService* service);
   void RegisterService(TCustomKSService* service);

@@ -10,6 +10,7 @@
 #include "tasks/config_form.h"
 #include "tasks/getfname_form.h"
 #include "tasks/task_images.h"
+#include "win/application.h"
 #include "win/msgbox.h"
 
 namespace vk::tasks {
@@ -237,15 +238,8 @@ void TSetsForm::btnAusClick() {
   TSet* task = SelectedTask();
   if (!task) return;
   // The run lets messages through; with this window disabled nobody can delete or
-  // edit the task while it runs.
-  EnableWindow(Handle(), FALSE);
-  struct Reenable {
-    HWND window;
-    ~Reenable() {
-      EnableWindow(window, TRUE);
-      if (IsWindowVisible(window)) SetActiveWindow(window);
-    }
-  } reenable{Handle()};
+  // edit the task meanwhile.
+  win::BusyScope busy;
   task->RunIfDue();
 }
 
@@ -265,6 +259,8 @@ void TSetsForm::ShowPopup(int x, int y) {
 void TSetsForm::OnCommand(int id, int notifyCode, HWND control) {
   const bool fromMenu = control == nullptr && notifyCode == 0;
   if (notifyCode != BN_CLICKED && !fromMenu) return;
+  // While a run lasts the dialog is disabled; nothing may change the task it runs.
+  if (win::App().Busy()) return;
   switch (id) {
     case kBtnAkt: case kMenuAktiv: btnAktClick(); return;
     case kBtnEig: case kMenuEigenschaften: btnEigClick(); return;

@@ -76,8 +76,68 @@ void Application::ProcessMessages() {
 }
 
 void Application::Run() {
-  if (showMainForm && main_) main_->Show();
+  // Asked to end before the loop starts (the host left during start-up): the
+  // request is taken here, and no window comes up just to go again.
+  MSG pending;
+  if (!terminated_ && PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) &&
+      pending.message == WM_QUIT)
+    terminated_ = true;
+  if (showMainForm && main_ && !terminated_) main_->Show();
   while (!terminated_) HandleOneMessage();
+}
+
+void Application::WhenIdle(std::function<void()> work) {
+  if (!Busy()) {
+    work();
+    return;
+  }
+  whenIdle_.push_back(std::move(work));
+}
+
+void Application::LeaveBusy() {
+  if (--busyDepth_ > 0) return;
+  std::vector<std::function<void()>> work;
+  work.swap(whenIdle_);
+  if (terminated_) return;
+  for (auto& w : work) Guard(w);
+}
+
+namespace {
+struct Collect {
+  HWND except;
+  std::vector<HWND>* windows;
+};
+
+BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM lParam) {
+  auto* c = reinterpret_cast<Collect*>(lParam);
+  if (hwnd != c->except && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) c->windows->push_back(hwnd);
+  return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> DisableOtherWindows(HWND except) {
+  std::vector<HWND> disabled;
+  Collect c{except, &disabled};
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&c));
+  for (HWND w : disabled) EnableWindow(w, FALSE);
+  return disabled;
+}
+
+void EnableWindows(const std::vector<HWND>& windows) {
+  for (HWND w : windows)
+    if (IsWindow(w)) EnableWindow(w, TRUE);
+}
+
+BusyScope::BusyScope(HWND liveWindow) {
+  ++App().busyDepth_;
+  active_ = GetActiveWindow();
+  disabled_ = DisableOtherWindows(liveWindow);
+}
+
+BusyScope::~BusyScope() {
+  EnableWindows(disabled_);
+  if (active_ && IsWindow(active_) && IsWindowVisible(active_)) SetActiveWindow(active_);
+  App().LeaveBusy();
 }
 
 void Application::Terminate() { PostQuitMessage(0); }

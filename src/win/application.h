@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,14 @@ class Application {
   // Dispatches one message, giving our forms their keyboard handling (Tab, Enter, Esc).
   void Dispatch(MSG& msg);
 
+  // A backup or restore run, or the start-up's connection with its due tasks, is
+  // under way. Nothing else may start meanwhile: no second run, no dialog that could
+  // change or delete the task being run. Scopes nest.
+  bool Busy() const { return busyDepth_ > 0; }
+  // Work asked for while busy (a host command), done once the outermost scope has
+  // ended, unless the program is ending by then.
+  void WhenIdle(std::function<void()> work);
+
   // The top-level error handler: shows the message in a "Fehler" box; the program goes on.
   void HandleException(const std::exception& error);
   void HandleUnknownException();
@@ -67,12 +76,36 @@ class Application {
   }
 
  private:
+  friend class BusyScope;
   Application() = default;
+  void LeaveBusy();
   HINSTANCE module_ = nullptr;
   std::string title_;
   Form* main_ = nullptr;
   std::vector<Form*> forms_;
   bool terminated_ = false;
+  int busyDepth_ = 0;
+  std::vector<std::function<void()>> whenIdle_;
+};
+
+// Disables every visible, enabled window of this thread but one; gives back the
+// windows it disabled, for EnableWindows.
+std::vector<HWND> DisableOtherWindows(HWND except);
+void EnableWindows(const std::vector<HWND>& windows);
+
+// Marks the application busy for its lifetime. Every visible window of the program
+// but the live one (a run's window, with its progress and cancel button) is
+// disabled meanwhile, as under a modal dialog.
+class BusyScope {
+ public:
+  explicit BusyScope(HWND liveWindow = nullptr);
+  ~BusyScope();
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  std::vector<HWND> disabled_;
+  HWND active_ = nullptr;
 };
 
 inline Application& App() { return Application::Instance(); }

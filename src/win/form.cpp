@@ -27,13 +27,6 @@ void RegisterFormClass(WNDPROC proc) {
   registered = RegisterClassExA(&wc) != 0;
 }
 
-BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM lParam) {
-  auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(lParam);
-  if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
-    list->second.push_back(hwnd);
-  return TRUE;
-}
-
 }  // namespace
 
 Form::Form() = default;
@@ -104,9 +97,7 @@ void Form::Repaint() {
 }
 
 int Form::ShowModal() {
-  std::pair<HWND, std::vector<HWND>> others{hwnd_, {}};
-  EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&others));
-  for (HWND w : others.second) EnableWindow(w, FALSE);
+  const std::vector<HWND> others = DisableOtherWindows(hwnd_);
   HWND previous = GetActiveWindow();
 
   modalResult_ = 0;
@@ -117,8 +108,7 @@ int Form::ShowModal() {
     if (App().Terminated() || !App().HandleOneMessage()) modalResult_ = IDCANCEL;
   }
   inModal_ = false;
-  for (HWND w : others.second)
-    if (IsWindow(w)) EnableWindow(w, TRUE);
+  EnableWindows(others);
   Hide();
   if (previous && IsWindow(previous) && IsWindowVisible(previous)) SetActiveWindow(previous);
   return modalResult_;

@@ -351,11 +351,15 @@ TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
   WriteFileText(tasks_ / "b.set", "Name=Immer,AutoMode=3,Active=0");
   int runs = 0;
   std::string ran;
-  bool listUsable = true;
+  bool toggledDuringRun = false;
   vk::tasks::SetTaskRunner([&](TSet& task) {
     ++runs;
     ran = task.Name;
-    listUsable = IsWindowEnabled(form_->Handle()) != FALSE;
+    // A click that reaches the dialog while the task runs changes nothing.
+    const bool before = task.Active;
+    SendMessageA(form_->Handle(), WM_COMMAND, MAKEWPARAM(TSetsForm::kBtnAkt, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(form_->Item(TSetsForm::kBtnAkt)));
+    toggledDuringRun = task.Active != before;
     return true;
   });
   Open();
@@ -368,8 +372,10 @@ TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
   form_->btnAusClick();  // runs although inactive
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(ran, "Immer");
-  EXPECT_FALSE(listUsable);  // nobody deletes the task while it runs
+  EXPECT_FALSE(toggledDuringRun);  // nobody changes or deletes the task while it runs
   EXPECT_TRUE(IsWindowEnabled(form_->Handle()));
+  form_->btnAktClick();
+  EXPECT_TRUE(form_->Sets()[RowOf("Immer")]->Active);  // and afterwards the dialog works again
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ std::string WindowText(HWND hwnd) {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
+// A top-level window's caption as the system keeps it: answers at once even when
+// the window's thread is busy (a run that does not take messages for a while).
+std::string Caption(HWND hwnd) {
+  char buffer[4096];
+  const int n = GetWindowTextA(hwnd, buffer, sizeof buffer);
+  return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
 struct Search {
   std::string caption;
   HWND found = nullptr;
@@ -59,7 +67,7 @@ struct Search {
 BOOL CALLBACK FindTop(HWND hwnd, LPARAM lParam) {
   auto* s = reinterpret_cast<Search*>(lParam);
   if (!IsWindowVisible(hwnd)) return TRUE;
-  std::string text = WindowText(hwnd);
+  std::string text = Caption(hwnd);
   s->all.push_back(text);
   if (!s->found && text == s->caption) s->found = hwnd;
   return TRUE;

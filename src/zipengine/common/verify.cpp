@@ -79,6 +79,8 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
         }
       } catch (const std::bad_alloc&) {
         problem = "nicht genug Speicher";
+      } catch (...) {
+        problem = "interner Fehler";  // the check fails rather than waiting for ever
       }
       auto lock = signal.Lock();
       if (!problem.empty() && reason.empty()) {

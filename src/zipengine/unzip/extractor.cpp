@@ -13,6 +13,7 @@
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
 #include "core/zip_workers.h"
+#include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
 
 namespace vk::engine {
@@ -32,7 +33,7 @@ enum class Outcome {
 
 struct Job {
   const zip::PlannedEntry* plan = nullptr;
-  std::wstring target;
+  std::wstring target;  // full path, under the directory the call started in
   std::wstring temp;
   std::atomic<uint64_t> progress{0};
   Outcome outcome = Outcome::kPending;
@@ -147,7 +148,11 @@ std::wstring TempNameBeside(const std::wstring& target) {
 class Extractor {
  public:
   Extractor(const ExtractRequest& request, Reporter& reporter)
-      : request_(request), reporter_(reporter), kits_(request.archive) {}
+      : request_(request),
+        reporter_(reporter),
+        archivePath_(FullPath(request.archive)),
+        baseDir_(FullPath(request.baseDir.empty() ? std::wstring(L".") : request.baseDir)),
+        kits_(archivePath_) {}
 
   ~Extractor() {
     abort_ = true;
@@ -158,6 +163,7 @@ class Extractor {
 
  private:
   void Work(Job& job);
+  Outcome Write(Job& job);  // one entry into its target, on a worker
   void Submit(Job& job);
   // later: a job submitted after this one, or the job itself. false: stopped.
   bool Deliver(Job& job, Job& later);
@@ -165,6 +171,8 @@ class Extractor {
   std::string NameText(const Job& job) const {
     return Quoted(WideToAnsi(FromU16(job.plan->name)));
   }
+  // The target as the caller named it: relative to the directory of the call.
+  static std::string ShownTarget(const Job& job) { return Quoted(WideToAnsi(FromU16(job.plan->target))); }
   int32_t Fail(const std::string& text) {
     reporter_.Message(kErrArchiveRead, text);
     if (!reporter_.Stopped()) reporter_.BatchEnd();
@@ -173,6 +181,10 @@ class Extractor {
 
   const ExtractRequest& request_;
   Reporter& reporter_;
+  // Fixed when the call starts: the caller may change its current directory while
+  // the workers still write (a dialog opened in a callback).
+  const std::wstring archivePath_;
+  const std::wstring baseDir_;
   zip::Directory dir_;
   zip::ExtractionPlan plan_;
   std::vector<Job> jobs_;
@@ -187,16 +199,28 @@ class Extractor {
 };
 
 void Extractor::Work(Job& job) {
+  Outcome outcome;
+  try {
+    TestFaultPoint();
+    outcome = Write(job);
+  } catch (...) {
+    // Whatever went wrong, the job ends, so that the calling thread never waits for
+    // it in vain.
+    job.result = zip::DataResult::kWriteFailed;
+    job.error = ERROR_INTERNAL_ERROR;
+    outcome = Outcome::kDataFailed;
+  }
+  auto lock = signal_.Lock();
+  job.outcome = outcome;
+  job.done = true;
+  if (job.awaited) signal_.Notify();
+}
+
+Outcome Extractor::Write(Job& job) {
   const zip::Entry& entry = dir_.entries[job.plan->index];
-  auto finish = [&](Outcome outcome) {
-    auto lock = signal_.Lock();
-    job.outcome = outcome;
-    job.done = true;
-    if (job.awaited) signal_.Notify();
-  };
-  if (abort_) return finish(Outcome::kSkipped);
+  if (abort_) return Outcome::kSkipped;
   const std::wstring parent = Parent(job.target);
-  if (!parent.empty() && !dirs_.Make(parent, &job.error)) return finish(Outcome::kDirFailed);
+  if (!parent.empty() && !dirs_.Make(parent, &job.error)) return Outcome::kDirFailed;
 
   // A target that does not exist yet is written under its own name: created new,
   // so that nothing that exists is ever touched, and removed again through its
@@ -206,16 +230,24 @@ void Extractor::Work(Job& job) {
   const bool direct = out.IsOpen();
   if (!direct) {
     if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
-      return finish(Outcome::kExists);
+      return Outcome::kExists;
     for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
       job.temp = TempNameBeside(job.target);
       out = File::CreateTemporary(job.temp, &job.error);
       if (!out.IsOpen() && job.error != ERROR_FILE_EXISTS && job.error != ERROR_ALREADY_EXISTS) break;
     }
-    if (!out.IsOpen()) return finish(Outcome::kCreateFailed);
+    if (!out.IsOpen()) return Outcome::kCreateFailed;
     job.error = 0;
   }
   const std::wstring& written = direct ? job.target : job.temp;
+  // An exception on the way leaves nothing half-written behind.
+  struct DiscardIfOpen {
+    File& file;
+    const std::wstring& path;
+    ~DiscardIfOpen() {
+      if (file.IsOpen()) file.Discard(path);
+    }
+  } discardIfOpen{out, written};
 
   DWORD error = 0;
   try {
@@ -234,7 +266,7 @@ void Extractor::Work(Job& job) {
   }
   if (job.result != zip::DataResult::kOk) {
     out.Discard(written);
-    return finish(Outcome::kDataFailed);
+    return Outcome::kDataFailed;
   }
   const FILETIME modified = DosToFileTime(entry.modified);
   SetFileTime(out.Handle(), nullptr, nullptr, &modified);
@@ -242,11 +274,11 @@ void Extractor::Work(Job& job) {
   // not stay, whichever way it was written.
   if (abort_) {
     out.Discard(written);
-    return finish(Outcome::kSkipped);
+    return Outcome::kSkipped;
   }
   if (direct) {
     out.Close();
-    return finish(Outcome::kDone);
+    return Outcome::kDone;
   }
   // Checked: now it may replace the target. Done here rather than on the calling
   // thread, so that the slow file system calls of many small files overlap.
@@ -256,9 +288,9 @@ void Extractor::Work(Job& job) {
   if (!moved && request_.overwrite) moved = MoveOver(job.temp, job.target, true, &job.error);
   if (!moved) {
     DeleteFileAt(job.temp);
-    return finish(Outcome::kCommitFailed);
+    return Outcome::kCommitFailed;
   }
-  finish(Outcome::kDone);
+  return Outcome::kDone;
 }
 
 void Extractor::Submit(Job& job) {
@@ -281,7 +313,7 @@ bool Extractor::Deliver(Job& job, Job& later) {
     DWORD error = 0;
     if (dirs_.Make(job.target, &error)) return true;
     ++problems_;
-    return reporter_.Message(kErrFileWrite, "Verzeichnis " + Quoted(WideToAnsi(job.target)) +
+    return reporter_.Message(kErrFileWrite, "Verzeichnis " + ShownTarget(job) +
                                                 " kann nicht erstellt werden: " + ErrorText(error));
   }
   const zip::Entry& entry = dir_.entries[p.index];
@@ -309,7 +341,7 @@ bool Extractor::Deliver(Job& job, Job& later) {
 }
 
 void Extractor::Report(Job& job) {
-  const std::string target = Quoted(WideToAnsi(job.target));
+  const std::string target = ShownTarget(job);
   switch (job.outcome) {
     case Outcome::kDone:
       ++extracted_;
@@ -359,7 +391,7 @@ void Extractor::Report(Job& job) {
 int32_t Extractor::Run() {
   const std::string archiveText = Quoted(WideToAnsi(request_.archive));
   DWORD error = 0;
-  File file = File::OpenRead(request_.archive, &error);
+  File file = File::OpenRead(archivePath_, &error);
   if (!file.IsOpen()) return Fail("Archiv " + archiveText + " kann nicht geöffnet werden: " + ErrorText(error));
   FileAccess access(file);
   archiveSize_ = access.Size();
@@ -374,9 +406,10 @@ int32_t Extractor::Run() {
   file.Close();
 
   jobs_ = std::vector<Job>(plan_.entries.size());
+  const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
   for (size_t i = 0; i < jobs_.size(); ++i) {
     jobs_[i].plan = &plan_.entries[i];
-    jobs_[i].target = FromU16(plan_.entries[i].target);
+    jobs_[i].target = base + FromU16(plan_.entries[i].target);
   }
   // Twice as many workers as processors: a worker writing a small file spends
   // most of its time waiting for the file system (under Wine, for the server),

@@ -15,6 +15,7 @@ namespace vk::engine {
 
 struct ExtractRequest {
   std::wstring archive;
+  std::wstring baseDir;  // where the entries go; empty: the current directory at the call
   std::vector<std::wstring> specs;  // empty: every entry
   bool keepDirs = true;
   bool overwrite = false;

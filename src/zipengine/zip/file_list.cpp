@@ -82,6 +82,8 @@ class Collector {
  public:
   Collector(const CollectOptions& options, Reporter& reporter) : options_(options), reporter_(reporter) {
     for (const auto& path : options.excluded) excluded_.insert(zip::FoldCase(ToU16(path)));
+    base_ = options.base;
+    if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
   }
 
   void AddSpec(std::wstring spec) {
@@ -94,7 +96,8 @@ class Collector {
       AddMatches(dir, pattern);
     } else {
       WIN32_FILE_ATTRIBUTE_DATA data{};
-      const bool exists = !spec.empty() && GetFileAttributesExW(ApiPath(spec).c_str(), GetFileExInfoStandard, &data);
+      const bool exists =
+          !spec.empty() && GetFileAttributesExW(ApiPath(Resolve(spec)).c_str(), GetFileExInfoStandard, &data);
       const DWORD attributes = data.dwFileAttributes;
       if (!exists) {
         // fall through to the report below
@@ -125,7 +128,7 @@ class Collector {
 
  private:
   void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
-    const Listing listing = ListDirectory(dir);
+    const Listing listing = ListDirectory(Resolve(dir));
     for (const auto& found : listing.files) {
       if (reporter_.Stopped()) return;
       if (zip::MatchWildcard(ToU16(pattern), ToU16(found.name))) AddFile(dir + found.name, found);
@@ -136,8 +139,10 @@ class Collector {
 
   void AddFile(const std::wstring& path, const Found& found) {
     ++matched_;
-    if (excluded_.count(zip::FoldCase(ToU16(FullPath(path))))) return;
-    SourceFile file{path, ArchiveName(path, options_.keepDirs), found.size, found.modified, found.attributes};
+    const std::wstring source = FullPath(Resolve(path));
+    if (excluded_.count(zip::FoldCase(ToU16(source)))) return;
+    SourceFile file{path, ArchiveName(path, options_.keepDirs), found.size, found.modified, found.attributes,
+                    source};
     if (file.name.empty()) return;
     if (zip::EncodeUtf8(file.name).size() > zip::kMax16) {
       reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
@@ -152,8 +157,16 @@ class Collector {
     files_.push_back(std::move(file));
   }
 
+  // A path as the file system takes it: relative ones below the call's base.
+  std::wstring Resolve(const std::wstring& path) const {
+    const bool relative = !(path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'))) &&
+                          !(!path.empty() && path[0] == L'\\');
+    return relative ? base_ + path : path;
+  }
+
   const CollectOptions& options_;
   Reporter& reporter_;
+  std::wstring base_;
   std::unordered_set<std::u16string> excluded_;
   std::unordered_set<std::u16string> names_;
   std::vector<SourceFile> files_;

@@ -12,14 +12,18 @@
 namespace vk::engine {
 
 struct SourceFile {
-  std::wstring path;    // as given or found, relative to the current directory
+  std::wstring path;    // as given or found, relative to the base directory
   std::u16string name;  // in the archive, "/" as separator
   uint64_t size = 0;    // as listed; the file may still change
   FILETIME modified{};
   uint32_t attributes = 0;
+  std::wstring source;  // the full path it is read from
 };
 
 struct CollectOptions {
+  // Relative specifications start here (a full path); fixed for the whole call,
+  // whatever becomes of the current directory meanwhile.
+  std::wstring base;
   bool recurse = false;   // a directory or wildcard specification takes sub-directories too
   bool keepDirs = true;   // false: every file under its last name part
   std::vector<std::wstring> excluded;  // full paths never packed (the archive and its temporaries)

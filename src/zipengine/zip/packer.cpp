@@ -15,6 +15,7 @@
 #include "core/zip_names.h"
 #include "core/zip_workers.h"
 #include "zipengine/common/verify.h"
+#include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
 
 namespace vk::engine {
@@ -52,7 +53,7 @@ struct Piece {
   uint32_t crc = 0;
   bool stored = false;  // a whole file that deflate does not shrink
   bool grew = false;    // a whole file beyond kWholeFileLimit
-  bool failed = false;
+  const char* failure = nullptr;  // why the work could not be done
   bool done = false;
   // The calling thread waits for this piece: only then is it woken (under Wine
   // every wake-up is a server call), not for every piece that finishes.
@@ -172,7 +173,7 @@ class Reader {
         return p;
       }
       DWORD error = 0;
-      file_ = File::OpenRead(files_[index_].path, &error);
+      file_ = File::OpenRead(files_[index_].source, &error);
       BY_HANDLE_FILE_INFORMATION info{};
       if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
         error = GetLastError();
@@ -269,8 +270,9 @@ class Packer {
       : request_(request),
         reporter_(reporter),
         level_(std::clamp(request.level, 0, 9)),
-        temp_(request.archive + L".vktmp"),
-        part_(request.archive + L".vkpart") {}
+        archive_(FullPath(request.archive)),
+        temp_(archive_ + L".vktmp"),
+        part_(archive_ + L".vkpart") {}
 
   ~Packer() {
     abort_ = true;
@@ -300,6 +302,9 @@ class Packer {
   const PackRequest& request_;
   Reporter& reporter_;
   const int level_;
+  // Fixed when the call starts, like the files' paths (CollectOptions::base): the
+  // caller may change its current directory during a callback.
+  const std::wstring archive_;
   const std::wstring temp_;
   const std::wstring part_;
   std::vector<SourceFile> files_;
@@ -334,7 +339,7 @@ int32_t Packer::Fail(int32_t code, const std::string& text) {
 
 bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
   DWORD error = 0;
-  *old = File::OpenRead(request_.archive, &error);
+  *old = File::OpenRead(archive_, &error);
   if (!old->IsOpen()) {
     Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden: " +
                               ErrorText(error));
@@ -404,7 +409,7 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
 }
 
 void Packer::ReadWhole(Piece& p) {
-  File file = File::OpenRead(files_[p.file].path, &p.error);
+  File file = File::OpenRead(files_[p.file].source, &p.error);
   if (!file.IsOpen()) return;
   std::string& in = p.input;
   in.resize(static_cast<size_t>(files_[p.file].size) + 1);
@@ -434,10 +439,13 @@ void Packer::ReadWhole(Piece& p) {
 void Packer::Work(Piece& p) {
   if (!abort_) {
     try {
+      TestFaultPoint();
       if (p.whole) ReadWhole(p);
       if (!p.error && !p.grew) Compress(p);
+    } catch (const std::bad_alloc&) {
+      p.failure = "nicht genug Speicher";
     } catch (...) {
-      p.failed = true;
+      p.failure = "interner Fehler";
     }
   }
   auto lock = signal_.Lock();
@@ -501,9 +509,9 @@ Step Packer::Consume(Piece& p) {
     current_.open = false;
     return readError();
   }
-  if (p.failed) {
-    reporter_.Message(kErrArchiveWrite, "Archiv " + ArchiveText() + " kann nicht geschrieben werden: " +
-                                            "nicht genug Speicher");
+  if (p.failure) {
+    reporter_.Message(kErrArchiveWrite,
+                      "Archiv " + ArchiveText() + " kann nicht geschrieben werden: " + p.failure);
     return Step::kFailed;
   }
   const bool stored = level_ == 0 || p.stored;
@@ -603,7 +611,8 @@ int32_t Packer::Run() {
   CollectOptions options;
   options.recurse = request_.recurse;
   options.keepDirs = request_.keepDirs;
-  options.excluded = {FullPath(request_.archive), FullPath(temp_), FullPath(part_)};
+  options.base = FullPath(L".");
+  options.excluded = {archive_, temp_, part_};
   files_ = CollectFiles(request_.specs, options, reporter_);
   if (files_.empty() && !reporter_.Stopped()) {
     reporter_.BatchEnd();
@@ -612,7 +621,7 @@ int32_t Packer::Run() {
 
   File old;
   std::vector<zip::Entry> kept;
-  if (FileExists(request_.archive) && !ReadExistingArchive(&old, &kept)) return kResultFailed;
+  if (FileExists(archive_) && !ReadExistingArchive(&old, &kept)) return kResultFailed;
 
   DWORD error = 0;
   tempFile_ = File::Create(temp_, CREATE_ALWAYS, &error);
@@ -642,7 +651,7 @@ int32_t Packer::Run() {
     reporter_.BatchEnd();
     return kResultFailed;  // every file failed and was reported
   }
-  const int32_t result = Finish(request_.archive);
+  const int32_t result = Finish(archive_);
   if (result != 0) return result;
   reporter_.BatchEnd();
   return packed_;

@@ -1,0 +1,119 @@
+// What an engine call holds on to while it runs: the directory it started in, and an
+// end with a report whatever fails inside it, never a hang or a crash.
+#include "engine_test_util.h"
+
+#include "zipengine/common/test_fault.h"
+
+using namespace enginetest;
+
+namespace {
+
+class EngineCall : public EngineDirTest {
+ protected:
+  void TearDown() override {
+    SetFault("VKZIP.DLL", kNoFault);
+    SetFault("VKUNZIP.DLL", kNoFault);
+    EngineDirTest::TearDown();
+  }
+
+  // Each library has the seam at its ordinal 3.
+  static void SetFault(const char* library, int32_t fault) {
+    using SetTestFault = void(VK_STDCALL*)(int32_t);
+    auto set = reinterpret_cast<SetTestFault>(
+        GetProcAddress(GetModuleHandleA(library), MAKEINTRESOURCEA(3)));
+    ASSERT_NE(set, nullptr) << library;
+    set(fault);
+  }
+
+  // Files a\f00.txt .. a\fNN.txt with distinct contents.
+  std::vector<std::string> MakeFiles(int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = "a\\f" + std::to_string(100 + i) + ".txt";
+      WriteBytes(name, Text(3000 + 37 * i, i + 1));
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  // Makes `elsewhere` the current directory at the first file the engine announces,
+  // as a dialog opened during a callback would.
+  void MoveAwayAtFirstFile(Recorder& r, const std::string& elsewhere) {
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    r.stopAt = [elsewhere](const Event& e, const Recorder&) {
+      if (e.action == kFileBegins) SetCurrentDirectoryA(elsewhere.c_str());
+      return false;
+    };
+  }
+};
+
+TEST_F(EngineCall, ExtractionStaysInTheDirectoryItStartedIn) {
+  const std::vector<std::string> names = MakeFiles(40);
+  Recorder zipped;
+  ASSERT_EQ(Zip("t.zip", names, zipped), 40) << zipped.AllMessages();
+  RemoveTree(root_ + "\\a");
+
+  Recorder r;
+  MoveAwayAtFirstFile(r, root_ + "\\elsewhere");
+  EXPECT_EQ(Unzip(root_ + "\\t.zip", {}, r), 40) << r.AllMessages();
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(ReadBytes(root_ + "\\" + names[i]), Text(3000 + 37 * i, i + 1)) << names[i];
+  EXPECT_TRUE(Find(root_ + "\\elsewhere\\*").empty());
+}
+
+TEST_F(EngineCall, PackingStaysInTheDirectoryItStartedIn) {
+  const std::vector<std::string> names = MakeFiles(40);
+  Recorder r;
+  MoveAwayAtFirstFile(r, root_ + "\\elsewhere");
+  EXPECT_EQ(Zip("t.zip", names, r), 40) << r.AllMessages();
+  EXPECT_TRUE(Find(root_ + "\\elsewhere\\*").empty());
+  ReadBack archive(root_ + "\\t.zip");
+  ASSERT_EQ(archive.Names().size(), 40u);
+  EXPECT_EQ(archive.Data("a/f139.txt"), Text(3000 + 37 * 39, 40));
+}
+
+TEST_F(EngineCall, AWorkerThatThrowsEndsItsFileWithAReport) {
+  const std::vector<std::string> names = MakeFiles(12);
+  Recorder zipped;
+  ASSERT_EQ(Zip("t.zip", names, zipped), 12);
+  RemoveTree(root_ + "\\a");
+
+  SetFault("VKUNZIP.DLL", kWorkerThrows);
+  Recorder r;
+  EXPECT_EQ(Unzip("t.zip", {}, r), 11);
+  ASSERT_EQ(r.Messages().size(), 1u) << r.AllMessages();
+  EXPECT_EQ(r.Messages()[0].code, kErrFileWrite);
+  EXPECT_EQ(r.Count(kBatchEnd), 1);
+  EXPECT_TRUE(Find("a\\~vk*").empty());
+
+  const std::string before = ReadBytes("t.zip");
+  SetFault("VKZIP.DLL", kWorkerThrows);
+  Recorder packing;
+  EXPECT_EQ(Zip("t.zip", names, packing), kResultFailed);
+  EXPECT_NE(packing.AllMessages().find("interner Fehler"), std::string::npos) << packing.AllMessages();
+  EXPECT_EQ(ReadBytes("t.zip"), before);
+  EXPECT_TRUE(Find("*.vktmp").empty());
+}
+
+TEST_F(EngineCall, AThreadThatCannotStartEndsTheCallWithAReport) {
+  const std::vector<std::string> names = MakeFiles(3);
+  Recorder zipped;
+  ASSERT_EQ(Zip("t.zip", names, zipped), 3);
+  const std::string before = ReadBytes("t.zip");
+
+  SetFault("VKZIP.DLL", kThreadStartFails);
+  Recorder packing;
+  EXPECT_EQ(Zip("t.zip", names, packing), kResultFailed);
+  EXPECT_EQ(packing.Messages().size(), 1u) << packing.AllMessages();
+  EXPECT_EQ(packing.Count(kBatchEnd), 1);
+  EXPECT_EQ(ReadBytes("t.zip"), before);
+  EXPECT_TRUE(Find("*.vktmp").empty());
+
+  SetFault("VKUNZIP.DLL", kThreadStartFails);
+  Recorder r;
+  EXPECT_EQ(Unzip("t.zip", {}, r), kResultFailed);
+  EXPECT_EQ(r.Messages().size(), 1u) << r.AllMessages();
+  EXPECT_EQ(r.Count(kBatchEnd), 1);
+}
+
+}  // namespace
