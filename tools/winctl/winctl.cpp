@@ -11,6 +11,7 @@
 //   click <caption> <button-text>     presses the button with that text (BM_CLICK)
 //   settext <caption> <class> <n> <text>  sets the text of its n-th child of a class
 //   close <caption>                   sends WM_CLOSE
+//   rect <caption>                    ok <left> <top> <right> <bottom> <iconic 0/1>
 //   copydata <caption> <number> <text>  sends WM_COPYDATA with that dwData and text
 //   list                              ok <caption>|<caption>|... of visible windows
 //   regset <key> <name> <data>        REG_SZ under HKEY_CURRENT_USER\<key>
@@ -137,7 +138,8 @@ std::string Run(const std::vector<std::string>& a) {
     return out;
   }
   HWND top = nullptr;
-  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata") {
+  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata" ||
+      cmd == "rect") {
     top = FindCaption(arg(1));
     if (!top) return "error no window";
   }
@@ -190,6 +192,14 @@ std::string Run(const std::vector<std::string>& a) {
   if (cmd == "close") {
     PostMessageA(top, WM_CLOSE, 0, 0);
     return "ok";
+  }
+  if (cmd == "rect") {
+    RECT r;
+    GetWindowRect(top, &r);
+    char buf[96];
+    snprintf(buf, sizeof buf, "ok %ld %ld %ld %ld %d", r.left, r.top, r.right, r.bottom,
+             IsIconic(top) ? 1 : 0);
+    return buf;
   }
   if (cmd == "regset" || cmd == "regsetdw") {
     HKEY key;
