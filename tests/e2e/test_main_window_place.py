@@ -66,6 +66,15 @@ class MainWindowPlace(E2ETestCase):
         self.assertEqual(self.ctl.ok("regget", POS, "ShowCmd"), "2")
         self.assertTrue(self.ctl.ok("regget", POS, "NormPos").startswith("333,222,"))
 
+    def test_host_leaving_stores_the_open_window_as_visible(self):
+        host = self.start_host(plugin_args="/normal")
+        self.ctl.wait("Vaultkin")
+        self.ctl.ok("close", "Kestrone 95")
+        self.assertTrue(self.wait_plugin_gone(20))
+        host.stop()
+        self.assertEqual(self.ctl.ok("regget", POS, "Visible"), "1")
+        self.assertEqual(self.ctl.ok("regget", POS, "NormPos").split(",")[:2], ["200", "110"])
+
 
 if __name__ == "__main__":
     unittest.main()
