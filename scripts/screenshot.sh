@@ -7,6 +7,9 @@
 # Writes OUT_DIR/<window>.png (default: docs/screenshots).
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+if [ -z "${1:-}" ] && [ ! -f "$root/build/win64/build.ninja" ]; then
+  (cd "$root" && cmake --preset win64 >/dev/null)
+fi
 build=$(cd "${1:-$root/build/win64}" && pwd)
 out=$(mkdir -p "${2:-$root/docs/screenshots}" && cd "${2:-$root/docs/screenshots}" && pwd)
 command -v import >/dev/null || { echo "ImageMagick's import is missing (scripts/install-deps.sh)" >&2; exit 1; }
