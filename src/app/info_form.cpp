@@ -1,7 +1,5 @@
 #include "app/info_form.h"
 
-#include <shellapi.h>
-
 #include "res/version.h"
 
 namespace vk::app {
@@ -66,6 +64,8 @@ TInfoForm::TInfoForm() {
                reinterpret_cast<WPARAM>(win::LoadIconResource("MAINICON", 32)), 0);
   SendMessageA(Item(kPicture), STM_SETIMAGE, IMAGE_BITMAP,
                reinterpret_cast<LPARAM>(StretchedSplash()));
+  WebLink1.Url = VK_WEB_ADDRESS;
+  WebLink1.EMail = VK_MAIL_ADDRESS;
 }
 
 int TInfoForm::Execute() {
@@ -77,7 +77,7 @@ int TInfoForm::Execute() {
 }
 
 void TInfoForm::Label6Click() {
-  ShellExecuteA(Handle(), "open", VK_WEB_ADDRESS, nullptr, nullptr, SW_SHOWNORMAL);
+  WebLink1.OpenUrl();  // nothing registered: the click does nothing
 }
 
 void TInfoForm::OnCommand(int id, int notifyCode, HWND control) {

@@ -1,5 +1,6 @@
 #pragma once
 // The info window: a modal about box with a clickable web address.
+#include "widgets/web_link.h"
 #include "win/form.h"
 
 namespace vk::app {
@@ -10,6 +11,8 @@ class TInfoForm : public win::Form {
   int Execute();
   // A click on the link label opens the web address in the default browser.
   void Label6Click();
+
+  widgets::TWebLink WebLink1;
 
   enum { kOk = IDOK, kLink = 106, kPicture = 107, kIcon = 108 };
 

@@ -10,7 +10,8 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 
-constexpr DWORD kPictureButton = BS_OWNERDRAW | WS_TABSTOP;
+// The large buttons take no part in tabbing: Tab moves between Info and Close only.
+constexpr DWORD kPictureButton = BS_OWNERDRAW;
 
 const win::ControlSpec kControls[] = {
     {"STATIC", "", TMainForm::kDescription, 80, 12, 289, 45, SS_LEFT | SS_NOPREFIX},
@@ -39,9 +40,14 @@ TMainForm::TMainForm() {
   AddControls(kControls);
   SendMessageA(Item(kPicture), STM_SETIMAGE, IMAGE_BITMAP,
                reinterpret_cast<LPARAM>(win::LoadBitmapResource("MAINPIC")));
-  // Tab order: Info first, then the picture buttons, Close last of the small ones.
+  // Tab order: Info first, then Close.
   SetWindowPos(Item(kInfo), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   FormCreate();
+  Placement1 = std::make_unique<widgets::TPlacementKeeper>(Handle());
+  Placement1->IniFileName = "\\Software\\Morrow Tools\\Vaultkin";
+  Placement1->IniSection = "Pos";
+  Placement1->UseRegistry = true;
+  Placement1->SetPreventResize(true);
 }
 
 void TMainForm::FormCreate() {
@@ -61,7 +67,7 @@ void TMainForm::OnCommand(int id, int notifyCode, HWND control) {
     case kRestore: if (onRestore) onRestore(); break;
     case kSettings: if (onSettings) onSettings(); break;
     case kInfo: if (onInfo) onInfo(); break;
-    case kClose: Close(); break;
+    case kClose: SendMessageA(Handle(), WM_CLOSE, 0, 0); break;  // as the close box does
   }
 }
 

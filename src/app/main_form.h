@@ -1,7 +1,9 @@
 #pragma once
 // The main window of the interactive mode: three large picture buttons, Info and Close.
 #include <functional>
+#include <memory>
 
+#include "widgets/placement_keeper.h"
 #include "win/form.h"
 
 namespace vk::app {
@@ -17,6 +19,9 @@ class TMainForm : public win::Form {
 
   // What the buttons do; the start-up connects them to the other windows.
   std::function<void()> onBackup, onRestore, onSettings, onInfo;
+
+  // Brings the window back where it was closed; it can be moved, never resized.
+  std::unique_ptr<widgets::TPlacementKeeper> Placement1;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -11,6 +11,11 @@
 //   click <caption> <button-text>     presses the button with that text (BM_CLICK)
 //   settext <caption> <class> <n> <text>  sets the text of its n-th child of a class
 //   close <caption>                   sends WM_CLOSE
+//   rect <caption>                    ok <left> <top> <right> <bottom> <iconic 0/1>
+//   childrect <caption> <class>       ok <left> <top> <right> <bottom> of its first child
+//                                     of that class, in its client area
+//   clickat <caption> <x> <y>         a left click at that point of its client area,
+//                                     into the innermost visible child there
 //   copydata <caption> <number> <text>  sends WM_COPYDATA with that dwData and text
 //   list                              ok <caption>|<caption>|... of visible windows
 //   regset <key> <name> <data>        REG_SZ under HKEY_CURRENT_USER\<key>
@@ -145,7 +150,8 @@ std::string Run(const std::vector<std::string>& a) {
     return out;
   }
   HWND top = nullptr;
-  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata") {
+  if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata" ||
+      cmd == "rect" || cmd == "childrect" || cmd == "clickat") {
     top = FindCaption(arg(1));
     if (!top) return "error no window";
   }
@@ -197,6 +203,35 @@ std::string Run(const std::vector<std::string>& a) {
   }
   if (cmd == "close") {
     PostMessageA(top, WM_CLOSE, 0, 0);
+    return "ok";
+  }
+  if (cmd == "rect" || cmd == "childrect") {
+    HWND target = top;
+    if (cmd == "childrect") {
+      target = nullptr;
+      for (HWND child : ChildrenOf(top))
+        if (!target && lstrcmpiA(ClassOf(child).c_str(), arg(2).c_str()) == 0) target = child;
+      if (!target) return "error no control";
+    }
+    RECT r;
+    GetWindowRect(target, &r);
+    if (target != top) MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&r), 2);
+    char buf[96];
+    snprintf(buf, sizeof buf, "ok %ld %ld %ld %ld %d", r.left, r.top, r.right, r.bottom,
+             IsIconic(target) ? 1 : 0);
+    return buf;
+  }
+  if (cmd == "clickat") {
+    POINT p = {atoi(arg(2).c_str()), atoi(arg(3).c_str())};
+    HWND target = top;
+    for (;;) {
+      HWND inner = ChildWindowFromPointEx(target, p, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+      if (!inner || inner == target) break;
+      MapWindowPoints(target, inner, &p, 1);
+      target = inner;
+    }
+    PostMessageA(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    PostMessageA(target, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
     return "ok";
   }
   if (cmd == "regset" || cmd == "regsetdw") {

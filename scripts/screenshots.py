@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Photographs every window and dialog of the program for the README.
+
+Run by scripts/screenshot.sh, which sets up Wine and the X display. The real program
+is driven through the host stand-in and winctl, as the end-to-end tests drive it; the
+backup and the restore window are photographed in the middle of a run by the Windows
+test RunWindows.Screenshots, which waits at its third file until the photo is taken.
+Each picture is cut to its window.   screenshots.py OUT_DIR
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import vk  # noqa: E402  (the end-to-end harness: sandbox, host stand-in, winctl)
+
+PLACE_KEY = r"Software\Morrow Tools\Vaultkin"
+SPLASH_SIZE = (176, 184)
+
+
+class Camera:
+    def __init__(self, ctl, out):
+        self.ctl, self.out = ctl, out
+
+    def rect(self, caption):
+        x0, y0, x1, y1, _ = map(int, self.ctl.ok("rect", caption).split())
+        return x0, y0, x1 - x0, y1 - y0
+
+    def shoot(self, caption, name):
+        """Waits for the window, lets it paint, photographs the screen and cuts the
+        window out of it."""
+        self.ctl.wait(caption)
+        time.sleep(0.7)
+        x, y, w, h = self.rect(caption)
+        whole = os.path.join(self.out, name + ".screen.png")
+        subprocess.run(["import", "-display", vk.ENV["DISPLAY"], "-window", "root", whole], check=True)
+        subprocess.run(["convert", whole, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-strip",
+                        os.path.join(self.out, name + ".png")], check=True)
+        os.remove(whole)
+        print(os.path.join(self.out, name + ".png"))
+
+
+def prepare(box, ctl):
+    for sub in ("Backup", "Filebase", "Inbound", "MsgBase", "Logs"):
+        os.makedirs(os.path.join(box.host, sub), exist_ok=True)
+    with open(os.path.join(box.host, "kestrone.ini"), "wb") as f:
+        f.write(b"Kestrone 95\r\n")
+    box.write_task("Täglich.set", '"Name=Täglich",Active=1,"InclDirs=.,.\\Filebase",UseDefZipName=1,'
+                   "DefZipName=C:\\Kestrone\\Backup\\KestroneBackup.zip,AutoMode=1,AutoDays=1,"
+                   "LastBackup=0,SaveRegistry=1,SaveFiles=1")
+    box.write_task("Beim Start.set", '"Name=Beim Start",Active=0,InclDirs=.,UseDefZipName=0,'
+                   "DefZipName=,AutoMode=3,AutoDays=7,LastBackup=0,SaveRegistry=0,SaveFiles=1")
+    ctl.ok("regset", vk.HOST_KEY, "ProgDir", vk.winpath(box.host))
+    ctl.ok("regdel", PLACE_KEY)
+
+
+def manual_mode(box, ctl, cam):
+    plugin = box.start_plugin()
+    ctl.wait("Bestätigen")
+    ctl.ok("gone", "", 10000)  # the splash closes on its timer
+    cam.shoot("Bestätigen", "manual-question")
+    ctl.click("Bestätigen", "&Nein")
+    vk.wait_exit(plugin, 30)
+
+    host = vk.Host(box, "--version", 6)
+    cam.shoot("Information", "manual-wrong-version")
+    ctl.click("Information", "OK")
+    ctl.answer("Bestätigen", "&Nein")
+    host.stop()
+    time.sleep(1)
+
+
+def settings_pages(ctl, cam):
+    """The settings dialog's pages, one after the other, chosen by clicking along its
+    tab strip until the shown page changes."""
+    cam.shoot("Einstellungen", "settings-1")
+    left, top, right, _, _ = map(int, ctl.ok("childrect", "Einstellungen", "SysTabControl32").split())
+    shown = ctl.texts("Einstellungen")
+    page = 1
+    for x in range(left + 6, right - 2, 8):
+        if page == 4:
+            break
+        ctl.ok("clickat", "Einstellungen", x, top + 10)
+        time.sleep(0.3)
+        texts = ctl.texts("Einstellungen")
+        if texts != shown:
+            page += 1
+            shown = texts
+            cam.shoot("Einstellungen", "settings-%d" % page)
+    if page < 4:
+        print("only %d settings pages were reached" % page, file=sys.stderr)
+
+
+def splash(ctl, cam):
+    """The splash has no caption: the first captionless window of its size. In the
+    interactive mode nothing covers it in its two seconds."""
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        if ctl.call("wait", "", 100).startswith("ok") and cam.rect("")[2:] == SPLASH_SIZE:
+            cam.shoot("", "splash")
+            return
+    print("no splash window seen", file=sys.stderr)
+
+
+def interactive_mode(box, ctl, cam):
+    host = vk.Host(box, plugin_args="/normal")
+    splash(ctl, cam)
+    ctl.ok("gone", "", 10000)  # the splash closes on its timer
+    cam.shoot("Vaultkin", "main")
+    ctl.click("Vaultkin", "Info...")
+    cam.shoot("Info", "info")
+    ctl.click("Info", "OK")
+    ctl.ok("gone", "Info", 10000)
+    ctl.click("Vaultkin", "Einstellungen ändern")
+    cam.shoot("Sicherungsaufgaben", "task-list")
+    ctl.click("Sicherungsaufgaben", "&Neu...")
+    ctl.wait("Dateiname eingeben")
+    ctl.ok("settext", "Dateiname eingeben", "Edit", 0, "Wöchentlich")
+    cam.shoot("Dateiname eingeben", "new-task-name")
+    ctl.click("Dateiname eingeben", "OK")
+    settings_pages(ctl, cam)
+    ctl.click("Einstellungen", "Abbrechen")
+    ctl.ok("gone", "Einstellungen", 10000)
+    ctl.click("Sicherungsaufgaben", "Abbrechen")
+    ctl.ok("gone", "Sicherungsaufgaben", 10000)
+    ctl.click("Vaultkin", "Schließen")
+    host.wait_for("departed by=plugin")
+    host.stop()
+
+
+def run_windows(ctl, cam):
+    signals = tempfile.mkdtemp(prefix="vk-shots-")
+    env = dict(vk.ENV, VAULTKIN_SHOT_DIR=vk.winpath(signals))
+    test = subprocess.Popen([vk.WINE, os.path.join(vk.BIN, "win_tests.exe"),
+                             "--gtest_filter=RunWindows.Screenshots"], env=env, cwd=vk.BIN,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for signal, caption, name in (("pack", "Sicherung erstellen", "backup-run"),
+                                      ("extract", "Sicherung zurückschreiben", "restore-run")):
+            ready = os.path.join(signals, signal + ".ready")
+            deadline = time.time() + 120
+            while not os.path.exists(ready) and test.poll() is None and time.time() < deadline:
+                time.sleep(0.1)
+            if not os.path.exists(ready):
+                raise RuntimeError("the test showed no %s window" % caption)
+            cam.shoot(caption, name)
+            open(os.path.join(signals, signal + ".done"), "w").close()
+        vk.wait_exit(test, 120)
+    finally:
+        if test.poll() is None:
+            test.kill()
+        for f in os.listdir(signals):
+            os.remove(os.path.join(signals, f))
+        os.rmdir(signals)
+
+
+def main():
+    out = os.path.abspath(sys.argv[1])
+    os.makedirs(out, exist_ok=True)
+    ctl = vk.WinCtl()
+    box = vk.Sandbox()
+    cam = Camera(ctl, out)
+    try:
+        prepare(box, ctl)
+        manual_mode(box, ctl, cam)
+        interactive_mode(box, ctl, cam)
+        run_windows(ctl, cam)
+    finally:
+        ctl.ok("regdel", vk.HOST_KEY)
+        ctl.ok("regdel", PLACE_KEY)
+        ctl.close()
+        box.remove()
+
+
+if __name__ == "__main__":
+    main()
