@@ -107,6 +107,38 @@ class BackupRestore(E2ETestCase):
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Deutsch")
         self.assertEqual(self.ctl.ok("regget", HOST_KEY + "\\Fenster", "Titel"), "Hauptfenster \u00e4\u00f6\u00fc")
 
+    def test_live_installation_with_a_held_file_and_a_unicode_name(self):
+        """The host holds a file while the background backup runs: the backup is kept
+        as an incomplete one and told; once the file is free, the next one is complete."""
+        unicode = "Filebase/\u03a9mega-\u65e5\u672c.txt"
+        with open(os.path.join(self.box.host, unicode), "wb") as f:
+            f.write(b"Unicode")
+        incomplete = os.path.join(self.box.host, "Backup", "KestroneBackup (unvollst\u00e4ndig).zip")
+        held = winpath(os.path.join(self.box.host, "Filebase", "liste.txt"))
+        self.ctl.ok("hold", held)
+        self.box.write_task("test.set", TASK.format(archive=winpath(self.archive)))
+        host = self.start_host()
+        texts = self.ctl.answer("Fehler", "OK", 60000)
+        self.assertTrue(any("liste.txt" in t and "unvollst\u00e4ndig" in t for t in texts), texts)
+        self.ctl.ok("release", held)
+        self.ctl.ok("close", "Kestrone 95")
+        self.assertTrue(self.wait_plugin_gone(20))
+        host.stop()
+        self.assertFalse(os.path.exists(self.archive))
+        with zipfile.ZipFile(incomplete) as z:
+            self.assertEqual(sorted(z.namelist()),
+                             sorted(set(SAMPLE) - {"Filebase/liste.txt"} | {unicode, "kestrone.reg"}))
+
+        self.back_up()
+        self.assertFalse(os.path.exists(incomplete))
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertEqual(sorted(z.namelist()), sorted(list(SAMPLE) + [unicode, "kestrone.reg"]))
+            self.assertEqual(z.read(unicode), b"Unicode")
+
+        os.remove(os.path.join(self.box.host, unicode))
+        self.restore(self.archive)
+        self.assertEqual(self.read(unicode), b"Unicode")
+
     def test_restore_refuses_foreign_registry_data(self):
         hostile = os.path.join(self.box.root, "fremd.zip")
         with zipfile.ZipFile(hostile, "w") as z:
