@@ -42,7 +42,8 @@ std::wstring Wide(const std::string& ansi) {
 
 // The name as the engine takes it: ANSI when the code page spells it exactly (no
 // best-fit letter, no "?"), otherwise marked UTF-8, which the engine never reads
-// as a pattern.
+// as a pattern. An ANSI name that happens to begin with the mark's bytes goes as
+// UTF-8 too, so that it cannot be mistaken for one.
 std::string EngineSpec(const std::wstring& name) {
   BOOL lossy = FALSE;
   int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), nullptr,
@@ -50,11 +51,12 @@ std::string EngineSpec(const std::wstring& name) {
   std::string ansi(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), ansi.data(), n,
                       nullptr, &lossy);
-  if (!lossy) return ansi;
+  const std::string mark = engine::kUtf8SpecMark;
+  if (!lossy && ansi.compare(0, mark.size(), mark) != 0) return ansi;
   n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), n, nullptr, nullptr);
-  return engine::kUtf8SpecMark + utf8;
+  return mark + utf8;
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -224,6 +226,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   const std::wstring host = Wide(hostDir_);
   for (const std::string& d : ReadCommaList(dirs)) {
     const std::wstring dir = host + L"\\" + Wide(d) + L"\\";
+    const std::wstring stored = Wide(StoredDir(d));
     // The wide listing: the ANSI one turns names beyond the code page into
     // best-fit letters and "?", which name another file or none.
     WIN32_FIND_DATAW found;
@@ -234,7 +237,6 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
       const std::wstring name = found.cFileName;
       // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
       if (!packable(FullPath(dir + name))) continue;
-      const std::wstring stored = Wide(StoredDir(d));
       const std::wstring spec = stored.empty() ? name : stored + L"\\" + name;
       // A directory listed twice ("." and ".\") must not give entries of the same name.
       if (listed(spec)) continue;
