@@ -52,11 +52,24 @@ void TExtractForm::RunRestore() {
   ShowHook(1, true);
   ShowArrow(2, true);
   ExtractArchive(archive);
+  const bool cancelled = Canceled;
   ShowHook(2, true);
   ShowArrow(3, true);
 
   const std::string regFile = hostDir_ + "\\" + kRegFileName;
-  if (FileExists(regFile) && RegistryFileIsHosts(regFile)) {
+  // After a cancel the archive stays; what the user can still decide is whether the
+  // registry data go back as well.
+  bool importRegistry = FileExists(regFile);
+  if (cancelled) {
+    const std::string kept = "Das Zurückschreiben wurde abgebrochen. Die Sicherung \"" + archive +
+                             "\" bleibt erhalten; Sie können sie erneut zurückschreiben.";
+    if (importRegistry)
+      importRegistry = win::Confirm(kept + "\n\nSollen die Registrierungsdaten aus \"" + regFile +
+                                    "\" trotzdem importiert werden?");
+    else
+      win::ShowInformation(kept);
+  }
+  if (importRegistry && RegistryFileIsHosts(regFile)) {
     if (ImportRegistry(regFile) == -1)
       report_.RunProblem("REGEDIT konnte nicht gestartet werden; die Registrierungsdaten wurden "
                          "nicht zurückgeschrieben.");
@@ -78,17 +91,14 @@ void TExtractForm::ExtractArchive(const std::string& archive) {
   Canceled = false;
   ZipArchiver1.FSpecArgs.clear();
   ZipArchiver1.Extract();
-  if (Canceled) {
-    if (win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?") &&
-        FileExists(archive))
-      DeleteFileA(archive.c_str());
-    return;
-  }
+  if (Canceled) return;
   if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() < 0)
     report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht vollständig gelesen werden.");
 }
 
-int TExtractForm::ImportRegistry(const std::string& file) { return RunRegedit("\"" + file + "\""); }
+int TExtractForm::ImportRegistry(const std::string& file) {
+  return RunRegedit("\"" + file + "\"", "IMPORT \"" + file + "\"");
+}
 
 bool TExtractForm::RegistryFileIsHosts(const std::string& file) {
   std::ifstream in(file, std::ios::binary);

@@ -33,27 +33,59 @@ void DeleteIfThere(const std::string& path) {
   }
 }
 
-std::string FullPath(const std::string& path) {
-  DWORD n = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+std::wstring Wide(const std::string& ansi) {
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
+
+// The name as the engine takes it: ANSI when the code page spells it exactly (no
+// best-fit letter, no "?"), otherwise marked UTF-8, which the engine never reads
+// as a pattern. An ANSI name that happens to begin with the mark's bytes goes as
+// UTF-8 too, so that it cannot be mistaken for one.
+std::string EngineSpec(const std::wstring& name) {
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), nullptr,
+                              0, nullptr, &lossy);
+  std::string ansi(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), ansi.data(), n,
+                      nullptr, &lossy);
+  const std::string mark = engine::kUtf8SpecMark;
+  if (!lossy && ansi.compare(0, mark.size(), mark) != 0) return ansi;
+  n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), n, nullptr, nullptr);
+  return mark + utf8;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
-  std::string full(n, '\0');
-  n = GetFullPathNameA(path.c_str(), n, full.data(), nullptr);
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
   full.resize(n);
   return full;
 }
 
-std::string ModulePath(HMODULE module) {
-  std::vector<char> buffer(32768);
-  DWORD n = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-  return FullPath(std::string(buffer.data(), n));
+std::wstring ModulePath(HMODULE module) {
+  std::vector<wchar_t> buffer(32768);
+  DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+  return FullPath(std::wstring(buffer.data(), n));
 }
 
-// The files of the running program: its executable and the two engine libraries. They
-// are not packed, since a restore could not write them while the program runs.
-std::vector<std::string> OwnFiles() {
-  std::vector<std::string> files = {ModulePath(nullptr)};
+// Files that never go into a backup: the running program's executable and its two
+// engine libraries (a restore could not write them while the program runs), and
+// the archive with everything the run writes beside it (else each backup would
+// hold the one before it).
+std::vector<std::wstring> NotPacked(const std::string& archive) {
+  std::vector<std::wstring> files = {ModulePath(nullptr)};
   for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
     if (HMODULE module = GetModuleHandleA(library)) files.push_back(ModulePath(module));
+  const std::string work = archive + kWorkSuffix;
+  for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
+                               TPackForm::IncompleteArchive(archive)})
+    files.push_back(FullPath(Wide(f)));
   return files;
 }
 
@@ -73,6 +105,10 @@ std::string StoredDir(const std::string& dir) {
   }
   flush();
   return out;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
 }
 
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
@@ -101,6 +137,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     return false;
   }
   report_.Clear();
+  incomplete_ = false;
   ResetMarks();
   Show();
   Pump();
@@ -152,13 +189,16 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   if (!regFile.empty()) DeleteIfThere(regFile);
 
   bool failed = !report_.Empty();
-  if (failed) win::ShowError(report_.Text("Die Sicherung ist fehlgeschlagen.", "gesichert"));
+  if (failed)
+    win::ShowError(report_.Text(incomplete_ ? "Die Sicherung ist unvollständig." : "Die Sicherung ist fehlgeschlagen.",
+                                "gesichert"));
   Hide();
   return !Canceled && !failed;
 }
 
 int TPackForm::ExportRegistry(const std::string& file, const std::string& branch) {
-  return RunRegedit("/E \"" + file + "\" \"" + branch + "\"");
+  return RunRegedit("/E \"" + file + "\" \"" + branch + "\"",
+                    "EXPORT \"" + branch + "\" \"" + file + "\" /y");
 }
 
 void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
@@ -172,37 +212,44 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   ZipArchiver1.SetZipFilename(work);
 
-  const std::vector<std::string> own = OwnFiles();
-  auto isOwn = [&own](const std::string& path) {
-    for (const std::string& f : own)
-      if (SameTextAnsi(path, f)) return true;
-    return false;
+  const std::vector<std::wstring> notPacked = NotPacked(archive);
+  auto packable = [&notPacked](const std::wstring& path) {
+    for (const std::wstring& f : notPacked)
+      if (SameName(path, f)) return false;
+    return true;
   };
+  std::vector<std::wstring> listedNames;
   std::vector<std::string> specs;
-  auto listed = [&specs](const std::string& name) {
-    for (const std::string& s : specs)
-      if (SameTextAnsi(s, name)) return true;
+  auto listed = [&listedNames](const std::wstring& name) {
+    for (const std::wstring& s : listedNames)
+      if (SameName(s, name)) return true;
     return false;
   };
+  const std::wstring host = Wide(hostDir_);
   for (const std::string& d : ReadCommaList(dirs)) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((hostDir_ + "\\" + d + "\\*.*").c_str(), &found);
+    const std::wstring dir = host + L"\\" + Wide(d) + L"\\";
+    const std::wstring stored = Wide(StoredDir(d));
+    // The wide listing: the ANSI one turns names beyond the code page into
+    // best-fit letters and "?", which name another file or none.
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dir + L"*.*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) continue;
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      std::string name = found.cFileName;
+      const std::wstring name = found.cFileName;
       // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-      if (isOwn(FullPath(hostDir_ + "\\" + d + "\\" + name))) continue;
-      std::string stored = StoredDir(d);
-      std::string spec = stored.empty() ? name : stored + "\\" + name;
+      if (!packable(FullPath(dir + name))) continue;
+      const std::wstring spec = stored.empty() ? name : stored + L"\\" + name;
       // A directory listed twice ("." and ".\") must not give entries of the same name.
-      if (!listed(spec)) specs.push_back(spec);
-    } while (FindNextFileA(find, &found));
+      if (listed(spec)) continue;
+      listedNames.push_back(spec);
+      specs.push_back(EngineSpec(spec));
+    } while (FindNextFileW(find, &found));
     FindClose(find);
   }
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
-  if (!listed(kRegFileName) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
+  if (!listed(Wide(kRegFileName)) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
   ZipArchiver1.FSpecArgs = specs;
   ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
 
@@ -222,14 +269,40 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() <= 0 || !FileExists(work)) {
     report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht geschrieben werden" + kept);
   } else if (!report_.Empty()) {
-    report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" wurde nicht ersetzt" + kept);
+    // Some files or the registry are missing: the newest data are still worth
+    // keeping, but not in place of the last complete backup.
+    KeepIncomplete(archive, work);
   } else {
     std::string why;
-    if (!Replace(work, archive, &why))
+    if (Replace(work, archive, &why))
+      DeleteIfThere(IncompleteArchive(archive));
+    else
       report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht ersetzt werden: " + why);
   }
   DeleteIfThere(work);
   DeleteIfThere(part);
+}
+
+std::string TPackForm::IncompleteArchive(const std::string& archive) {
+  const size_t slash = archive.find_last_of("\\/:");
+  const size_t dot = archive.rfind('.');
+  const size_t cut = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? archive.size() : dot;
+  return archive.substr(0, cut) + " (unvollständig)" + archive.substr(cut);
+}
+
+void TPackForm::KeepIncomplete(const std::string& archive, const std::string& from) {
+  const std::string incomplete = IncompleteArchive(archive);
+  std::string why;
+  if (!Replace(from, incomplete, &why)) {
+    report_.RunProblem("Die unvollständige Sicherung konnte nicht als \"" + incomplete +
+                       "\" gespeichert werden: " + why);
+    return;
+  }
+  incomplete_ = true;
+  report_.RunProblem("Die unvollständige Sicherung wurde als \"" + incomplete + "\" gespeichert.");
+  report_.RunProblem(FileExists(archive)
+                         ? "Die letzte vollständige Sicherung \"" + archive + "\" bleibt unverändert."
+                         : "Eine vollständige Sicherung \"" + archive + "\" gibt es noch nicht.");
 }
 
 void TPackForm::SettleCancelledArchive(const std::string& archive) {
@@ -238,12 +311,15 @@ void TPackForm::SettleCancelledArchive(const std::string& archive) {
   // What the engine left: the archive of the files packed so far, or, when the
   // cancel came after its last file, the whole new archive.
   std::string incomplete = FileExists(part) ? part : (FileExists(work) ? work : "");
-  if (win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?")) {
-    // Thrown away: the previous backup stays.
-  } else if (!incomplete.empty()) {
+  if (!win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?") &&
+      !incomplete.empty()) {
+    // Kept, but never in place of the last complete backup: a cancel may have come
+    // after the first few files.
     std::string why;
-    if (!Replace(incomplete, archive, &why))
-      report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht ersetzt werden: " + why);
+    const std::string target = IncompleteArchive(archive);
+    if (!Replace(incomplete, target, &why))
+      report_.RunProblem("Die unvollständige Sicherung konnte nicht als \"" + target +
+                         "\" gespeichert werden: " + why);
   }
   DeleteIfThere(work);
   DeleteIfThere(part);

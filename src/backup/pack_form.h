@@ -22,6 +22,9 @@ class TPackForm : public TRunForm {
   // Packs the files lying directly in each directory of `dirs` (a comma list, relative
   // to the host directory), and "kestrone.reg", into `archive`.
   void PackFiles(const std::string& archive, const std::string& dirs);
+  // Where a backup that lacks files or the registry is kept, beside `archive`:
+  // "KestroneBackup (unvollständig).zip" for "KestroneBackup.zip".
+  static std::string IncompleteArchive(const std::string& archive);
 
  private:
   // The save dialog: false when the user cancelled.
@@ -29,8 +32,11 @@ class TPackForm : public TRunForm {
   // After a cancel: asks whether the backup is to be thrown away, and settles which
   // archive stays.
   void SettleCancelledArchive(const std::string& archive);
+  // Moves the written archive `from` to the incomplete name and says so in the report.
+  void KeepIncomplete(const std::string& archive, const std::string& from);
 
   std::string hostDir_;
+  bool incomplete_ = false;  // this run kept an incomplete backup
 };
 
 // Created by the start-up, once.

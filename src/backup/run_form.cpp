@@ -221,14 +221,16 @@ void TRunForm::OnCommand(int id, int notifyCode, HWND control) {
   Form::OnCommand(id, notifyCode, control);
 }
 
-int TRunForm::RunRegedit(const std::string& arguments) {
-  std::string dir = g_regeditDir;
-  if (dir.empty()) {
-    char windows[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    dir = windows;
-  }
-  std::string program = dir + "\\REGEDIT.EXE";
+namespace {
+
+bool g_regeditNeedsElevation = false;
+// CreateProcess's error when the program's manifest asks for rights the caller must
+// first be granted (winerror.h of the toolchain does not name it).
+constexpr DWORD kElevationRequired = 740;
+
+// Starts `program` with `arguments` and waits for its end: its exit code, or -1
+// with *error set when it could not be started.
+int RunAndWait(const std::string& program, const std::string& arguments, DWORD flags, DWORD* error) {
   std::string line = program + " " + arguments;
   std::vector<char> commandLine(line.begin(), line.end());
   commandLine.push_back('\0');
@@ -240,15 +242,41 @@ int TRunForm::RunRegedit(const std::string& arguments) {
   // The program is named on its own as well, so that a blank in the Windows
   // directory cannot split the command line elsewhere.
   if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr,
-                      /*bInheritHandles=*/FALSE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
-                      /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup, &process))
+                      /*bInheritHandles=*/FALSE, flags | NORMAL_PRIORITY_CLASS,
+                      /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup, &process)) {
+    *error = GetLastError();
     return -1;
+  }
   win::ScopedHandle processHandle(process.hProcess);
   win::ScopedHandle threadHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   return static_cast<int>(code);
+}
+
+}  // namespace
+
+void TRunForm::SetRegeditNeedsElevationForTesting(bool needs) { g_regeditNeedsElevation = needs; }
+
+int TRunForm::RunRegedit(const std::string& arguments, const std::string& regArguments) {
+  std::string dir = g_regeditDir;
+  if (dir.empty()) {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    dir = windows;
+  }
+  DWORD error = kElevationRequired;
+  const int code = g_regeditNeedsElevation
+                       ? -1
+                       : RunAndWait(dir + "\\REGEDIT.EXE", arguments, CREATE_NEW_CONSOLE, &error);
+  if (code != -1 || error != kElevationRequired) return code;
+  // Since Vista REGEDIT asks for the highest rights, which an administrator under
+  // User Account Control only gets through a prompt that CreateProcess cannot show.
+  // REG.EXE runs with the caller's rights and reads and writes the same files.
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  return RunAndWait(std::string(system) + "\\reg.exe", regArguments, CREATE_NO_WINDOW, &error);
 }
 
 bool FileExists(const std::string& path) {

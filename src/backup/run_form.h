@@ -64,6 +64,9 @@ class TRunForm : public win::Form {
   // Where REGEDIT.EXE is looked for; empty means the Windows directory. Tests point
   // it at a folder without REGEDIT to see a run that cannot start it.
   static void SetRegeditDirForTesting(const std::string& dir);
+  // Makes every start of REGEDIT fail as under User Account Control for an
+  // administrator (ERROR_ELEVATION_REQUIRED), so that the REG.EXE way runs.
+  static void SetRegeditNeedsElevationForTesting(bool needs);
 
  protected:
   TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
@@ -89,9 +92,10 @@ class TRunForm : public win::Form {
   void Pump();  // lets pending window messages be handled, so the window repaints
 
   // Runs REGEDIT.EXE with `arguments` after it: a new process with a new console,
-  // its window shown normally; waits for its end. Its exit code, or -1 when it could
-  // not be started.
-  int RunRegedit(const std::string& arguments);
+  // its window shown normally; waits for its end. When REGEDIT needs elevation,
+  // runs REG.EXE of the system directory with `regArguments` instead. The exit
+  // code, or -1 when neither could be started.
+  int RunRegedit(const std::string& arguments, const std::string& regArguments);
 
   void OnCommand(int id, int notifyCode, HWND control) override;
 

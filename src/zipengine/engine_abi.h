@@ -26,6 +26,12 @@ constexpr int32_t kFalse = 0;
 constexpr int kSpecSlots = 4097;
 constexpr int kNameBuffer = 256;
 
+// A specification that begins with these three bytes (the UTF-8 byte order mark)
+// is UTF-8 and names exactly one file or directory: it is never read as a pattern.
+// The backup run hands over this way the names that the ANSI code page cannot
+// spell; every other specification is ANSI text as before.
+constexpr char kUtf8SpecMark[] = "\xEF\xBB\xBF";
+
 // Callback actions. All callbacks come on the thread that called the entry, in file
 // order. kBatchEnd ends every call that was not stopped, failed ones included; after
 // a callback answered -1 there is no further callback, kBatchEnd neither.
@@ -128,6 +134,11 @@ enum MessageCode : int32_t {
   kErrFileExists = 10,    // an existing file is kept because overwriting is off
   kErrNotInArchive = 11,  // a specification selects no entry
 };
+
+// The name that a pack announces (kFileBegins) for the read-back check of the
+// archive it wrote; its size is the sum of the entries' sizes, and progress steps
+// follow as the check goes on. A stop during the check leaves no archive.
+constexpr const char* kCheckLabel = "Prüfung des geschriebenen ZIP-Archivs";
 
 // Results of the entry: > 0 the number of files processed; 0 nothing to do;
 // < 0 the run failed or was cancelled.

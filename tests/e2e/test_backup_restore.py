@@ -10,7 +10,7 @@ import time
 import unittest
 import zipfile
 
-from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, winpath, wait_exit
+from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, processes_of, winpath, wait_exit
 
 SAMPLE = {
     "Kestrone.ini": b"[Main]\r\nSprache=Deutsch\r\n",
@@ -58,7 +58,7 @@ class BackupRestore(E2ETestCase):
         self.assertTrue(self.wait_plugin_gone(20))
         host.stop()
 
-    def restore(self, archive):
+    def restore(self, archive, wait=True):
         """Started by hand (no host): the manual mode offers the restore."""
         proc = self.start_plugin()
         self.assertIn(MANUAL_QUESTION, self.ctl.answer("Bestätigen", "&Ja"))
@@ -68,7 +68,9 @@ class BackupRestore(E2ETestCase):
         self.ctl.ok("settext", "Sicherung laden", "Edit", 0, winpath(archive))
         button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
         self.ctl.click("Sicherung laden", button)
-        self.assertEqual(wait_exit(proc, 60), 0)
+        if wait:
+            self.assertEqual(wait_exit(proc, 60), 0)
+        return proc
 
     def test_backup_then_restore(self):
         self.back_up()
@@ -106,6 +108,68 @@ class BackupRestore(E2ETestCase):
         self.assertEqual(self.read("Filebase/neu.txt"), b"neu")
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Deutsch")
         self.assertEqual(self.ctl.ok("regget", HOST_KEY + "\\Fenster", "Titel"), "Hauptfenster \u00e4\u00f6\u00fc")
+
+    def test_live_installation_with_a_held_file_and_a_unicode_name(self):
+        """The host holds a file while the background backup runs: the backup is kept
+        as an incomplete one and told; once the file is free, the next one is complete."""
+        unicode = "Filebase/\u03a9mega-\u65e5\u672c.txt"
+        with open(os.path.join(self.box.host, unicode), "wb") as f:
+            f.write(b"Unicode")
+        incomplete = os.path.join(self.box.host, "Backup", "KestroneBackup (unvollst\u00e4ndig).zip")
+        held = winpath(os.path.join(self.box.host, "Filebase", "liste.txt"))
+        self.ctl.ok("hold", held)
+        self.box.write_task("test.set", TASK.format(archive=winpath(self.archive)))
+        host = self.start_host()
+        texts = self.ctl.answer("Fehler", "OK", 60000)
+        self.assertTrue(any("liste.txt" in t and "unvollst\u00e4ndig" in t for t in texts), texts)
+        self.ctl.ok("release", held)
+        self.ctl.ok("close", "Kestrone 95")
+        self.assertTrue(self.wait_plugin_gone(20))
+        host.stop()
+        self.assertFalse(os.path.exists(self.archive))
+        with zipfile.ZipFile(incomplete) as z:
+            self.assertEqual(sorted(z.namelist()),
+                             sorted(set(SAMPLE) - {"Filebase/liste.txt"} | {unicode, "kestrone.reg"}))
+
+        self.back_up()
+        self.assertFalse(os.path.exists(incomplete))
+        with zipfile.ZipFile(self.archive) as z:
+            self.assertEqual(sorted(z.namelist()), sorted(list(SAMPLE) + [unicode, "kestrone.reg"]))
+            self.assertEqual(z.read(unicode), b"Unicode")
+
+        os.remove(os.path.join(self.box.host, unicode))
+        self.restore(self.archive)
+        self.assertEqual(self.read(unicode), b"Unicode")
+
+    def test_restore_after_a_killed_restore(self):
+        """A restore killed while it replaces a large file; the next one leaves no
+        temporary file behind and every file right."""
+        big = "MsgBase/gross.dat"
+        data = random.Random(4).randbytes(64 << 20)
+        with open(os.path.join(self.box.host, big), "wb") as f:
+            f.write(data)
+        self.back_up()
+        with open(os.path.join(self.box.host, big), "wb") as f:
+            f.write(b"veraltet")
+        msgbase = os.path.join(self.box.host, "MsgBase")
+        proc = self.restore(self.archive, wait=False)
+        # Killed as soon as the new large file is being written beside the old one
+        # (or, should that be missed, wherever the restore then is).
+        deadline = time.time() + 60
+        while time.time() < deadline and proc.poll() is None and \
+                not any(n.startswith("~vk") for n in os.listdir(msgbase)):
+            time.sleep(0.005)
+        for pid in processes_of(self.box):
+            os.kill(pid, 9)
+        wait_exit(proc, 20)
+        self.assertTrue(self.wait_plugin_gone(20))
+
+        self.restore(self.archive)
+        leftovers = [n for _, _, names in os.walk(self.box.host) for n in names if n.startswith("~vk")]
+        self.assertEqual(leftovers, [])
+        self.assertEqual(self.read(big), data)
+        for rel, sample in SAMPLE.items():
+            self.assertEqual(self.read(rel), sample, rel)
 
     def test_restore_refuses_foreign_registry_data(self):
         hostile = os.path.join(self.box.root, "fremd.zip")

@@ -51,6 +51,11 @@ class BackupRun : public vk::testing::RunFixture {
     WriteBytes(DefaultArchive(), bytes);
     return bytes;
   }
+  std::string Incomplete() const {
+    const std::string name = HostFile("Backup\\KestroneBackup (unvollständig).zip");
+    EXPECT_EQ(vk::backup::TPackForm::IncompleteArchive(DefaultArchive()), name);
+    return name;
+  }
 };
 
 TEST_F(BackupRun, RunsWithoutDialogAndPacksExactlyTheListedDirectories) {
@@ -226,46 +231,115 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
   EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
 
   {
-    // "Nein": the files packed so far replace the previous archive.
+    // "Nein": the files packed so far are kept beside the previous archive.
     CancelAtFile cancel(Pack(), 3, /*escape=*/false);
     Watcher w({{"Bestätigen", IDNO}});
     EXPECT_FALSE(Pack().RunTask(*task));
     ASSERT_TRUE(w.Done());
   }
-  auto names = vk::testing::ArchiveNames(DefaultArchive());
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  auto names = vk::testing::ArchiveNames(Incomplete());
   EXPECT_GE(names.size(), 1u);
   EXPECT_LT(names.size(), ExpectedNames().size());
   for (const std::string& n : names)
     EXPECT_NE(std::find(ExpectedNames().begin(), ExpectedNames().end(), n), ExpectedNames().end()) << n;
-  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
+            std::vector<std::string>{"KestroneBackup (unvollständig).zip"});
+
+  {
+    // After the last file the engine reads the archive back; that check is shown
+    // and can be cancelled too. An unchecked archive is never kept.
+    CancelAtFile cancel(Pack(), static_cast<int>(ExpectedNames().size()) + 1, /*escape=*/false);
+    Watcher w({{"Bestätigen", IDNO}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(Pack().PathLabel1.Caption(), vk::engine::kCheckLabel);
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_EQ(vk::testing::ArchiveNames(Incomplete()), names);
 
   // A press seen before packing begins has no effect.
   Pack().Canceled = true;
   Pack().ZipArchiver1.Cancel = true;
   EXPECT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+}
+
+TEST_F(BackupRun, ArchivesOfTheTaskAreNeverPackedOtherArchivesAre) {
+  auto task = MakeTask();
+  task->SaveRegistry = false;
+  task->InclDirs = ".\\Backup,.\\Inbound";
+  WriteBytes(HostFile("Backup\\fremd.zip"), "ein anderes Archiv");
+  WriteBytes(Incomplete(), "eine alte unvollständige Sicherung");
+  ASSERT_TRUE(Pack().RunTask(*task));
+  ASSERT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted({"Backup/fremd.zip", "Inbound/a.pkt"}));
+  EXPECT_FALSE(FileExists(Incomplete()));
+}
+
+TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
+  const std::string previous = PreviousArchive();
+  auto task = MakeTask();
+  auto without = [](const std::string& name) {
+    std::vector<std::string> v = ExpectedNames();
+    v.erase(std::find(v.begin(), v.end(), name));
+    return Sorted(v);
+  };
+  WriteBytes(HostFile("MsgBase\\msg.dat"), "neuer Stand");
+  {
+    // Held without sharing by another program for longer than the retries last.
+    vk::testing::OtherProcessHolds holder(HostFile("Filebase\\liste.txt"));
+    ASSERT_EQ(holder.Answer(), "ok");
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    const std::string text = w.Seen()[0].text;
+    for (const std::string& part : {std::string("Die Sicherung ist unvollständig."),
+                                    std::string("1 Datei konnte nicht gesichert werden"),
+                                    std::string("liste.txt"), Incomplete(), DefaultArchive()})
+      EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    EXPECT_EQ(holder.Release(), "ok");
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(Incomplete())), without("Filebase/liste.txt"));
+  EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
+            std::vector<std::string>{"KestroneBackup (unvollständig).zip"});
+  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+
+  // The incomplete backup restores what it holds.
+  WriteBytes(HostFile("MsgBase\\msg.dat"), "verloren");
+  {
+    Watcher w({{"Sicherung laden", IDOK, Incomplete()}});
+    Extract().RunRestore();
+    ASSERT_TRUE(w.Done());
+    ASSERT_EQ(w.Seen().size(), 1u);
+  }
+  EXPECT_EQ(ReadBytes(HostFile("MsgBase\\msg.dat")), "neuer Stand");
+  DeleteFileA(HostFile("kestrone.reg").c_str());
+
+  {
+    // REGEDIT cannot be started: the files are all there, the registry is not.
+    vk::backup::TRunForm::SetRegeditDirForTesting(Work("kein-windows"));
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    vk::backup::TRunForm::SetRegeditDirForTesting("");
+    EXPECT_NE(w.Seen()[0].text.find("REGEDIT konnte nicht gestartet werden"), std::string::npos)
+        << w.Seen()[0].text;
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(Incomplete())), without("kestrone.reg"));
+
+  // The next complete backup replaces the archive and removes the incomplete one.
+  EXPECT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
 }
 
 TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
   const std::string previous = PreviousArchive();
   auto task = MakeTask();
-  {
-    // A file that cannot be read.
-    HANDLE locked = CreateFileA(HostFile("Filebase\\liste.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
-    Watcher w({{"Fehler"}});
-    EXPECT_FALSE(Pack().RunTask(*task));
-    ASSERT_TRUE(w.Done());
-    CloseHandle(locked);
-    const std::string text = w.Seen()[0].text;
-    EXPECT_NE(text.find("1 Datei konnte nicht gesichert werden"), std::string::npos) << text;
-    EXPECT_NE(text.find("liste.txt"), std::string::npos) << text;
-  }
-  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
-  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
-
   {
     // The previous archive is held open by someone else: it cannot be replaced.
     HANDLE held = CreateFileA(DefaultArchive().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -279,18 +353,6 @@ TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
   }
   EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
-
-  {
-    // REGEDIT cannot be started.
-    vk::backup::TRunForm::SetRegeditDirForTesting(Work("kein-windows"));
-    Watcher w({{"Fehler"}});
-    EXPECT_FALSE(Pack().RunTask(*task));
-    ASSERT_TRUE(w.Done());
-    vk::backup::TRunForm::SetRegeditDirForTesting("");
-    EXPECT_NE(w.Seen()[0].text.find("REGEDIT konnte nicht gestartet werden"), std::string::npos)
-        << w.Seen()[0].text;
-  }
-  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
 
   // A run without problems afterwards replaces it, and shows nothing.
   EXPECT_TRUE(Pack().RunTask(*task));

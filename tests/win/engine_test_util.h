@@ -38,10 +38,11 @@ struct Recorder {
     for (const auto& e : events) n += e.action == action;
     return n;
   }
+  // The files announced; a pack's read-back check, announced after them, is not one.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& e : events)
-      if (e.action == kFileBegins) names.push_back(e.text);
+      if (e.action == kFileBegins && e.text != kCheckLabel) names.push_back(e.text);
     return names;
   }
   std::vector<Event> Messages() const {

@@ -233,6 +233,23 @@ TEST_F(EngineZip, CancelStopsAtOnceAndLeavesTheFinishedFilesAsPart) {
   EXPECT_EQ(Zip("mid.zip", {"keep.txt", "big.bin"}, mid), kResultCancelled);
   EXPECT_EQ(ReadBack("mid.zip.vkpart").Names(), std::vector<std::string>{"keep.txt"});
   EXPECT_FALSE(Exists("mid.zip"));
+
+  // The read-back check comes after the last file, announced with the size of all
+  // data, and moves in steps; a stop there keeps no unchecked archive.
+  Recorder check;
+  check.stopAt = [](const Event& e, const Recorder& rec) {
+    return e.action == kProgressStep && rec.Count(kFileBegins) == 3 &&
+           rec.Files().size() == 2;
+  };
+  EXPECT_EQ(Zip("check.zip", {"keep.txt", "big.bin"}, check), kResultCancelled);
+  const auto begins = std::find_if(check.events.begin(), check.events.end(),
+                                   [](const Event& e) { return e.action == kFileBegins && e.text == kCheckLabel; });
+  ASSERT_NE(begins, check.events.end());
+  EXPECT_EQ(begins->size, 5'000'000 + 4);
+  EXPECT_EQ(check.events.back().action, kProgressStep);
+  EXPECT_FALSE(Exists("check.zip"));
+  EXPECT_FALSE(Exists("check.zip.vkpart"));
+  EXPECT_TRUE(Find("*.vktmp").empty());
 }
 
 TEST_F(EngineZip, FailuresLeaveThePreviousArchiveAndNoTemporaryFile) {

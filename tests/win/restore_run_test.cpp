@@ -128,30 +128,128 @@ TEST_F(RestoreRun, EntriesTheEngineRefusesAreReported) {
   EXPECT_EQ(ReadBytes(HostFile("Inbound\\ok.pkt")), "ok");
 }
 
-TEST_F(RestoreRun, CancelAsksAboutTheArchiveAndStillImports) {
+TEST_F(RestoreRun, CancelKeepsTheArchiveAndAsksAboutTheRegistry) {
   BackUp();
+  const std::string archive = ReadBytes(DefaultArchive());
   // The archive holds "kestrone.reg" near its start (it lies in "."), so by the fourth
-  // file it is out, and the import that follows the cancel puts the value back.
+  // file it is out, and the import after the cancel can put the value back.
   auto sprache = [] { return vk::testing::Snapshot()["|Sprache"].data; };
   vk::testing::SetString(kBranch, "Sprache", "Englisch");
   {
     CancelAtFile cancel(Extract(), 4, /*escape=*/false);
     auto seen = Restore(DefaultArchive(), {{"Bestätigen", IDNO}});
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].text,
-              "Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?");
+    for (const std::string& part : {std::string("Das Zurückschreiben wurde abgebrochen."), DefaultArchive(),
+                                    std::string("bleibt erhalten"), std::string("trotzdem importiert")})
+      EXPECT_NE(seen[1].text.find(part), std::string::npos) << part << "\n" << seen[1].text;
   }
-  EXPECT_TRUE(FileExists(DefaultArchive()));
-  EXPECT_EQ(sprache(), std::string("Deutsch", 8));
-  EXPECT_TRUE(Extract().HookVisible(3));
+  EXPECT_EQ(ReadBytes(DefaultArchive()), archive);
+  EXPECT_EQ(sprache(), std::string("Englisch", 9));
+  EXPECT_FALSE(Extract().ArrowVisible(3));
 
-  vk::testing::SetString(kBranch, "Sprache", "Englisch");
   {
     CancelAtFile cancel(Extract(), 4, /*escape=*/true);
     Restore(DefaultArchive(), {{"Bestätigen", IDYES}});
   }
-  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_EQ(ReadBytes(DefaultArchive()), archive);
   EXPECT_EQ(sprache(), std::string("Deutsch", 8));
+  EXPECT_TRUE(Extract().HookVisible(3));
+}
+
+TEST_F(RestoreRun, CancelStopsWritingAtOnce) {
+  vk::testing::ZipBuilder b;
+  for (int i = 0; i < 300; ++i) b.AddStored("Viele/" + std::to_string(1000 + i) + ".txt", "Datei " + std::to_string(i));
+  const std::string bytes = b.Finish();
+  WriteBytes(Work("viele.zip"), bytes);
+  {
+    CancelAtFile cancel(Extract(), 5, /*escape=*/false);
+    auto seen = Restore(Work("viele.zip"), {{"Information"}});
+    ASSERT_EQ(seen.size(), 2u);
+  }
+  // Files 1 to 4 are complete; the fifth, announced when the cancel came, only if
+  // it was; nothing that was not announced.
+  const auto written = vk::testing::FilesBelow(HostFile("Viele"));
+  EXPECT_GE(written.size(), 4u);
+  EXPECT_LE(written.size(), 5u);
+  for (const auto& [name, data] : written)
+    EXPECT_EQ(data, "Datei " + std::to_string(std::stoi(name) - 1000)) << name;
+  EXPECT_EQ(ReadBytes(Work("viele.zip")), bytes);
+}
+
+TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
+  BackUp();
+  auto expected = vk::testing::FilesBelow(Host());
+  expected.erase("Backup\\KestroneBackup.zip");
+  // What a restore killed half-way leaves: temporary files beside the files it was
+  // replacing, and a file cut short. A file of someone else's stays.
+  WriteBytes(HostFile("Filebase\\~vk0000ABCD00000001.tmp"), "halb");
+  WriteBytes(HostFile("~vk0000ABCD0000002F.tmp"), "halb");
+  WriteBytes(HostFile("Filebase\\~vkFremd.tmp"), "fremd");
+  WriteBytes(HostFile("MsgBase\\msg.dat"), "abgeschnitten");
+  Restore(DefaultArchive());
+  auto after = vk::testing::FilesBelow(Host());
+  after.erase("Backup\\KestroneBackup.zip");
+  after.erase("kestrone.reg");
+  EXPECT_EQ(after["Filebase\\~vkFremd.tmp"], "fremd");
+  after.erase("Filebase\\~vkFremd.tmp");
+  EXPECT_EQ(after, expected);
+}
+
+TEST_F(RestoreRun, RegExeStandsInWhenRegeditNeedsElevation) {
+  vk::backup::TRunForm::SetRegeditNeedsElevationForTesting(true);
+  BackUp();
+  const auto registry = vk::testing::Snapshot();
+  vk::testing::SetString(kBranch, "Sprache", "Englisch");
+  vk::testing::SetValue(kBranch, "Binaer", REG_BINARY, "x");
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, (kBranch + "\\Fenster").c_str(), "Titel");
+  EXPECT_EQ(Restore(DefaultArchive()).size(), 1u);
+  EXPECT_EQ(vk::testing::Snapshot(), registry);
+}
+
+TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
+  const std::wstring unicode = L"Ωmega-日本.txt";
+  const std::string host = Host();
+  auto path = [&](const std::wstring& name) {
+    return std::wstring(host.begin(), host.end()) + L"\\Filebase\\" + name;
+  };
+  auto write = [](const std::wstring& file, const std::string& data) {
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+    CloseHandle(h);
+  };
+  auto read = [](const std::wstring& file) {
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::string("(fehlt)");
+    char buffer[256];
+    DWORD n = 0;
+    ReadFile(h, buffer, sizeof buffer, &n, nullptr);
+    CloseHandle(h);
+    return std::string(buffer, n);
+  };
+  write(path(unicode), "Unicode");
+  // What the name's ANSI form "Omega-??.txt" would match as a pattern.
+  write(path(L"Omega-ab.txt"), "Köder");
+  BackUp();
+
+  std::string utf8(64, '\0');
+  utf8.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, (L"Filebase/" + unicode).c_str(), -1,
+                                                      utf8.data(), 64, nullptr, nullptr) - 1));
+  const std::string bytes = ReadBytes(DefaultArchive());
+  vk::zip::MemoryAccess access(bytes);
+  int unicodeEntries = 0, decoys = 0;
+  for (const vk::zip::Entry& e : vk::zip::ReadDirectory(access).entries) {
+    if (e.name == utf8 && (e.flags & vk::zip::kFlagUtf8)) ++unicodeEntries;
+    if (e.name == "Filebase/Omega-ab.txt") ++decoys;
+  }
+  EXPECT_EQ(unicodeEntries, 1);
+  EXPECT_EQ(decoys, 1);
+
+  DeleteFileW(path(unicode).c_str());
+  write(path(L"Omega-ab.txt"), "verändert");
+  EXPECT_EQ(Restore(DefaultArchive()).size(), 1u);
+  EXPECT_EQ(read(path(unicode)), "Unicode");
+  EXPECT_EQ(read(path(L"Omega-ab.txt")), "Köder");
 }
 
 TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {

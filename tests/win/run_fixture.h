@@ -224,6 +224,69 @@ class CancelAtFile : public AtFile {
         }) {}
 };
 
+// Another program holding a file open without sharing, as the host does with the
+// files it writes: "winctl.exe" from beside the test program, driven through its
+// standard input and output, so that each step waits for its answer.
+class OtherProcessHolds {
+ public:
+  explicit OtherProcessHolds(const std::string& path) : path_(path) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string program = tasks::ExtractFileDir(self) + "\\winctl.exe";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE childIn = nullptr, childOut = nullptr;
+    CreatePipe(&childIn, &toChild_, &inherit, 0);
+    CreatePipe(&fromChild_, &childOut, &inherit, 0);
+    SetHandleInformation(toChild_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(fromChild_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childIn;
+    startup.hStdOutput = childOut;
+    startup.hStdError = childOut;
+    std::string line = "\"" + program + "\"";
+    CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW,
+                   nullptr, nullptr, &startup, &process_);
+    CloseHandle(childIn);
+    CloseHandle(childOut);
+    answer_ = Ask("hold\t" + path_);
+  }
+  ~OtherProcessHolds() {
+    Ask("quit");
+    CloseHandle(toChild_);
+    if (process_.hProcess) WaitForSingleObject(process_.hProcess, INFINITE);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    CloseHandle(fromChild_);
+  }
+  OtherProcessHolds(const OtherProcessHolds&) = delete;
+  OtherProcessHolds& operator=(const OtherProcessHolds&) = delete;
+
+  // "ok" once the file is held.
+  const std::string& Answer() const { return answer_; }
+  std::string Release() { return Ask("release\t" + path_); }
+
+ private:
+  std::string Ask(const std::string& command) {
+    std::string text = command + "\n";
+    DWORD n = 0;
+    WriteFile(toChild_, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    if (command == "quit") return {};
+    std::string reply;
+    char c;
+    while (ReadFile(fromChild_, &c, 1, &n, nullptr) && n == 1 && c != '\n')
+      if (c != '\r') reply += c;
+    return reply;
+  }
+
+  std::string path_;
+  std::string answer_;
+  HANDLE toChild_ = nullptr;
+  HANDLE fromChild_ = nullptr;
+  PROCESS_INFORMATION process_ = {};
+};
+
 class RunFixture : public ::testing::Test {
  protected:
   static backup::TPackForm& Pack() { return *Forms().pack; }
@@ -248,6 +311,7 @@ class RunFixture : public ::testing::Test {
     host_.reset();
     guard_.reset();
     backup::TRunForm::SetRegeditDirForTesting("");
+    backup::TRunForm::SetRegeditNeedsElevationForTesting(false);
   }
 
   std::string Host() const { return host_->Path(); }

@@ -624,8 +624,10 @@ TEST_F(ZipArchiverEngine, AddAndExtractReportEveryFileInOrder) {
   EXPECT_EQ(events.front(), (Event{ProgressType::ptFileStart, "a.txt", 10}));
   EXPECT_EQ(events.back().type, ProgressType::ptBatchEnd);
   EXPECT_EQ(Count(ProgressType::ptBatchEnd), 1);
-  ASSERT_EQ(Starts().size(), 3u);
+  // The three files, then the read-back check of the archive.
+  ASSERT_EQ(Starts().size(), 4u);
   EXPECT_EQ(Starts()[1], "big.bin");
+  EXPECT_EQ(Starts()[3], vk::engine::kCheckLabel);
   EXPECT_NE(std::find(events.begin(), events.end(), Event{ProgressType::ptFileStart, "big.bin", 100000}),
             events.end());
   EXPECT_GE(Count(ProgressType::ptFileStep), 3);  // 100,000 bytes in 32 KiB steps

@@ -22,12 +22,16 @@
 //   regsetdw <key> <name> <number>    REG_DWORD
 //   regget <key> <name>               ok <data> (strings) or error
 //   regdel <key>                      deletes the key with all its sub-keys
+//   hold <path>                       opens the file without sharing and keeps it
+//                                     open, as a program that writes it would
+//   release <path>                    closes it again
 //   quit
 // Arguments are separated by tabs, so captions and texts may hold blanks.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -267,6 +271,22 @@ std::string Run(const std::vector<std::string>& a) {
   if (cmd == "regdel") {
     LONG rc = RegDeleteTreeA(HKEY_CURRENT_USER, arg(1).c_str());
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? "ok" : "error delete";
+  }
+  if (cmd == "hold" || cmd == "release") {
+    static std::map<std::string, HANDLE> held;
+    auto it = held.find(arg(1));
+    if (cmd == "release") {
+      if (it == held.end()) return "error not held";
+      CloseHandle(it->second);
+      held.erase(it);
+      return "ok";
+    }
+    if (it != held.end()) return "error held already";
+    HANDLE h = CreateFileA(arg(1).c_str(), GENERIC_READ | GENERIC_WRITE, /*dwShareMode=*/0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "error open " + std::to_string(GetLastError());
+    held[arg(1)] = h;
+    return "ok";
   }
   return "error unknown command";
 }

@@ -12,10 +12,22 @@ namespace vk::engine {
 
 namespace {
 
+// The checking thread is woken this often, so that the progress it reports moves.
+constexpr uint64_t kWakeBytes = 1 << 20;
+
 struct Discard : zip::DataSink {
   const std::atomic<bool>& failed;
-  explicit Discard(const std::atomic<bool>& f) : failed(f) {}
-  bool Write(const void*, size_t) override { return !failed.load(std::memory_order_relaxed); }
+  std::atomic<uint64_t>& checked;
+  zip::Signal& signal;
+  Discard(const std::atomic<bool>& f, std::atomic<uint64_t>& c, zip::Signal& s) : failed(f), checked(c), signal(s) {}
+  bool Write(const void*, size_t length) override {
+    const uint64_t before = checked.fetch_add(length);
+    if (before / kWakeBytes != (before + length) / kWakeBytes) {
+      auto lock = signal.Lock();
+      signal.Notify();
+    }
+    return !failed.load(std::memory_order_relaxed);
+  }
   bool Stopped() const override { return true; }
 };
 
@@ -28,7 +40,8 @@ bool SameEntry(const zip::Entry& a, const zip::Entry& b) {
 }  // namespace
 
 std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
-                          zip::WorkerPool& pool) {
+                          zip::WorkerPool& pool, const std::function<bool(uint64_t)>& progress,
+                          bool* stopped) {
   DWORD error = 0;
   File file = File::OpenRead(path, &error);
   if (!file.IsOpen()) return "das Archiv kann nicht geöffnet werden: " + ErrorText(error);
@@ -49,6 +62,7 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
 
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
+  std::atomic<uint64_t> checked{0};
   zip::Signal signal;
   unsigned running = pool.Threads();
   size_t badIndex = SIZE_MAX;
@@ -64,7 +78,7 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
           problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
         } else {
           FileAccess ownAccess(own, access.Size());
-          Discard sink(failed);
+          Discard sink(failed, checked, signal);
           zip::EntryReader reader;
           for (size_t i; !failed && (i = next++) < dir.entries.size();) {
             zip::Entry& e = dir.entries[i];
@@ -92,8 +106,29 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
       signal.Notify();
     });
   }
-  auto lock = signal.Lock();
-  signal.Wait(lock, [&] { return running == 0; });
+  bool halted = false;
+  {
+    auto lock = signal.Lock();
+    uint64_t seen = 0;
+    while (running != 0) {
+      signal.Wait(lock, [&] {
+        return running == 0 || (progress && !halted && checked.load() / kWakeBytes != seen / kWakeBytes);
+      });
+      if (running == 0) break;
+      seen = checked.load();
+      lock.unlock();
+      if (!progress(seen)) {
+        // Workers see this at their next block of data and end.
+        halted = true;
+        failed = true;
+      }
+      lock.lock();
+    }
+  }
+  if (halted) {
+    if (stopped) *stopped = true;
+    return {};
+  }
   if (reason.empty() || badIndex == SIZE_MAX) return reason;
   const auto name = zip::DecodeEntryName(written[badIndex]).value_or(u"?");
   return "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + ": " + reason;

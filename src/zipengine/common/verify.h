@@ -1,5 +1,7 @@
 #pragma once
 // The read-back check of a freshly written archive, before it replaces anything.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,11 @@ namespace vk::engine {
 // The archive's directory must list exactly the entries written, and every entry's
 // data must inflate to its size and CRC-32. Entries are checked on all workers,
 // each with its own handle. Returns the German reason of the first failure, or an
-// empty text.
+// empty text. `progress`, when given, is called on the calling thread with the
+// number of bytes checked so far; when it answers false the check stops, *stopped
+// is set and the result is empty.
 std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
-                          zip::WorkerPool& pool);
+                          zip::WorkerPool& pool, const std::function<bool(uint64_t)>& progress = {},
+                          bool* stopped = nullptr);
 
 }  // namespace vk::engine

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <cwctype>
 #include <unordered_set>
 
 #include "core/errors.h"
@@ -137,12 +138,43 @@ std::wstring Parent(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+constexpr wchar_t kTempPrefix[] = L"~vk";
+constexpr wchar_t kTempExtension[] = L".tmp";
+constexpr size_t kTempNameLength = 3 + 16 + 4;
+
 std::wstring TempNameBeside(const std::wstring& target) {
   static std::atomic<uint32_t> counter{0};
   wchar_t name[40];
-  swprintf(name, 40, L"~vk%08lX%08X.tmp", GetCurrentProcessId(), counter++);
+  swprintf(name, 40, L"%ls%08lX%08X%ls", kTempPrefix, GetCurrentProcessId(), counter++, kTempExtension);
   const std::wstring dir = Parent(target);
   return dir.empty() ? std::wstring(name) : dir + L"\\" + name;
+}
+
+bool IsTempName(const std::wstring& name) {
+  if (name.size() != kTempNameLength || name.compare(0, 3, kTempPrefix) != 0 ||
+      name.compare(kTempNameLength - 4, 4, kTempExtension) != 0)
+    return false;
+  return std::all_of(name.begin() + 3, name.end() - 4, [](wchar_t c) { return iswxdigit(c) != 0; });
+}
+
+// Removes the temporary files that an extraction killed before it could replace
+// its targets left in the folders this one writes to. One still held open by a
+// running extraction cannot be deleted and stays.
+void RemoveKilledTemporaries(const std::vector<std::wstring>& targets) {
+  std::unordered_set<std::u16string> seen;
+  for (const auto& target : targets) {
+    const std::wstring dir = Parent(target);
+    if (!seen.insert(zip::FoldCase(ToU16(dir))).second) continue;
+    const std::wstring prefix = dir.empty() ? std::wstring() : dir + L"\\";
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(ApiPath(prefix + kTempPrefix + L"*" + kTempExtension).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempName(data.cFileName))
+        DeleteFileAt(prefix + data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
 }
 
 class Extractor {
@@ -407,20 +439,26 @@ int32_t Extractor::Run() {
 
   jobs_ = std::vector<Job>(plan_.entries.size());
   const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
+  std::vector<std::wstring> targets;
   for (size_t i = 0; i < jobs_.size(); ++i) {
     jobs_[i].plan = &plan_.entries[i];
     jobs_[i].target = base + FromU16(plan_.entries[i].target);
+    if (plan_.entries[i].refusal == zip::Refusal::kNone && !plan_.entries[i].directory)
+      targets.push_back(jobs_[i].target);
   }
+  RemoveKilledTemporaries(targets);
   // Twice as many workers as processors: a worker writing a small file spends
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.
   pool_ = std::make_unique<zip::WorkerPool>(2 * zip::WorkerPool::Processors());
-  // Workers run ahead by a few entries only, so that a stop leaves few files the
+  // Workers run ahead by a few entries only, so that a stop finds few files the
   // calling thread never announced; enough that they need not wait for it.
-  const size_t lookahead = std::max<size_t>(16, 8 * pool_->Threads());
+  const size_t lookahead = std::max<size_t>(8, 2 * pool_->Threads());
   size_t submitted = 0;
+  size_t announced = 0;  // jobs from here on were not announced when a stop came
   for (size_t i = 0; i < jobs_.size(); ++i) {
     while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
+    announced = i + 1;
     if (!Deliver(jobs_[i], jobs_[std::min(i + lookahead / 2, submitted - 1)])) break;
   }
   for (size_t s : plan_.unmatchedSpecs) {
@@ -431,7 +469,13 @@ int32_t Extractor::Run() {
   }
   abort_ = true;
   pool_.reset();
-  if (reporter_.Stopped()) return kResultCancelled;
+  if (reporter_.Stopped()) {
+    // Files the workers made new ahead of the stop were never announced: they go,
+    // so that a cancel writes nothing further that did not exist before.
+    for (size_t j = announced; j < submitted; ++j)
+      if (jobs_[j].outcome == Outcome::kDone && jobs_[j].temp.empty()) DeleteFileAt(jobs_[j].target);
+    return kResultCancelled;
+  }
   reporter_.BatchEnd();
   if (extracted_ == 0 && problems_ > 0) return kResultFailed;
   return extracted_;

@@ -86,13 +86,13 @@ class Collector {
     if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
   }
 
-  void AddSpec(std::wstring spec) {
+  void AddSpec(std::wstring spec, bool literal) {
     std::replace(spec.begin(), spec.end(), L'/', L'\\');
     const size_t cut = spec.find_last_of(L"\\:") + 1;  // npos + 1 == 0
     const std::wstring dir = spec.substr(0, cut), pattern = spec.substr(cut);
     const size_t before = matched_;
     bool reported = false;
-    if (zip::HasWildcard(ToU16(pattern))) {
+    if (!literal && zip::HasWildcard(ToU16(pattern))) {
       AddMatches(dir, pattern);
     } else {
       WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -178,9 +178,9 @@ class Collector {
 std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
                                      Reporter& reporter) {
   Collector collector(options, reporter);
-  for (const auto& spec : specs) {
+  for (size_t i = 0; i < specs.size(); ++i) {
     if (reporter.Stopped()) break;
-    collector.AddSpec(spec);
+    collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
   }
   return collector.Take();
 }

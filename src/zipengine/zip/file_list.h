@@ -27,6 +27,7 @@ struct CollectOptions {
   bool recurse = false;   // a directory or wildcard specification takes sub-directories too
   bool keepDirs = true;   // false: every file under its last name part
   std::vector<std::wstring> excluded;  // full paths never packed (the archive and its temporaries)
+  std::vector<bool> literal;  // per specification: a name, never a pattern; missing means false
 };
 
 // The name a path gets in the archive: relative, without drive, root, "." or ".."

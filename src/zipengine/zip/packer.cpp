@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -34,6 +35,22 @@ constexpr size_t kCopyBuffer = 1 << 20;
 constexpr size_t kWholeFileLimit = 2 * kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// A file that another program holds open without sharing (the host writes its
+// files while it runs) is tried again for about two seconds before it counts as
+// unreadable.
+constexpr int kOpenAttempts = 9;
+constexpr DWORD kOpenRetryWait = 250;
+
+File OpenSource(const std::wstring& path, DWORD* error) {
+  for (int attempt = 1;; ++attempt) {
+    File file = File::OpenRead(path, error);
+    if (file.IsOpen() || attempt == kOpenAttempts ||
+        (*error != ERROR_SHARING_VIOLATION && *error != ERROR_LOCK_VIOLATION))
+      return file;
+    Sleep(kOpenRetryWait);
+  }
+}
 
 struct Piece {
   size_t file = 0;
@@ -173,7 +190,7 @@ class Reader {
         return p;
       }
       DWORD error = 0;
-      file_ = File::OpenRead(files_[index_].source, &error);
+      file_ = OpenSource(files_[index_].source, &error);
       BY_HANDLE_FILE_INFORMATION info{};
       if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
         error = GetLastError();
@@ -409,7 +426,7 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
 }
 
 void Packer::ReadWhole(Piece& p) {
-  File file = File::OpenRead(files_[p.file].source, &p.error);
+  File file = OpenSource(files_[p.file].source, &p.error);
   if (!file.IsOpen()) return;
   std::string& in = p.input;
   in.resize(static_cast<size_t>(files_[p.file].size) + 1);
@@ -591,7 +608,19 @@ int32_t Packer::Finish(const std::wstring& target) {
   if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
   output_.reset();
   tempFile_.Close();
-  const std::string problem = VerifyArchive(temp_, entries_, *pool_);
+  // The check is announced like a file, so that the window shows what takes the
+  // time and a cancel reaches it. After a stop (the archive of the files packed
+  // so far) it runs unannounced, since the caller has been told nothing more.
+  std::function<bool(uint64_t)> progress;
+  if (!reporter_.Stopped()) {
+    uint64_t total = 0;
+    for (const auto& e : entries_) total += e.uncompressedSize;
+    if (!reporter_.FileBegins(kCheckLabel, total)) return kResultCancelled;
+    progress = [this](uint64_t done) { return reporter_.Progress(done); };
+  }
+  bool stopped = false;
+  const std::string problem = VerifyArchive(temp_, entries_, *pool_, progress, &stopped);
+  if (stopped) return kResultCancelled;  // the unchecked archive goes with the temporary file
   if (!problem.empty()) {
     return Fail(kErrVerify, "Das geschriebene Archiv " + ArchiveText() +
                                 " ist fehlerhaft und ersetzt das vorhandene nicht: " + problem);
@@ -613,6 +642,7 @@ int32_t Packer::Run() {
   options.keepDirs = request_.keepDirs;
   options.base = FullPath(L".");
   options.excluded = {archive_, temp_, part_};
+  options.literal = request_.literal;
   files_ = CollectFiles(request_.specs, options, reporter_);
   if (files_.empty() && !reporter_.Stopped()) {
     reporter_.BatchEnd();

@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 
+#include "core/zip_names.h"
 #include "zipengine/common/reporter.h"
 #include "zipengine/common/win_fs.h"
 #include "zipengine/engine_abi.h"
@@ -24,8 +27,20 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
     request.level = command->level;
     request.keepDirs = command->noDirNames == kFalse;
     request.recurse = command->recurseDirs != kFalse;
+    const std::string_view mark = kUtf8SpecMark;
     for (int32_t i = 0; i < command->argc; ++i) {
-      if (command->specs[i] && *command->specs[i]) request.specs.push_back(AnsiToWide(command->specs[i]));
+      if (!command->specs[i] || !*command->specs[i]) continue;
+      const std::string_view spec = command->specs[i];
+      const bool literal = spec.substr(0, mark.size()) == mark;
+      std::optional<std::u16string> utf8;
+      if (literal) utf8 = vk::zip::DecodeUtf8(spec.substr(mark.size()));
+      if (literal && (!utf8 || utf8->empty())) {
+        reporter.Message(kErrFileNotFound, "Dateiname in UTF-8 ist ungültig");
+        if (reporter.Stopped()) return kResultCancelled;
+        continue;
+      }
+      request.specs.push_back(literal ? FromU16(*utf8) : AnsiToWide(spec));
+      request.literal.push_back(literal);
     }
     return Pack(request, reporter);
   } catch (...) {
