@@ -26,20 +26,28 @@ TEST(SplashWindow, FirstTickClosesItAndAHiddenOneStaysHidden) {
   EXPECT_TRUE(splash.TimerEnabled()) << "the tick changes nothing";
 }
 
-TEST(InfoWindow, EachUseShowsTheSameWindow) {
-  TInfoForm info;
-  std::vector<HWND> shown;
-  tasktest::WindowWatcher user(
-      [] { return tasktest::FindOwnWindow([](HWND w) { return tasktest::TextOf(w) == "Info"; }); },
-      [&](HWND w) {
-        shown.push_back(w);
-        tasktest::Press(w, IDOK);
-      });
-  EXPECT_EQ(info.Execute(), IDOK);
-  EXPECT_EQ(info.Execute(), IDOK);
-  ASSERT_EQ(user.Handled(), 2);
-  EXPECT_EQ(shown[0], info.Handle());
-  EXPECT_EQ(shown[1], info.Handle());
+TEST(InfoWindow, EachUseShowsTheSameWindowAndNoSecondOneWhileOpen) {
+  static TInfoForm* info = nullptr;
+  static std::vector<HWND> shown;
+  static int nestedResult = -1;
+  TInfoForm form;
+  info = &form;
+  shown.clear();
+  // The user, on the modal loop's own thread: each showing is seen once, and a
+  // second Execute while the window is open returns at once.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+    if (!info->Visible() || !info->InModal() || info->ModalResult() != 0) return;
+    shown.push_back(info->Handle());
+    nestedResult = info->Execute();
+    info->SetModalResult(IDOK);
+  });
+  EXPECT_EQ(form.Execute(), IDOK);
+  EXPECT_EQ(form.Execute(), IDOK);
+  KillTimer(nullptr, timer);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], form.Handle());
+  EXPECT_EQ(shown[1], form.Handle());
+  EXPECT_EQ(nestedResult, 0);
 }
 
 TEST(MainWindow, TabMovesBetweenInfoAndCloseOnly) {

@@ -42,10 +42,10 @@ struct ChooseFolder {
   explicit ChooseFolder(std::string p) : path(std::move(p)) {}
   std::string path;
   WindowWatcher watcher{FindFolderBrowser, [this](HWND dialog) {
-                          SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE,
-                                       reinterpret_cast<LPARAM>(path.c_str()));
+                          selected = tasktest::SelectFolder(dialog, path);
                           Press(dialog, IDOK);
                         }};
+  std::atomic<bool> selected{false};
 };
 
 TEST_F(TasksHostDir, RegistryValueLosesOneTrailingBackslash) {
@@ -112,6 +112,7 @@ TEST_F(TasksHostDirChosen, TheChosenFolderIsRememberedUntilTheRegistryHasOne) {
   {
     ChooseFolder user(host);
     EXPECT_TRUE(_stricmp(GetHostDir().c_str(), host.c_str()) == 0) << GetHostDir();
+    EXPECT_TRUE(user.selected);
     EXPECT_EQ(user.watcher.Handled(), 1);
   }
   const std::string chosen = GetHostDir();  // no question this time

@@ -4,6 +4,9 @@
 // program's modal windows the way a user would.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <shlobj.h>
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -161,6 +164,36 @@ inline bool HasChildWithText(HWND parent, const std::string& text) {
   TextSearch search{&text};
   EnumChildWindows(parent, TestChildText, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// The text of the folder browser's selected folder ("" while none is selected).
+inline std::string SelectedFolder(HWND browser) {
+  HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+  auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (!item) return "";
+  char text[MAX_PATH] = {};
+  TVITEMA tv = {};
+  tv.mask = TVIF_TEXT;
+  tv.hItem = item;
+  tv.pszText = text;
+  tv.cchTextMax = MAX_PATH;
+  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+  return text;
+}
+
+// Selects a folder in the folder browser and waits until its tree shows it: the
+// browser fills its tree and sets its first selection on its own time, and a
+// selection made before that would be overwritten.
+inline bool SelectFolder(HWND browser, const std::string& path) {
+  const std::string leaf = path.substr(path.find_last_of('\\') + 1);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+    for (int look = 0; look < 5; ++look) {
+      if (_stricmp(SelectedFolder(browser).c_str(), leaf.c_str()) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return false;
 }
 
 inline void Press(HWND dialog, int button) {
