@@ -13,11 +13,6 @@
 #include "win/application.h"
 #include "win/form.h"
 
-inline bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
-inline void PrintTo(const RECT& r, std::ostream* out) {
-  *out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
-}
-
 namespace {
 
 using namespace vk::widgets;
