@@ -148,6 +148,20 @@ void ForEachNode(HWND tree, HTREEITEM first, const Visit& visit) {
   }
 }
 
+// The four tabs side by side, with as much room round their texts as that leaves.
+void FitTabs(HWND tabs) {
+  RECT client;
+  GetClientRect(tabs, &client);
+  const auto font = SendMessageA(tabs, WM_GETFONT, 0, 0);
+  for (int padding = 6; padding >= 0; --padding) {
+    SendMessageA(tabs, TCM_SETPADDING, 0, MAKELPARAM(padding, 3));
+    SendMessageA(tabs, WM_SETFONT, static_cast<WPARAM>(font), FALSE);  // measures the tabs again
+    RECT last = {};
+    SendMessageA(tabs, TCM_GETITEMRECT, F::kPageCount - 1, reinterpret_cast<LPARAM>(&last));
+    if (last.right <= client.right - 4) return;
+  }
+}
+
 }  // namespace
 
 TConfigForm::TConfigForm() {
@@ -173,6 +187,7 @@ TConfigForm::TConfigForm() {
     sheet.SetPageControl(&FloatPageControl1);
     sheet.SetImageIndex(kPageImages[i]);
   }
+  FitTabs(FloatPageControl1.Handle());
   for (const PageControl& c : kPageControls) {
     const win::ControlSpec& s = c.spec;
     HWND control = CreateWindowExA(s.exStyle, s.className, s.text, WS_CHILD | WS_VISIBLE | s.style,

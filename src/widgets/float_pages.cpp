@@ -84,7 +84,10 @@ std::string TTabStrings::Get(int index) const {
   item.cchTextMax = sizeof buffer;
   if (!SendMessageA(Tabs(), TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item)))
     throw EListError(kAccessError);
-  return item.pszText ? item.pszText : "";
+  std::string text = item.pszText ? item.pszText : "";
+  // The room made for the picture is not part of the caption.
+  if (owner_.PictureBlanks(Image(index)) > 0) text.erase(0, text.find_first_not_of(' '));
+  return text;
 }
 
 void* TTabStrings::Object(int index) const {
@@ -104,20 +107,23 @@ int TTabStrings::Image(int index) const {
 }
 
 void TTabStrings::Put(int index, const std::string& text) {
+  const std::string shown = std::string(owner_.PictureBlanks(Image(index)), ' ') + text;
   TCITEMA item = {};
   item.mask = TCIF_TEXT;
-  item.pszText = const_cast<char*>(text.c_str());
+  item.pszText = const_cast<char*>(shown.c_str());
   if (!SendMessageA(Tabs(), TCM_SETITEMA, index, reinterpret_cast<LPARAM>(&item)))
     throw EListError(kAccessError);
   Changed();
 }
 
 void TTabStrings::SetImage(int index, int image) {
+  const std::string text = Get(index);
   TCITEMA item = {};
   item.mask = TCIF_IMAGE;
   item.iImage = image;
   if (!SendMessageA(Tabs(), TCM_SETITEMA, index, reinterpret_cast<LPARAM>(&item)))
     throw EListError(kAccessError);
+  Put(index, text);
 }
 
 void TTabStrings::Insert(int index, const std::string& text, void* object) {
@@ -196,7 +202,6 @@ HWND TCustomFloatTabControl::CreateTabWindow(HWND parent, int id, const RECT& bo
   if (!tabs) throw EListError(kAccessError);
   SetWindowSubclass(tabs, TabProc, reinterpret_cast<UINT_PTR>(this),
                     reinterpret_cast<DWORD_PTR>(this));
-  if (images_) SendMessageA(tabs, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
   return tabs;
 }
 
@@ -327,9 +332,25 @@ void TCustomFloatTabControl::SetTabStop(bool on) {
 }
 
 void TCustomFloatTabControl::SetImages(HIMAGELIST images) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < tabs_.Count(); ++i) texts.push_back(tabs_.Get(i));
   images_ = images;
-  if (hwnd_) SendMessageA(hwnd_, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
-  TabsChanged();
+  tabs_.BeginUpdate();
+  for (size_t i = 0; i < texts.size(); ++i) tabs_.Put(static_cast<int>(i), texts[i]);
+  tabs_.EndUpdate();
+}
+
+int TCustomFloatTabControl::PictureBlanks(int image) const {
+  if (!images_ || image < 0 || !hwnd_) return 0;
+  int width = 0, height = 0;
+  ImageList_GetIconSize(images_, &width, &height);
+  HDC dc = GetDC(hwnd_);
+  const auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd_, WM_GETFONT, 0, 0));
+  HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+  const int blank = std::max<int>(1, TextSize(dc, " ").cx);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd_, dc);
+  return (5 + height + blank - 1) / blank;
 }
 
 int TCustomFloatTabControl::TabIndex() const {
@@ -497,6 +518,11 @@ LRESULT TCustomFloatTabControl::OnTabMessage(UINT msg, WPARAM wParam, LPARAM lPa
       Realign();
       return result;
     }
+    case WM_SETFONT:
+      // The room for the pictures is measured in blanks of the font.
+      result = DefSubclassProc(hwnd_, msg, wParam, lParam);
+      SetImages(images_);
+      return result;
     case WM_LBUTTONDBLCLK:
       // The window takes double clicks; the second press of one still picks a tab.
       return DefSubclassProc(hwnd_, WM_LBUTTONDOWN, wParam, lParam);
@@ -733,7 +759,6 @@ void TFloatPageControl::RefreshImages() {
   HWND tabs = Handle();
   if (!tabs) return;
   SendMessageA(tabs, WM_SETREDRAW, FALSE, 0);
-  SendMessageA(tabs, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(Images()));
   for (TFloatTabSheet* page : pages_)
     if (page->tabShown_) Tabs().SetImage(page->VisibleTabIndex(), page->imageIndex_);
   SendMessageA(tabs, WM_SETREDRAW, TRUE, 0);

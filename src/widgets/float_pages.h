@@ -111,6 +111,11 @@ class TCustomFloatTabControl {
   std::function<void(TCustomFloatTabControl& sender, bool& allowChange)> OnChanging;
   std::function<void(TCustomFloatTabControl& sender)> OnChange;
 
+  // How many blanks make room for a tab's picture in front of its text. The tab
+  // control is not given the image list: some versions would then make every tab
+  // wider, with a picture or without, and the four pages of a dialog no longer fit.
+  int PictureBlanks(int image) const;
+
   // The default drawing of one tab, as the tab control asks for it.
   void DrawTab(HDC dc, int index, const RECT& rect);
 
