@@ -291,7 +291,7 @@ void TCustomFloatTabControl::SetScrollOpposite(bool on) {
 
 void TCustomFloatTabControl::SetTabHeight(int height) {
   if (height < 0 || height > 32767) throw EPropertyError(
-      "Eigenschaft " + std::string(kTabClass) + " außerhalb des gültigen Bereichs");
+      "Eigenschaft " + std::string(ClassName()) + " außerhalb des gültigen Bereichs");
   if (tabHeight_ == height) return;
   tabHeight_ = height;
   ApplyItemSize();
@@ -299,7 +299,7 @@ void TCustomFloatTabControl::SetTabHeight(int height) {
 
 void TCustomFloatTabControl::SetTabWidth(int width) {
   if (width < 0 || width > 32767) throw EPropertyError(
-      "Eigenschaft " + std::string(kTabClass) + " außerhalb des gültigen Bereichs");
+      "Eigenschaft " + std::string(ClassName()) + " außerhalb des gültigen Bereichs");
   if (tabWidth_ == width) return;
   const bool styleChanges = (tabWidth_ == 0) != (width == 0);
   tabWidth_ = width;
@@ -597,6 +597,7 @@ TFloatPageControl::~TFloatPageControl() {
     page->pageControl_ = nullptr;
     page->tabShown_ = false;
   }
+  for (TFloatTabSheet* page : floating_) page->dockTarget_ = nullptr;
   auto& live = LiveControls();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
   if (live.empty() && keyboardHook) {
@@ -830,6 +831,10 @@ TFloatTabSheet::TFloatTabSheet() = default;
 
 TFloatTabSheet::~TFloatTabSheet() {
   if (pageControl_) pageControl_->DetachSheet(this);
+  if (dockTarget_) {
+    auto& floating = dockTarget_->floating_;
+    floating.erase(std::remove(floating.begin(), floating.end(), this), floating.end());
+  }
   floatingForm_.reset();
   if (hwnd_) {
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
@@ -1033,6 +1038,7 @@ void TFloatTabSheet::FloatSheet() {
     floatRect_ = {origin.x, origin.y, origin.x + dragSize_.cx, origin.y + dragSize_.cy};
   }
   dockTarget_ = control;
+  control->floating_.push_back(this);
   SetPageControl(nullptr);
   floating_ = true;
   control->SelectAdjacentPage(true);
@@ -1057,6 +1063,10 @@ void TFloatTabSheet::DockSheet() {
   if (floatingForm_) ShowWindow(floatingForm_->Handle(), SW_HIDE);
   floating_ = false;
   TFloatPageControl* target = dockTarget_;
+  if (target) {
+    auto& floating = target->floating_;
+    floating.erase(std::remove(floating.begin(), floating.end(), this), floating.end());
+  }
   if (target && target->Handle()) {
     SetPageControl(target);
     SendMessageA(target->Handle(), kSheetDocked, 0, reinterpret_cast<LPARAM>(this));

@@ -127,6 +127,8 @@ class TCustomFloatTabControl {
   virtual void Change();
   // The display area may have moved: the page control fits its sheets to it.
   virtual void Realign();
+  // The name in the out-of-range message.
+  virtual const char* ClassName() const { return "TCustomFloatTabControl"; }
   // Messages of the tab window before the control's own handling; true when handled.
   virtual bool TabMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
@@ -180,6 +182,7 @@ class TFloatPageControl : public TCustomFloatTabControl {
  protected:
   void Change() override;
   void Realign() override;
+  const char* ClassName() const override { return "TFloatPageControl"; }
   bool TabMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
@@ -192,6 +195,7 @@ class TFloatPageControl : public TCustomFloatTabControl {
   static LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam);
 
   std::vector<TFloatTabSheet*> pages_;
+  std::vector<TFloatTabSheet*> floating_;  // torn off, to be docked back here
   TFloatTabSheet* activePage_ = nullptr;
 };
 

@@ -293,7 +293,7 @@ TEST_F(FloatPagesTest, PropertiesKeepTabsAcrossANewWindowAndRefuseBadValues) {
     control_.SetTabHeight(-1);
     ADD_FAILURE() << "a negative height was taken";
   } catch (const EPropertyError& e) {
-    EXPECT_NE(std::string(e.what()).find("außerhalb des gültigen Bereichs"), std::string::npos);
+    EXPECT_STREQ(e.what(), "Eigenschaft TFloatPageControl außerhalb des gültigen Bereichs");
   }
   try {
     sheets_[0].SetPageIndex(4);
@@ -303,6 +303,25 @@ TEST_F(FloatPagesTest, PropertiesKeepTabsAcrossANewWindowAndRefuseBadValues) {
   }
   sheets_[0].SetPageIndex(3);
   EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Zwei", "Drei", "Vier", "Eins"}));
+}
+
+TEST(FloatPagesLifetime, AFloatingSheetOutlivesItsPageControl) {
+  vk::win::App().Initialize(GetModuleHandleA(nullptr));
+  Host host;
+  TFloatTabSheet sheet, other;
+  {
+    TFloatPageControl control;
+    control.Create(host.Handle(), 50, 10, 10, 300, 220);
+    sheet.SetPageControl(&control);
+    other.SetPageControl(&control);
+    sheet.FloatSheet();
+    ASSERT_TRUE(sheet.Floating());
+  }
+  EXPECT_EQ(other.PageControl(), nullptr);
+  SendMessageA(sheet.FloatingForm()->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);  // nowhere to dock
+  EXPECT_FALSE(sheet.Floating());
+  EXPECT_EQ(sheet.PageControl(), nullptr);
+  EXPECT_EQ(sheet.FloatingForm(), nullptr);
 }
 
 // Draws tab `index` into a bitmap of its own and hands back the pixels.
