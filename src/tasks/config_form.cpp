@@ -1,13 +1,8 @@
 #include "tasks/config_form.h"
 
-#include <cderr.h>
-#include <commdlg.h>
 #include <windowsx.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "tasks/hostdir.h"
 #include "tasks/task_images.h"
@@ -21,7 +16,6 @@ TConfigForm* ConfigForm = nullptr;
 
 namespace {
 
-constexpr char kSheetClass[] = "VaultkinSheet";
 constexpr char kFormProp[] = "VaultkinConfigForm";
 constexpr char kTreeProcProp[] = "VaultkinTreeProc";
 
@@ -39,8 +33,6 @@ const win::ControlSpec kFormControls[] = {
     {"STATIC",
      "Hier können alle notwendigen Einstellungen für diese Sicherungsaufgabe gemacht werden.",
      F::kLabelTop, 60, 8, 249, 41, SS_LEFT | SS_NOPREFIX},
-    {WC_TABCONTROLA, "", F::kPageControl, 4, 56, 309, 249,
-     WS_TABSTOP | WS_CLIPSIBLINGS | TCS_OWNERDRAWFIXED},
     {"STATIC", "", F::kBevel, 4, 312, 309, 2, SS_ETCHEDHORZ},
 };
 
@@ -83,8 +75,6 @@ const PageControl kPageControls[] = {
 
     {2, {"BUTTON", "Sicherungen jedesmal in die gleiche Datei:", F::kRadioButton1, 8, 8, 280, 17,
          WS_TABSTOP | WS_GROUP | kRadio}},
-    {2, {"EDIT", "", F::kFileNameBox1, 28, 28, 200, 21, kEdit, WS_EX_CLIENTEDGE}},
-    {2, {"BUTTON", "...", F::kFileNameButton, 228, 28, 21, 21, WS_TABSTOP | BS_PUSHBUTTON}},
     {2, {"BUTTON", "Dateinamen jedesmal abfragen", F::kRadioButton2, 8, 56, 280, 17, kRadio}},
     {2, {"BUTTON", "Kestrone-Registrierungeinträge mit sichern", F::kCheckBox2, 8, 92, 280, 17,
          kCheck | WS_GROUP}},
@@ -110,35 +100,6 @@ const PageControl kPageControls[] = {
 const char* const kPageCaptions[F::kPageCount] = {"Allgemein", "Verzeichnisse", "Sicherungen",
                                                   "Automation"};
 const int kPageImages[F::kPageCount] = {-1, 0, 1, 2};
-constexpr int kPictureBlanks = 6;  // about as wide as a tab picture with its gap
-
-// A page hands what its controls tell it to the dialog, which handles them all.
-LRESULT CALLBACK SheetProc(HWND sheet, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLOREDIT:
-      return SendMessageA(GetParent(sheet), msg, wParam, lParam);
-    default:
-      return DefWindowProcA(sheet, msg, wParam, lParam);
-  }
-}
-
-void RegisterSheetClass() {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = SheetProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpszClassName = kSheetClass;
-  registered = RegisterClassExA(&wc) != 0;
-}
-
 std::string FilePart(const std::string& path) {
   const size_t p = path.find_last_of("\\:");
   return p == std::string::npos ? path : path.substr(p + 1);
@@ -148,37 +109,6 @@ bool InList(const StringList& list, const std::string& item) {
   for (const std::string& entry : list)
     if (SameTextAnsi(entry, item)) return true;
   return false;
-}
-
-// The archive name box's text read like a command line: leading blanks and empty
-// quote pairs skipped, then up to the first blank outside double quotes, the quotes
-// dropped; at most 255 characters.
-std::string FileNameOfText(const std::string& text) {
-  size_t i = 0;
-  for (;;) {
-    while (i < text.size() && text[i] == ' ') ++i;
-    if (text.compare(i, 2, "\"\"") != 0) break;
-    i += 2;
-  }
-  std::string name;
-  bool quoted = false;
-  for (; i < text.size() && name.size() < 255; ++i) {
-    const char c = text[i];
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ' ' && !quoted) {
-      break;
-    } else {
-      name += c;
-    }
-  }
-  return name;
-}
-
-std::string QuotedIfBlank(const std::string& name) {
-  if (name.find(' ') != std::string::npos && (name.empty() || name[0] != '"'))
-    return "\"" + name + "\"";
-  return name;
 }
 
 int StateOf(HWND tree, HTREEITEM node) {
@@ -218,24 +148,14 @@ void ForEachNode(HWND tree, HTREEITEM first, const Visit& visit) {
   }
 }
 
-// The tabs are drawn by DrawTab. The control measures them from their texts, but
-// would give every tab room for a picture once it has pictures of its own; so it has
-// none, and a tab with a picture measures blanks in its place. The margins are as wide
-// as the four tabs leave room for side by side.
-void InsertTabs(HWND tabs) {
+// The four tabs side by side, with as much room round their texts as that leaves.
+void FitTabs(HWND tabs) {
   RECT client;
   GetClientRect(tabs, &client);
+  const auto font = SendMessageA(tabs, WM_GETFONT, 0, 0);
   for (int padding = 6; padding >= 0; --padding) {
-    SendMessageA(tabs, TCM_DELETEALLITEMS, 0, 0);
     SendMessageA(tabs, TCM_SETPADDING, 0, MAKELPARAM(padding, 3));
-    for (int i = 0; i < F::kPageCount; ++i) {
-      std::string measured = kPageCaptions[i];
-      if (kPageImages[i] >= 0) measured.insert(0, kPictureBlanks, ' ');
-      TCITEMA tab = {};
-      tab.mask = TCIF_TEXT;
-      tab.pszText = measured.data();
-      SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&tab));
-    }
+    SendMessageA(tabs, WM_SETFONT, static_cast<WPARAM>(font), FALSE);  // measures the tabs again
     RECT last = {};
     SendMessageA(tabs, TCM_GETITEMRECT, F::kPageCount - 1, reinterpret_cast<LPARAM>(&last));
     if (last.right <= client.right - 4) return;
@@ -248,7 +168,6 @@ TConfigForm::TConfigForm() {
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES |
                                                       ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&classes);
-  RegisterSheetClass();
   BrowseDialog1.Caption = "Bitte Kestrone-Verzeichnis angeben.";
   BrowseDialog1.Root = "C:\\Programme";
 
@@ -258,32 +177,41 @@ TConfigForm::TConfigForm() {
   SendMessageA(Item(kImage), STM_SETIMAGE, IMAGE_BITMAP,
                reinterpret_cast<LPARAM>(SettingsPicture()));
 
-  HWND tabs = Item(kPageControl);
-  InsertTabs(tabs);
-  // The pages fill the tab control's display area; their controls are laid out
-  // relative to it.
-  RECT area = {0, 0, 309, 249};
-  SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  FloatPageControl1.Create(Handle(), kPageControl, 4, 56, 309, 249);
+  SendMessageA(FloatPageControl1.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+  FloatPageControl1.SetImages(FolderImages());
+  controls_[kPageControl] = FloatPageControl1.Handle();
   for (int i = 0; i < kPageCount; ++i) {
-    sheets_[i] = CreateWindowExA(WS_EX_CONTROLPARENT, kSheetClass, kPageCaptions[i],
-                                 WS_CHILD | WS_CLIPSIBLINGS, 4 + area.left, 56 + area.top,
-                                 area.right - area.left, area.bottom - area.top, Handle(), nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    widgets::TFloatTabSheet& sheet = *Sheet(i);
+    sheet.SetCaption(kPageCaptions[i]);
+    sheet.SetPageControl(&FloatPageControl1);
+    sheet.SetImageIndex(kPageImages[i]);
   }
+  FitTabs(FloatPageControl1.Handle());
   for (const PageControl& c : kPageControls) {
     const win::ControlSpec& s = c.spec;
     HWND control = CreateWindowExA(s.exStyle, s.className, s.text, WS_CHILD | WS_VISIBLE | s.style,
-                                   s.x, s.y, s.width, s.height, sheets_[c.page],
+                                   s.x, s.y, s.width, s.height, Sheet(c.page)->Handle(),
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(s.id)),
                                    GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
     controls_[s.id] = control;
   }
+  // The archive name box sits between the two choices, in their tab order.
+  FileNameBox1.Create(Sheet(2)->Handle(), kFileNameBox1, 28, 28, 221, 21);
+  SendMessageA(FileNameBox1.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+  SetWindowPos(FileNameBox1.Handle(), Control(kRadioButton1), 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  FileNameBox1.DefaultExt = ".zip";
+  FileNameBox1.Filter = "ZIP-Archive (*.zip)|*.zip|Alle Dateien (*.*)|*.*";
+  FileNameBox1.DialogOptions = {widgets::TOpenOption::ofHideReadOnly,
+                                widgets::TOpenOption::ofPathMustExist,
+                                widgets::TOpenOption::ofNoChangeDir};
+  FileNameBox1.SetGlyph(ArchiveButtonPicture());
+  controls_[kFileNameBox1] = FileNameBox1.Handle();
+  controls_[kFileNameButton] = FileNameBox1.Button();
   AddControls(kButtons);
   for (const win::ControlSpec& spec : kButtons) controls_[spec.id] = Item(spec.id);
-  // Below the pages, so that it does not paint over them; Tab still reaches it
-  // after OK and goes on into the page.
-  SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
   HWND tree = Tree();
   SendMessageA(tree, TVM_SETINDENT, 19, 0);
@@ -336,16 +264,20 @@ void TConfigForm::SetControlChecked(int id, bool checked) {
   SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+widgets::TFloatTabSheet* TConfigForm::Sheet(int index) {
+  widgets::TFloatTabSheet* sheets[kPageCount] = {&FloatTabSheet1, &FloatTabSheet2, &FloatTabSheet3,
+                                                 &FloatTabSheet4};
+  return sheets[index];
+}
+
 int TConfigForm::ActivePage() const {
-  return static_cast<int>(SendMessageA(Control(kPageControl), TCM_GETCURSEL, 0, 0));
+  widgets::TFloatTabSheet* page = FloatPageControl1.ActivePage();
+  return page ? page->PageIndex() : -1;
 }
 
 void TConfigForm::SetActivePage(int index) {
-  if (index < 0 || index >= kPageCount) return;
-  SendMessageA(Control(kPageControl), TCM_SETCURSEL, index, 0);
-  for (int i = 0; i < kPageCount; ++i)
-    if (i != index) ShowWindow(sheets_[i], SW_HIDE);
-  ShowWindow(sheets_[index], SW_SHOW);
+  if (index >= 0 && index < FloatPageControl1.PageCount())
+    FloatPageControl1.SetActivePage(FloatPageControl1.Pages(index));
 }
 
 bool TConfigForm::Execute(TSet* task) {
@@ -515,8 +447,7 @@ void TConfigForm::CheckBox3Click() { EnableWindow(Tree(), ControlChecked(kCheckB
 
 void TConfigForm::RadioButton1Click() {
   const bool fixed = ControlChecked(kRadioButton1);
-  EnableWindow(Control(kFileNameBox1), fixed);
-  EnableWindow(Control(kFileNameButton), fixed);
+  FileNameBox1.SetEnabled(fixed);
 }
 
 void TConfigForm::ChooseAutoMode(int id) {
@@ -544,36 +475,6 @@ int TConfigForm::AutoDaysPosition() const {
   return static_cast<int16_t>(static_cast<uint32_t>(position) & 0xFFFF);
 }
 
-void TConfigForm::FileNameBox1ButtonClick() {
-  std::string name = FileNameOfText(ControlText(kFileNameBox1));
-  std::string initialDir;
-  char file[MAX_PATH] = {};
-  if (name.find_first_of(";,=+<>\"[]|") == std::string::npos) {
-    const std::string dir = ExtractFileDir(name);
-    if (!dir.empty() && DirExists(dir)) initialDir = dir;
-    name.copy(file, sizeof file - 1);
-  }
-  OPENFILENAMEA dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle();
-  dialog.lpstrFilter = "ZIP-Archive (*.zip)\0*.zip\0Alle Dateien (*.*)\0*.*\0";
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file;
-  dialog.nMaxFile = sizeof file;
-  dialog.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
-  dialog.lpstrTitle = "Browse";
-  dialog.lpstrDefExt = "zip";
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
-                 OFN_ENABLESIZING;
-  BOOL chosen = GetOpenFileNameA(&dialog);
-  if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
-    file[0] = '\0';  // the box held a name the dialog refuses to start with
-    chosen = GetOpenFileNameA(&dialog);
-  }
-  SetFocus(Control(kFileNameBox1));
-  if (chosen) SetControlText(kFileNameBox1, QuotedIfBlank(file));
-}
-
 void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {
   switch (id) {
     case kCheckBox3:
@@ -582,9 +483,6 @@ void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {
     case kRadioButton1:
     case kRadioButton2:
       if (notifyCode == BN_CLICKED) RadioButton1Click();
-      return;
-    case kFileNameButton:
-      if (notifyCode == BN_CLICKED) FileNameBox1ButtonClick();
       return;
     case kLabel2:
       if (notifyCode == STN_CLICKED) Label2Click();
@@ -598,9 +496,7 @@ void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {
 }
 
 LRESULT TConfigForm::OnNotify(NMHDR* header) {
-  if (header->hwndFrom == Control(kPageControl) && header->code == TCN_SELCHANGE) {
-    SetActivePage(ActivePage());
-  } else if (header->hwndFrom == Tree() &&
+  if (header->hwndFrom == Tree() &&
              (header->code == TVN_DELETEITEMA || header->code == TVN_DELETEITEMW)) {
     // tvFoldersDeletion: the node's relative path goes with it.
     const auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
@@ -609,37 +505,8 @@ LRESULT TConfigForm::OnNotify(NMHDR* header) {
   return 0;
 }
 
-void TConfigForm::DrawTab(const DRAWITEMSTRUCT& item) {
-  const int page = static_cast<int>(item.itemID);
-  if (page < 0 || page >= kPageCount) return;
-  HDC dc = item.hDC;
-  FillRect(dc, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  win::SelectGuard font(dc, DefaultFont());
-  const char* caption = kPageCaptions[page];
-  SIZE text = {};
-  GetTextExtentPoint32A(dc, caption, static_cast<int>(strlen(caption)), &text);
-  const bool picture = kPageImages[page] >= 0;
-  constexpr int kPicture = 16, kGap = 2;
-  const int width = text.cx + (picture ? kPicture + kGap : 0);
-  const int height = item.rcItem.bottom - item.rcItem.top;
-  int x = item.rcItem.left + std::max(0, (static_cast<int>(item.rcItem.right - item.rcItem.left) - width) / 2);
-  if (picture) {
-    ImageList_Draw(FolderImages(), kPageImages[page], dc, x,
-                   item.rcItem.top + (height - kPicture) / 2, ILD_TRANSPARENT);
-    x += kPicture + kGap;
-  }
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  RECT r = {x, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
-  DrawTextA(dc, caption, -1, &r, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_NOCLIP);
-}
-
 LRESULT TConfigForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ACTIVATE && focus_.OnActivate(Handle(), wParam)) return 0;
-  if (msg == WM_DRAWITEM && wParam == kPageControl) {
-    DrawTab(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-    return TRUE;
-  }
   return Form::HandleMessage(msg, wParam, lParam);
 }
 

@@ -13,6 +13,8 @@
 #include "tasks/dialog_focus.h"
 #include "tasks/sets.h"
 #include "widgets/browse_dialog.h"
+#include "widgets/file_name_box.h"
+#include "widgets/float_pages.h"
 #include "win/form.h"
 
 namespace vk::tasks {
@@ -41,8 +43,6 @@ class TConfigForm : public win::Form {
   void RadioButton1Click();
   void Label2Click();
   void Label5Click();
-  // Opens the file dialog of the archive name box.
-  void FileNameBox1ButtonClick();
 
   // The page shown: 0 "Allgemein", 1 "Verzeichnisse", 2 "Sicherungen", 3 "Automation".
   int ActivePage() const;
@@ -57,6 +57,11 @@ class TConfigForm : public win::Form {
 
   // Used by the host directory question; the host directory lookup has its own.
   widgets::TBrowseDialog BrowseDialog1;
+  // The four pages; they cannot be torn off.
+  widgets::TFloatPageControl FloatPageControl1;
+  widgets::TFloatTabSheet FloatTabSheet1, FloatTabSheet2, FloatTabSheet3, FloatTabSheet4;
+  // The archive name, with the button that chooses it in a file dialog.
+  widgets::TFileNameBox FileNameBox1;
 
   enum {
     kImage = 100, kLabelTop, kPageControl, kBevel,
@@ -78,18 +83,17 @@ class TConfigForm : public win::Form {
   LRESULT OnNotify(NMHDR* header) override;
 
  private:
+  widgets::TFloatTabSheet* Sheet(int index);
   static LRESULT CALLBACK TreeProc(HWND tree, UINT msg, WPARAM wParam, LPARAM lParam);
   HWND Tree() const { return Control(kTvFolders); }
   void AddSubFolders(const std::string& relativePath, HTREEITEM node,
                      const StringList& inclDirs);
   HTREEITEM AddNode(HTREEITEM parent, const std::string& caption, const std::string& relativePath,
                     const StringList& inclDirs);
-  void DrawTab(const DRAWITEMSTRUCT& item);
   void ChooseAutoMode(int id);
   int AutoDaysPosition() const;
 
   std::map<int, HWND> controls_;
-  HWND sheets_[kPageCount] = {};
   WNDPROC treeProc_ = nullptr;
   std::string hostDir_;  // the directory the tree shows; empty: no tree
   FocusMemory focus_;

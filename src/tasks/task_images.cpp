@@ -190,6 +190,15 @@ HBITMAP TaskListPicture() {
   return picture;
 }
 
+HBITMAP ArchiveButtonPicture() {
+  static HBITMAP picture = [] {
+    Canvas c(12, 11, kTransparent);  // the bottom row stays clear: its colour is see-through
+    DrawFolder(c, 0, 3, 12, 10);
+    return c.Finish();
+  }();
+  return picture;
+}
+
 HBITMAP SettingsPicture() {
   static HBITMAP picture = [] {
     Canvas c(42, 42, GetSysColor(COLOR_BTNFACE));

@@ -13,6 +13,9 @@ HIMAGELIST FolderImages();
 HIMAGELIST CheckBoxImages();
 // The task list dialog's 32 x 32 picture: a clipboard with ticked lines.
 HBITMAP TaskListPicture();
+// The picture on the archive name box's button: a small folder, 12 x 11, its bottom
+// row in the see-through colour.
+HBITMAP ArchiveButtonPicture();
 // The settings dialog's 42 x 42 picture: a folder with a cog wheel.
 HBITMAP SettingsPicture();
 

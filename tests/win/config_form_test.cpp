@@ -383,6 +383,99 @@ TEST_F(ConfigFormTest, BrowseButtonPutsANameWithABlankInQuotes) {
       IDOK));
   EXPECT_EQ(shown, "\"" + chosen + "\"");
   EXPECT_EQ(task_->DefZipName, "\"" + chosen + "\"");
+  task_->Save();  // the task file holds the name without its quotes
+  EXPECT_NE(ReadFileText(tasks_ / "t.set").find("DefZipName=" + chosen + "\""), std::string::npos)
+      << ReadFileText(tasks_ / "t.set");
+}
+
+// Real keyboard and mouse input from the scripted user's thread.
+void Key(WORD key, bool up) {
+  INPUT in = {};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = key;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof in);
+}
+void ClickAt(POINT screen) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in[2] = {};
+  for (INPUT& i : in) {
+    i.type = INPUT_MOUSE;
+    i.mi.dx = static_cast<LONG>((screen.x * 65536LL + w - 1) / w);
+    i.mi.dy = static_cast<LONG>((screen.y * 65536LL + h - 1) / h);
+  }
+  in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof in[0]);
+}
+
+TEST_F(ConfigFormTest, EveryPageIsReachedByItsTabAndByCtrlTab) {
+  // A control on each page: visible exactly while its page is shown.
+  const int onPage[F::kPageCount] = {F::kEdit2, F::kTvFolders, F::kRadioButton1, F::kLabel6};
+  auto shownPage = [&] {
+    int shown = -1;
+    for (int i = 0; i < F::kPageCount; ++i)
+      if (IsWindowVisible(form_->Control(onPage[i]))) shown = shown == -1 ? i : -2;
+    return shown;
+  };
+  auto waitFor = [&](int page) {
+    for (int i = 0; i < 200 && shownPage() != page; ++i) Sleep(10);
+    return shownPage();
+  };
+  std::vector<int> byMouse, byKey;
+  ASSERT_FALSE(Run(
+      [&](HWND) {
+        HWND tabs = form_->Control(F::kPageControl);
+        for (int page : {3, 1, 2, 0}) {
+          RECT tab;
+          SendMessageA(tabs, TCM_GETITEMRECT, page, reinterpret_cast<LPARAM>(&tab));
+          POINT centre = {(tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2};
+          ClientToScreen(tabs, &centre);
+          ClickAt(centre);
+          byMouse.push_back(waitFor(page));
+          Sleep(600);  // the next click must not make a double click of this one
+        }
+        SendMessageA(form_->Control(F::kEdit2), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+        for (int step : {1, 2, 3, 0}) {  // from a control inside the page, round again
+          Key(VK_CONTROL, false);
+          Key(VK_TAB, false);
+          Key(VK_TAB, true);
+          Key(VK_CONTROL, true);
+          byKey.push_back(waitFor(step));
+        }
+        Key(VK_CONTROL, false);
+        Key(VK_SHIFT, false);
+        Key(VK_TAB, false);
+        Key(VK_TAB, true);
+        Key(VK_SHIFT, true);
+        Key(VK_CONTROL, true);
+        byKey.push_back(waitFor(3));
+      },
+      IDCANCEL));
+  EXPECT_EQ(byMouse, (std::vector<int>{3, 1, 2, 0}));
+  EXPECT_EQ(byKey, (std::vector<int>{1, 2, 3, 0, 3}));
+}
+
+// The four pages for scripts/screenshot.sh-style photos: VAULTKIN_SHOT_DIR names the
+// folder; each "settings<n>.ready" is answered with "settings<n>.done".
+TEST_F(ConfigFormTest, Screenshots) {
+  const char* dir = getenv("VAULTKIN_SHOT_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "VAULTKIN_SHOT_DIR is not set";
+  task_->Name = "Wöchentliche Sicherung";
+  task_->InclDirs = ".,.\\Filebase";
+  task_->UseDefZipName = true;
+  task_->DefZipName = "\"C:\\Eigene Dateien\\Kestrone.zip\"";
+  Run(
+      [&](HWND) {
+        for (int page = 0; page < F::kPageCount; ++page) {
+          SendMessageA(form_->Control(F::kPageControl), TCM_SETCURFOCUS, page, 0);
+          const std::string base = std::string(dir) + "\\settings" + std::to_string(page);
+          Sleep(300);
+          WriteFileText(base + ".ready", "");
+          for (int i = 0; i < 3000 && !FileThere(base + ".done"); ++i) Sleep(20);
+        }
+      },
+      IDCANCEL);
 }
 
 TEST(ConfigFormNoHost, WithoutAHostDirectoryTheTreeIsEmptyAndOkKeepsTheDirectories) {

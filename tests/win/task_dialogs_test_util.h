@@ -11,12 +11,19 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tasks/hostdir.h"
 #include "test_files.h"
+
+// Rectangles compared and printed by GoogleTest.
+inline bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+inline void PrintTo(const RECT& r, std::ostream* out) {
+  *out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
+}
 
 namespace vk::dialogtest {
 

@@ -1,0 +1,1145 @@
+#include "widgets/float_pages.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "win/application.h"
+#include "win/msgbox.h"
+
+namespace vk::widgets {
+namespace {
+
+constexpr char kTabClass[] = "VaultkinFloatTabs";
+constexpr char kSheetClass[] = "VaultkinFloatSheet";
+constexpr char kFloatingClass[] = "VaultkinFloatingForm";
+constexpr char kAccessError[] = "TabControl Zugriffsfehler";
+constexpr int kTextBuffer = 4096;
+
+void RegisterOnce(const char* name, WNDPROC proc) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExA(GetModuleHandleA(nullptr), name, &wc)) return;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = name;
+  RegisterClassExA(&wc);
+}
+
+// The tab control's own class, without redrawing on every size change and with
+// double clicks.
+void RegisterTabClass() {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExA(GetModuleHandleA(nullptr), kTabClass, &wc)) return;
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_TAB_CLASSES};
+  InitCommonControlsEx(&classes);
+  GetClassInfoExA(nullptr, WC_TABCONTROLA, &wc);
+  wc.cbSize = sizeof wc;
+  wc.style = (wc.style & ~(CS_HREDRAW | CS_VREDRAW)) | CS_DBLCLKS;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = kTabClass;
+  RegisterClassExA(&wc);
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+SIZE TextSize(HDC dc, const std::string& text) {
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  return size;
+}
+
+// Page controls alive on this thread, for Ctrl+Tab.
+std::vector<TFloatPageControl*>& LiveControls() {
+  static std::vector<TFloatPageControl*> controls;
+  return controls;
+}
+HHOOK keyboardHook = nullptr;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// TTabStrings
+
+HWND TTabStrings::Tabs() const { return owner_.Handle(); }
+
+int TTabStrings::Count() const {
+  return Tabs() ? static_cast<int>(SendMessageA(Tabs(), TCM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+std::string TTabStrings::Get(int index) const {
+  char buffer[kTextBuffer] = {};
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT;
+  item.pszText = buffer;
+  item.cchTextMax = sizeof buffer;
+  if (!SendMessageA(Tabs(), TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item)))
+    throw EListError(kAccessError);
+  std::string text = item.pszText ? item.pszText : "";
+  // The room made for the picture is not part of the caption.
+  if (owner_.PictureBlanks(Image(index)) > 0) text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+
+void* TTabStrings::Object(int index) const {
+  TCITEMA item = {};
+  item.mask = TCIF_PARAM;
+  if (!SendMessageA(Tabs(), TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item)))
+    throw EListError(kAccessError);
+  return reinterpret_cast<void*>(item.lParam);
+}
+
+int TTabStrings::Image(int index) const {
+  TCITEMA item = {};
+  item.mask = TCIF_IMAGE;
+  if (!SendMessageA(Tabs(), TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item)))
+    throw EListError(kAccessError);
+  return item.iImage;
+}
+
+void TTabStrings::Put(int index, const std::string& text) {
+  const std::string shown = std::string(owner_.PictureBlanks(Image(index)), ' ') + text;
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT;
+  item.pszText = const_cast<char*>(shown.c_str());
+  if (!SendMessageA(Tabs(), TCM_SETITEMA, index, reinterpret_cast<LPARAM>(&item)))
+    throw EListError(kAccessError);
+  Changed();
+}
+
+void TTabStrings::SetImage(int index, int image) {
+  const std::string text = Get(index);
+  TCITEMA item = {};
+  item.mask = TCIF_IMAGE;
+  item.iImage = image;
+  if (!SendMessageA(Tabs(), TCM_SETITEMA, index, reinterpret_cast<LPARAM>(&item)))
+    throw EListError(kAccessError);
+  Put(index, text);
+}
+
+void TTabStrings::Insert(int index, const std::string& text, void* object) {
+  TCITEMA item = {};
+  item.mask = TCIF_TEXT | TCIF_PARAM | TCIF_IMAGE;
+  item.pszText = const_cast<char*>(text.c_str());
+  item.lParam = reinterpret_cast<LPARAM>(object);
+  item.iImage = -1;
+  if (SendMessageA(Tabs(), TCM_INSERTITEMA, index, reinterpret_cast<LPARAM>(&item)) < 0)
+    throw EListError(kAccessError);
+  Changed();
+}
+
+void TTabStrings::Delete(int index) {
+  if (!SendMessageA(Tabs(), TCM_DELETEITEM, index, 0)) throw EListError(kAccessError);
+  Changed();
+}
+
+void TTabStrings::Clear() {
+  if (!SendMessageA(Tabs(), TCM_DELETEALLITEMS, 0, 0)) throw EListError(kAccessError);
+  Changed();
+}
+
+void TTabStrings::Move(int from, int to) {
+  if (from == to) return;
+  const std::string text = Get(from);
+  void* object = Object(from);
+  const int image = Image(from);
+  BeginUpdate();
+  Delete(from);
+  Insert(to, text, object);
+  SetImage(to, image);
+  EndUpdate();
+}
+
+void TTabStrings::EndUpdate() {
+  if (updating_ > 0 && --updating_ == 0) Changed();
+}
+
+void TTabStrings::Changed() {
+  if (updating_ == 0) owner_.TabsChanged();
+}
+
+// ---------------------------------------------------------------------------------
+// TCustomFloatTabControl
+
+TCustomFloatTabControl::TCustomFloatTabControl() = default;
+
+TCustomFloatTabControl::~TCustomFloatTabControl() {
+  if (parent_) RemoveWindowSubclass(parent_, ParentProc, reinterpret_cast<UINT_PTR>(this));
+  if (hwnd_) {
+    RemoveWindowSubclass(hwnd_, TabProc, reinterpret_cast<UINT_PTR>(this));
+    DestroyWindow(hwnd_);
+  }
+}
+
+DWORD TCustomFloatTabControl::WindowStyle() const {
+  DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | TCS_OWNERDRAWFIXED;
+  if (buttonStyle_) style |= TCS_BUTTONS;
+  if (verticalTabs_) style |= TCS_VERTICAL;
+  if (tabPosition_ == TFloatTabPosition::tpBottomRight) style |= TCS_BOTTOM;
+  if (multiLine_) style |= TCS_MULTILINE;
+  if (scrollOpposite_) style |= TCS_SCROLLOPPOSITE;
+  if (tabStop_) style |= WS_TABSTOP;
+  else style |= TCS_FOCUSNEVER;
+  if (tabWidth_ != 0) style |= TCS_FIXEDWIDTH;
+  return style;
+}
+
+HWND TCustomFloatTabControl::CreateTabWindow(HWND parent, int id, const RECT& bounds) {
+  RegisterTabClass();
+  HWND tabs = CreateWindowExA(0, kTabClass, "", WindowStyle(), bounds.left, bounds.top,
+                              bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              GetModuleHandleA(nullptr), nullptr);
+  if (!tabs) throw EListError(kAccessError);
+  SetWindowSubclass(tabs, TabProc, reinterpret_cast<UINT_PTR>(this),
+                    reinterpret_cast<DWORD_PTR>(this));
+  return tabs;
+}
+
+void TCustomFloatTabControl::Create(HWND parent, int id, int x, int y, int width, int height) {
+  parent_ = parent;
+  hwnd_ = CreateTabWindow(parent, id, {x, y, x + width, y + height});
+  SetWindowSubclass(parent, ParentProc, reinterpret_cast<UINT_PTR>(this),
+                    reinterpret_cast<DWORD_PTR>(this));
+  ApplyItemSize();
+  Realign();
+}
+
+void TCustomFloatTabControl::RecreateWindow() {
+  if (!hwnd_) return;
+  struct Item {
+    std::string text;
+    void* object;
+    int image;
+  };
+  std::vector<Item> items;
+  for (int i = 0; i < tabs_.Count(); ++i)
+    items.push_back({tabs_.Get(i), tabs_.Object(i), tabs_.Image(i)});
+  const int selected = TabIndex();
+  RECT bounds;
+  GetWindowRect(hwnd_, &bounds);
+  MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&bounds), 2);
+  const auto font = SendMessageA(hwnd_, WM_GETFONT, 0, 0);
+  const bool focused = GetFocus() == hwnd_;
+
+  HWND old = hwnd_;
+  HWND fresh = CreateTabWindow(parent_, GetDlgCtrlID(old), bounds);
+  SetWindowPos(fresh, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  RemoveWindowSubclass(old, TabProc, reinterpret_cast<UINT_PTR>(this));
+  hwnd_ = fresh;
+  DestroyWindow(old);
+  hotTab_ = -1;
+  SendMessageA(fresh, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+  ApplyItemSize();
+  tabs_.BeginUpdate();
+  for (size_t i = 0; i < items.size(); ++i) {
+    tabs_.Insert(static_cast<int>(i), items[i].text, items[i].object);
+    tabs_.SetImage(static_cast<int>(i), items[i].image);
+  }
+  tabs_.EndUpdate();
+  SelectTab(selected);
+  if (focused) SetFocus(fresh);
+  if (IsWindow(parent_)) PostMessageA(fresh, kRefreshImages, 0, 0);
+}
+
+void TCustomFloatTabControl::ApplyItemSize() {
+  if (hwnd_ && (tabWidth_ != 0 || tabHeight_ != 0))
+    SendMessageA(hwnd_, TCM_SETITEMSIZE, 0, MAKELPARAM(tabWidth_, tabHeight_));
+  TabsChanged();
+}
+
+void TCustomFloatTabControl::TabsChanged() {
+  if (!hwnd_) return;
+  Realign();
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void TCustomFloatTabControl::SetButtonStyle(bool on) {
+  if (buttonStyle_ == on) return;
+  buttonStyle_ = on;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetHotTrack(bool on) {
+  hotTrack_ = on;
+  if (!on && hotTab_ >= 0) InvalidateTab(hotTab_);
+  hotTab_ = -1;
+}
+
+void TCustomFloatTabControl::SetMultiLine(bool on) {
+  if (multiLine_ == on) return;
+  multiLine_ = on;
+  if (!on) scrollOpposite_ = false;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetScrollOpposite(bool on) {
+  if (scrollOpposite_ == on) return;
+  scrollOpposite_ = on;
+  if (on) multiLine_ = true;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetTabHeight(int height) {
+  if (height < 0 || height > 32767) throw EPropertyError(
+      "Eigenschaft " + std::string(ClassName()) + " außerhalb des gültigen Bereichs");
+  if (tabHeight_ == height) return;
+  tabHeight_ = height;
+  ApplyItemSize();
+}
+
+void TCustomFloatTabControl::SetTabWidth(int width) {
+  if (width < 0 || width > 32767) throw EPropertyError(
+      "Eigenschaft " + std::string(ClassName()) + " außerhalb des gültigen Bereichs");
+  if (tabWidth_ == width) return;
+  const bool styleChanges = (tabWidth_ == 0) != (width == 0);
+  tabWidth_ = width;
+  if (styleChanges) RecreateWindow();
+  else ApplyItemSize();
+}
+
+void TCustomFloatTabControl::SetTabPosition(TFloatTabPosition position) {
+  if (tabPosition_ == position) return;
+  tabPosition_ = position;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetTextRotation(TTextRotation rotation) {
+  if (textRotation_ == rotation) return;
+  textRotation_ = rotation;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetVerticalTabs(bool on) {
+  if (verticalTabs_ == on) return;
+  verticalTabs_ = on;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetTabStop(bool on) {
+  if (tabStop_ == on) return;
+  tabStop_ = on;
+  RecreateWindow();
+}
+
+void TCustomFloatTabControl::SetImages(HIMAGELIST images) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < tabs_.Count(); ++i) texts.push_back(tabs_.Get(i));
+  images_ = images;
+  tabs_.BeginUpdate();
+  for (size_t i = 0; i < texts.size(); ++i) tabs_.Put(static_cast<int>(i), texts[i]);
+  tabs_.EndUpdate();
+}
+
+int TCustomFloatTabControl::PictureBlanks(int image) const {
+  if (!images_ || image < 0 || !hwnd_) return 0;
+  int width = 0, height = 0;
+  ImageList_GetIconSize(images_, &width, &height);
+  HDC dc = GetDC(hwnd_);
+  const auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd_, WM_GETFONT, 0, 0));
+  HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+  const int blank = std::max<int>(1, TextSize(dc, " ").cx);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd_, dc);
+  return (5 + height + blank - 1) / blank;
+}
+
+int TCustomFloatTabControl::TabIndex() const {
+  return hwnd_ ? static_cast<int>(SendMessageA(hwnd_, TCM_GETCURSEL, 0, 0)) : -1;
+}
+
+void TCustomFloatTabControl::SelectTab(int index) {
+  if (hwnd_) SendMessageA(hwnd_, TCM_SETCURSEL, index, 0);
+}
+
+RECT TCustomFloatTabControl::DisplayRect() const {
+  RECT r = {};
+  if (!hwnd_) return r;
+  GetClientRect(hwnd_, &r);
+  SendMessageA(hwnd_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&r));
+  r.top += 2;
+  return r;
+}
+
+bool TCustomFloatTabControl::CanChange() {
+  bool allow = true;
+  if (OnChanging) OnChanging(*this, allow);
+  return allow;
+}
+
+void TCustomFloatTabControl::Change() {
+  if (OnChange) OnChange(*this);
+}
+
+void TCustomFloatTabControl::Realign() {}
+
+bool TCustomFloatTabControl::TabMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+void TCustomFloatTabControl::InvalidateTab(int index) {
+  RECT r;
+  if (hwnd_ && index >= 0 && SendMessageA(hwnd_, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)))
+    InvalidateRect(hwnd_, &r, FALSE);
+}
+
+void TCustomFloatTabControl::TrackHot(int x, int y) {
+  if (!hotTrack_) {
+    hotTab_ = -1;
+    return;
+  }
+  TCHITTESTINFO hit = {{x, y}, TCHT_ONITEM};
+  const int tab = static_cast<int>(SendMessageA(hwnd_, TCM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  if (tab == hotTab_) return;
+  InvalidateTab(hotTab_);
+  InvalidateTab(tab);
+  hotTab_ = tab;
+  TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, hwnd_, 0};
+  TrackMouseEvent(&track);
+}
+
+void TCustomFloatTabControl::DrawTab(HDC dc, int index, const RECT& tabRect) {
+  const std::string caption = tabs_.Get(index);
+  if (OnDrawTab) {
+    OnDrawTab(*this, dc, caption, index, tabRect);
+    return;
+  }
+  RECT r = tabRect;
+  auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd_, WM_GETFONT, 0, 0));
+  SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+  SetTextColor(dc, GetSysColor(hotTrack_ && index == hotTab_ ? COLOR_HIGHLIGHT : COLOR_BTNTEXT));
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  SetBkMode(dc, TRANSPARENT);
+  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  const std::string text = Trimmed(caption);
+  const int image = tabs_.Image(index);
+  if (images_ && image != -1) {
+    int w = 0, h = 0;
+    ImageList_GetIconSize(images_, &w, &h);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (verticalTabs_) {
+      ImageList_Draw(images_, image, dc, r.left + width / 2 - h / 2, r.top + 5, ILD_TRANSPARENT);
+      r.top += 5 + h;
+    } else {
+      ImageList_Draw(images_, image, dc, r.left + 5, r.top + height / 2 - h / 2, ILD_TRANSPARENT);
+      r.left += 5 + h;
+    }
+  }
+  if (textRotation_ == TTextRotation::trVertical) {
+    DrawRotatedText(dc, text, tabPosition_ == TFloatTabPosition::tpTopLeft ? 90 : 270, r);
+    return;
+  }
+  const SIZE size = TextSize(dc, text);
+  const int x = r.left + (r.right - r.left) / 2 - size.cx / 2;
+  const int y = r.top + (r.bottom - r.top) / 2 - size.cy / 2;
+  ExtTextOutA(dc, x, y, ETO_CLIPPED, &r, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+}
+
+void TCustomFloatTabControl::DrawRotatedText(HDC dc, const std::string& text, int angle,
+                                             const RECT& r) {
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  const SIZE size = TextSize(dc, text);
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  if (metrics.tmPitchAndFamily & TMPF_TRUETYPE) {
+    LOGFONTA turned = {};
+    GetObjectA(GetCurrentObject(dc, OBJ_FONT), sizeof turned, &turned);
+    turned.lfEscapement = turned.lfOrientation = angle * 10;
+    HFONT font = CreateFontIndirectA(&turned);
+    HGDIOBJ old = SelectObject(dc, font);
+    const int x = angle == 90 ? r.left + width / 2 - size.cy / 2 : r.left + width / 2 + size.cy / 2;
+    const int y = angle == 90 ? r.top + height / 2 + size.cx / 2 : r.top + height / 2 - size.cx / 2;
+    FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+    ExtTextOutA(dc, x, y, ETO_CLIPPED, &r, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    return;
+  }
+  // A font that cannot be turned: draw the text into a square bitmap and turn that.
+  int side = std::max(size.cx, size.cy);
+  side += side % 2;
+  if (side == 0) return;
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), side, -side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* sourceBits = nullptr;
+  void* targetBits = nullptr;
+  HBITMAP source = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &sourceBits, nullptr, 0);
+  HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &targetBits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(dc);
+  if (source && target && memory) {
+    HGDIOBJ oldBitmap = SelectObject(memory, source);
+    SelectObject(memory, GetCurrentObject(dc, OBJ_FONT));
+    RECT all = {0, 0, side, side};
+    FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
+    SetBkMode(memory, TRANSPARENT);
+    SetTextColor(memory, GetTextColor(dc));
+    TextOutA(memory, 0, side / 2 - size.cy / 2, text.c_str(), static_cast<int>(text.size()));
+    GdiFlush();
+    const auto* from = static_cast<const DWORD*>(sourceBits);
+    auto* to = static_cast<DWORD*>(targetBits);
+    for (int y = 0; y < side; ++y)
+      for (int x = 0; x < side; ++x) {
+        const SourcePixel p = RotatedSource(x, y, side, side, angle);
+        const bool inside = p.x >= 0 && p.x < side && p.y >= 0 && p.y < side;
+        to[y * side + x] = inside ? from[p.y * side + p.x] : 0xC0C0C0C0;
+      }
+    SelectObject(memory, target);
+    const int left = side / 2 - size.cy / 2 - (angle == 270 ? 1 : 0);
+    BitBlt(dc, r.left + (width - size.cy) / 2, r.top + (height - size.cx) / 2, size.cy, size.cx,
+           memory, left, 0, SRCCOPY);
+    SelectObject(memory, oldBitmap);
+  }
+  if (memory) DeleteDC(memory);
+  if (source) DeleteObject(source);
+  if (target) DeleteObject(target);
+}
+
+LRESULT TCustomFloatTabControl::OnTabMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  if (TabMessage(msg, wParam, lParam, result)) return result;
+  switch (msg) {
+    case WM_MOUSEMOVE:
+      TrackHot(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      break;
+    case WM_MOUSELEAVE:
+      InvalidateTab(hotTab_);
+      hotTab_ = -1;
+      break;
+    case WM_SIZE: {
+      result = DefSubclassProc(hwnd_, msg, wParam, lParam);
+      Realign();
+      return result;
+    }
+    case WM_SETFONT:
+      // The room for the pictures is measured in blanks of the font.
+      result = DefSubclassProc(hwnd_, msg, wParam, lParam);
+      SetImages(images_);
+      return result;
+    case WM_LBUTTONDBLCLK:
+      // The window takes double clicks; the second press of one still picks a tab.
+      return DefSubclassProc(hwnd_, WM_LBUTTONDOWN, wParam, lParam);
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd_, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TCustomFloatTabControl::TabProc(HWND hwnd, UINT msg, WPARAM wParam,
+                                                 LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<TCustomFloatTabControl*>(data);
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, TabProc, reinterpret_cast<UINT_PTR>(self));
+    if (self->hwnd_ == hwnd) self->hwnd_ = nullptr;
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+  }
+  LRESULT result = 0;
+  bool handled = false;
+  win::App().Guard([&] {
+    result = self->OnTabMessage(msg, wParam, lParam);
+    handled = true;
+  });
+  return handled ? result : 0;
+}
+
+// The tab window tells its parent to draw a tab and that the selection changes; the
+// control answers for itself.
+LRESULT CALLBACK TCustomFloatTabControl::ParentProc(HWND hwnd, UINT msg, WPARAM wParam,
+                                                    LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<TCustomFloatTabControl*>(data);
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, ParentProc, reinterpret_cast<UINT_PTR>(self));
+    self->parent_ = nullptr;
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+  }
+  if (self->hwnd_ && msg == WM_DRAWITEM) {
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (item->hwndItem == self->hwnd_) {
+      const int saved = SaveDC(item->hDC);
+      win::App().Guard([&] { self->DrawTab(item->hDC, static_cast<int>(item->itemID), item->rcItem); });
+      RestoreDC(item->hDC, saved);
+      return TRUE;
+    }
+  }
+  if (self->hwnd_ && msg == WM_NOTIFY) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header->hwndFrom == self->hwnd_ && header->code == TCN_SELCHANGING) {
+      bool allow = false;
+      win::App().Guard([&] { allow = self->CanChange(); });
+      return allow ? FALSE : TRUE;
+    }
+    if (header->hwndFrom == self->hwnd_ && header->code == TCN_SELCHANGE) {
+      win::App().Guard([&] { self->Change(); });
+      return 0;
+    }
+  }
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------
+// TFloatPageControl
+
+TFloatPageControl::TFloatPageControl() {
+  if (LiveControls().empty() && !keyboardHook)
+    keyboardHook = SetWindowsHookExA(WH_GETMESSAGE, KeyboardFilter, nullptr, GetCurrentThreadId());
+  LiveControls().push_back(this);
+}
+
+TFloatPageControl::~TFloatPageControl() {
+  for (TFloatTabSheet* page : pages_) {
+    page->pageControl_ = nullptr;
+    page->tabShown_ = false;
+  }
+  for (TFloatTabSheet* page : floating_) page->dockTarget_ = nullptr;
+  auto& live = LiveControls();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  if (live.empty() && keyboardHook) {
+    UnhookWindowsHookEx(keyboardHook);
+    keyboardHook = nullptr;
+  }
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages wherever the focus is in the control;
+// the dialog manager would take them for Tab otherwise.
+LRESULT CALLBACK TFloatPageControl::KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
+  auto* msg = reinterpret_cast<MSG*>(lParam);
+  if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_KEYDOWN &&
+      msg->wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
+    HWND focus = GetFocus();
+    for (TFloatPageControl* control : LiveControls()) {
+      bool inside = focus && focus == control->Handle();
+      for (TFloatTabSheet* page : control->pages_)
+        inside = inside || (focus && page->hwnd_ && (focus == page->hwnd_ || IsChild(page->hwnd_, focus)));
+      if (!inside) continue;
+      const bool forward = GetKeyState(VK_SHIFT) >= 0;
+      win::App().Guard([&] { control->SelectAdjacentPage(forward); });
+      msg->message = WM_NULL;
+      break;
+    }
+  }
+  return CallNextHookEx(keyboardHook, code, wParam, lParam);
+}
+
+void TFloatPageControl::SetActivePage(TFloatTabSheet* page) {
+  if (page && page->pageControl_ != this) return;
+  TFloatTabSheet* old = activePage_;
+  HWND focus = GetFocus();
+  const bool focusInOld = old && old->hwnd_ && focus && (focus == old->hwnd_ || IsChild(old->hwnd_, focus));
+  activePage_ = page;
+  if (page && page->hwnd_) {
+    SetWindowPos(page->hwnd_, Handle(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ShowWindow(page->hwnd_, SW_SHOW);
+  }
+  if (old && old != page && old->hwnd_) ShowWindow(old->hwnd_, SW_HIDE);
+  if (focusInOld && old != page) {
+    HWND next = page && page->hwnd_ ? GetNextDlgTabItem(page->hwnd_, nullptr, FALSE) : nullptr;
+    SetFocus(next && IsChild(page->hwnd_, next) ? next : Handle());
+  }
+  SelectTab(page ? page->VisibleTabIndex() : -1);
+}
+
+bool TFloatPageControl::CanFloatSheet() const { return pages_.size() != 1 || RemoveLastTab; }
+
+TFloatTabSheet* TFloatPageControl::FindAdjacentPage(TFloatTabSheet* current, bool forward,
+                                                    bool tabsOnly) const {
+  const auto found = std::find(pages_.begin(), pages_.end(), current);
+  const int index = found == pages_.end() ? -1 : static_cast<int>(found - pages_.begin());
+  const int next = AdjacentPageIndex(PageCount(), index, forward, [&](int i) {
+    return !tabsOnly || pages_[static_cast<size_t>(i)]->tabVisible_;
+  });
+  return next < 0 ? nullptr : pages_[static_cast<size_t>(next)];
+}
+
+void TFloatPageControl::SelectAdjacentPage(bool forward) {
+  TFloatTabSheet* page = FindAdjacentPage(activePage_, forward, true);
+  if (!page || page == activePage_ || !CanChange()) return;
+  SelectTab(page->VisibleTabIndex());
+  Change();
+}
+
+void TFloatPageControl::Change() {
+  const int tab = TabIndex();
+  SetActivePage(tab >= 0 ? static_cast<TFloatTabSheet*>(Tabs().Object(tab)) : nullptr);
+  TCustomFloatTabControl::Change();
+}
+
+void TFloatPageControl::Realign() {
+  HWND tabs = Handle();
+  if (!tabs) return;
+  RECT area = DisplayRect();
+  // The tab window leaves the display area to the page shown there.
+  RECT all;
+  GetClientRect(tabs, &all);
+  HRGN frame = CreateRectRgnIndirect(&all);
+  HRGN hole = CreateRectRgnIndirect(&area);
+  CombineRgn(frame, frame, hole, RGN_DIFF);
+  DeleteObject(hole);
+  SetWindowRgn(tabs, frame, TRUE);
+  MapWindowPoints(tabs, GetParent(tabs), reinterpret_cast<POINT*>(&area), 2);
+  for (TFloatTabSheet* page : pages_)
+    if (page->hwnd_)
+      SetWindowPos(page->hwnd_, nullptr, area.left, area.top, area.right - area.left,
+                   area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool TFloatPageControl::TabMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
+  result = 0;
+  switch (msg) {
+    case kSheetDocked:
+      SortDockedPages();
+      RefreshImages();
+      if (OnDockTabSheet) OnDockTabSheet(*this);
+      return true;
+    case kSheetFloated:
+      if (OnFloatTabSheet) OnFloatTabSheet(*this);
+      return true;
+    case kRefreshImages:
+      RefreshImages();
+      Realign();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TFloatPageControl::AttachSheet(TFloatTabSheet* sheet) {
+  pages_.push_back(sheet);
+  sheet->pageControl_ = this;
+  if (sheet->tabVisible_) sheet->ShowTab();
+  Realign();
+}
+
+void TFloatPageControl::DetachSheet(TFloatTabSheet* sheet) {
+  if (activePage_ == sheet) SetActivePage(nullptr);
+  if (sheet->tabShown_) {
+    const int tab = sheet->VisibleTabIndex();
+    sheet->tabShown_ = false;
+    Tabs().Delete(tab);
+  }
+  sheet->pageControl_ = nullptr;
+  pages_.erase(std::remove(pages_.begin(), pages_.end(), sheet), pages_.end());
+  if (sheet->hwnd_) ShowWindow(sheet->hwnd_, SW_HIDE);
+  SelectTab(activePage_ ? activePage_->VisibleTabIndex() : -1);
+}
+
+void TFloatPageControl::MovePage(TFloatTabSheet* sheet, int index) {
+  const int last = PageCount() - 1;
+  if (index < 0 || index > last) {
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "%d ist ein ungültiger Wert für PageIndex. PageIndex muß zwischen 0 und %d liegen",
+                  index, last);
+    throw EPropertyError(message);
+  }
+  const int from = sheet->PageIndex();
+  if (from == index) return;
+  const int oldTab = sheet->VisibleTabIndex();
+  pages_.erase(pages_.begin() + from);
+  pages_.insert(pages_.begin() + index, sheet);
+  if (sheet->tabShown_) Tabs().Move(oldTab, sheet->VisibleTabIndex());
+  SelectTab(activePage_ ? activePage_->VisibleTabIndex() : -1);
+}
+
+void TFloatPageControl::SortDockedPages() {
+  std::vector<int> keys;
+  for (TFloatTabSheet* page : pages_) keys.push_back(page->StaticPageIndex);
+  const std::vector<TFloatTabSheet*> before = pages_;
+  const std::vector<int> order = DockedPageOrder(keys);
+  for (size_t i = 0; i < order.size(); ++i)
+    MovePage(before[static_cast<size_t>(order[i])], static_cast<int>(i));
+}
+
+void TFloatPageControl::RefreshImages() {
+  HWND tabs = Handle();
+  if (!tabs) return;
+  SendMessageA(tabs, WM_SETREDRAW, FALSE, 0);
+  for (TFloatTabSheet* page : pages_)
+    if (page->tabShown_) Tabs().SetImage(page->VisibleTabIndex(), page->imageIndex_);
+  SendMessageA(tabs, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(tabs, nullptr, TRUE);
+}
+
+// ---------------------------------------------------------------------------------
+// TFloatingForm
+
+TFloatingForm::TFloatingForm(TFloatTabSheet& sheet, int clientWidth, int clientHeight)
+    : sheet_(sheet) {
+  RegisterOnce(kFloatingClass, WindowProc);
+  constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
+  constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
+  RECT r = {0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
+  HWND owner = nullptr;
+  if (TFloatPageControl* target = sheet.dockTarget_)
+    owner = GetAncestor(target->Handle(), GA_ROOT);
+  CreateWindowExA(kExStyle, kFloatingClass, sheet.Caption().c_str(), kStyle, 0, 0,
+                  r.right - r.left, r.bottom - r.top, owner, nullptr, GetModuleHandleA(nullptr),
+                  this);
+}
+
+TFloatingForm::~TFloatingForm() {
+  if (!hwnd_) return;
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+  DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK TFloatingForm::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<TFloatingForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TFloatingForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
+  switch (msg) {
+    case WM_CLOSE: {
+      // Docks the sheet and frees this window; nothing of it may be touched after.
+      TFloatTabSheet& sheet = self->sheet_;
+      win::App().Guard([&] {
+        sheet.DockSheet();
+        sheet.CloseFloatingForm();
+      });
+      return 0;
+    }
+    case WM_SIZE: {
+      HWND page = self->sheet_.Handle();
+      if (page && GetParent(page) == hwnd)
+        MoveWindow(page, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
+    }
+    case WM_NCDESTROY:
+      self->hwnd_ = nullptr;
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------
+// TFloatTabSheet
+
+TFloatTabSheet::TFloatTabSheet() = default;
+
+TFloatTabSheet::~TFloatTabSheet() {
+  if (pageControl_) pageControl_->DetachSheet(this);
+  if (dockTarget_) {
+    auto& floating = dockTarget_->floating_;
+    floating.erase(std::remove(floating.begin(), floating.end(), this), floating.end());
+  }
+  floatingForm_.reset();
+  if (hwnd_) {
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+}
+
+void TFloatTabSheet::EnsureWindow(HWND parent) {
+  if (!hwnd_) {
+    RegisterOnce(kSheetClass, WindowProc);
+    CreateWindowExA(WS_EX_CONTROLPARENT, kSheetClass, caption_.c_str(),
+                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 100, 100, parent, nullptr,
+                    GetModuleHandleA(nullptr), this);
+  } else if (GetParent(hwnd_) != parent) {
+    SetParent(hwnd_, parent);
+  }
+}
+
+void TFloatTabSheet::SetPageControl(TFloatPageControl* control) {
+  if (control == pageControl_) return;
+  if (pageControl_) pageControl_->DetachSheet(this);
+  if (!control) return;
+  EnsureWindow(GetParent(control->Handle()));
+  control->AttachSheet(this);
+}
+
+void TFloatTabSheet::ShowTab() {
+  tabShown_ = true;
+  pageControl_->Tabs().Insert(VisibleTabIndex(), caption_, this);
+  pageControl_->Tabs().SetImage(VisibleTabIndex(), imageIndex_);
+}
+
+void TFloatTabSheet::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  if (hwnd_) SetWindowTextA(hwnd_, caption.c_str());
+  if (tabShown_) pageControl_->Tabs().Put(VisibleTabIndex(), caption);
+}
+
+void TFloatTabSheet::SetDragable(bool on) {
+  dragable_ = on;
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void TFloatTabSheet::SetGripAlign(TGripAlign align) {
+  gripAlign_ = align;
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void TFloatTabSheet::SetImageIndex(int index) {
+  imageIndex_ = index;
+  if (tabShown_) pageControl_->Tabs().SetImage(VisibleTabIndex(), index);
+}
+
+int TFloatTabSheet::PageIndex() const {
+  if (!pageControl_) return -1;
+  const auto& pages = pageControl_->pages_;
+  return static_cast<int>(std::find(pages.begin(), pages.end(), this) - pages.begin());
+}
+
+void TFloatTabSheet::SetPageIndex(int index) {
+  if (pageControl_) pageControl_->MovePage(this, index);
+}
+
+void TFloatTabSheet::SetTabVisible(bool on) {
+  tabVisible_ = on;
+  if (!pageControl_ || on == tabShown_) return;
+  if (on) {
+    ShowTab();
+  } else {
+    const int tab = VisibleTabIndex();
+    tabShown_ = false;
+    pageControl_->Tabs().Delete(tab);
+  }
+  TFloatTabSheet* active = pageControl_->activePage_;
+  pageControl_->SelectTab(active ? active->VisibleTabIndex() : -1);
+}
+
+int TFloatTabSheet::VisibleTabIndex() const {
+  if (!pageControl_ || !tabShown_) return -1;
+  int index = 0;
+  for (TFloatTabSheet* page : pageControl_->pages_) {
+    if (page == this) return index;
+    if (page->tabShown_) ++index;
+  }
+  return -1;
+}
+
+GripEdge TFloatTabSheet::Edge() const {
+  switch (gripAlign_) {
+    case TGripAlign::gaRight: return GripEdge::Right;
+    case TGripAlign::gaTop: return GripEdge::Top;
+    case TGripAlign::gaBottom: return GripEdge::Bottom;
+    default: return GripEdge::Left;
+  }
+}
+
+int TFloatTabSheet::Width() const {
+  RECT r = {};
+  if (hwnd_) GetClientRect(hwnd_, &r);
+  return r.right;
+}
+
+int TFloatTabSheet::Height() const {
+  RECT r = {};
+  if (hwnd_) GetClientRect(hwnd_, &r);
+  return r.bottom;
+}
+
+RECT TFloatTabSheet::GripRect() const {
+  if (!dragable_ || floating_) return {};
+  const PixelRect p = GripStrip(Edge(), Width(), Height());
+  return {p.left, p.top, p.right, p.bottom};
+}
+
+RECT TFloatTabSheet::ClientRect() const {
+  if (!dragable_ || floating_) return {0, 0, Width(), Height()};
+  const PixelRect p = AreaBesideGrip(Edge(), Width(), Height());
+  return {p.left, p.top, p.right, p.bottom};
+}
+
+void TFloatTabSheet::PaintGrip(HDC dc) {
+  if (!dragable_ || floating_) return;
+  const RECT strip = GripRect();
+  FillRect(dc, &strip, GetSysColorBrush(COLOR_BTNFACE));
+  const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
+  const COLORREF mark = GetSysColor(IsWindowEnabled(hwnd_) ? COLOR_ACTIVECAPTION : COLOR_INACTIVECAPTION);
+  const int w = Width(), h = Height();
+  for (int k = 0; k < 5; ++k)
+    for (int block = 0; block < 2; ++block)
+      for (int a = 0; a < 2; ++a)
+        for (int c = 0; c < 2; ++c) {
+          // Along the strip from the handle end, and across it.
+          const int along = 4 * k + 2 * block + a, across = 3 * block + c;
+          int x = 0, y = 0;
+          switch (gripAlign_) {
+            case TGripAlign::gaLeft: x = across; y = along; break;
+            case TGripAlign::gaRight: x = w - 5 + across; y = h - 1 - along; break;
+            case TGripAlign::gaTop: x = w - 1 - along; y = across; break;
+            case TGripAlign::gaBottom: x = along; y = h - 5 + across; break;
+          }
+          SetPixel(dc, x, y, a == 0 && c == 0 ? light : mark);
+        }
+}
+
+void TFloatTabSheet::OnMouseDown(int x, int y) {
+  if (floating_ || !dragable_) return;
+  if (pageControl_ && !pageControl_->CanFloatSheet()) return;
+  if (!OnGripHandle(Edge(), Width(), Height(), x, y)) return;
+  pressed_ = true;
+  const RECT client = ClientRect();
+  dragSize_ = {client.right, client.bottom};
+  pressPoint_ = lastPoint_ = {x, y};
+}
+
+void TFloatTabSheet::OnMouseMove(int x, int y) {
+  if (pressed_ && (std::abs(x - lastPoint_.x) > kDragSlop || std::abs(y - lastPoint_.y) > kDragSlop)) {
+    pressed_ = false;
+    dragging_ = true;
+    DrawDragRect(lastPoint_);
+  }
+  if (!dragging_) return;
+  DrawDragRect(lastPoint_);
+  lastPoint_ = {x, y};
+  DrawDragRect(lastPoint_);
+}
+
+void TFloatTabSheet::OnMouseUp() {
+  if (dragging_) {
+    dragging_ = false;
+    DrawDragRect(lastPoint_);
+    FloatSheet();
+  } else if (pressed_) {
+    pressed_ = false;
+    InvalidateRect(hwnd_, nullptr, TRUE);
+  }
+}
+
+void TFloatTabSheet::DrawDragRect(POINT point) {
+  HWND desktop = GetDesktopWindow();
+  HDC dc = GetWindowDC(desktop);
+  if (!dc) {
+    win::ShowPlain("Could not retreive Desktop Window device context.");
+    return;
+  }
+  ClientToScreen(hwnd_, &point);
+  floatRect_ = {point.x - pressPoint_.x, point.y - pressPoint_.y,
+                point.x - pressPoint_.x + dragSize_.cx, point.y - pressPoint_.y + dragSize_.cy};
+  DrawFocusRect(dc, &floatRect_);
+  ReleaseDC(desktop, dc);
+}
+
+void TFloatTabSheet::FloatSheet() {
+  TFloatPageControl* control = pageControl_;
+  if (!control || !control->CanFloatSheet()) return;
+  if (dragSize_.cx <= 0 || dragSize_.cy <= 0) {
+    // Torn off without the mouse: as large as it is, where it is.
+    const RECT client = ClientRect();
+    dragSize_ = {client.right, client.bottom};
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd_, &origin);
+    floatRect_ = {origin.x, origin.y, origin.x + dragSize_.cx, origin.y + dragSize_.cy};
+  }
+  dockTarget_ = control;
+  control->floating_.push_back(this);
+  SetPageControl(nullptr);
+  floating_ = true;
+  control->SelectAdjacentPage(true);
+  SendMessageA(control->Handle(), kSheetFloated, 0, reinterpret_cast<LPARAM>(this));
+  if (!floatingForm_) floatingForm_ = std::make_unique<TFloatingForm>(*this, dragSize_.cx, dragSize_.cy);
+  HWND form = floatingForm_->Handle();
+  SetWindowPos(form, nullptr, floatRect_.left, floatRect_.top, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (OnFloatTabSheet) OnFloatTabSheet(*this);
+  SetParent(hwnd_, form);
+  RECT client;
+  GetClientRect(form, &client);
+  MoveWindow(hwnd_, 0, 0, client.right, client.bottom, FALSE);
+  ShowWindow(form, SW_SHOW);
+  ShowWindow(hwnd_, SW_SHOW);
+  InvalidateRect(hwnd_, nullptr, TRUE);
+  dragSize_ = {};
+}
+
+void TFloatTabSheet::DockSheet() {
+  if (!floating_) return;
+  if (floatingForm_) ShowWindow(floatingForm_->Handle(), SW_HIDE);
+  floating_ = false;
+  TFloatPageControl* target = dockTarget_;
+  if (target) {
+    auto& floating = target->floating_;
+    floating.erase(std::remove(floating.begin(), floating.end(), this), floating.end());
+  }
+  if (target && target->Handle()) {
+    SetPageControl(target);
+    SendMessageA(target->Handle(), kSheetDocked, 0, reinterpret_cast<LPARAM>(this));
+    target->SetActivePage(this);
+  }
+  dockTarget_ = nullptr;
+  if (OnDockTabSheet) OnDockTabSheet(*this);
+}
+
+void TFloatTabSheet::CloseFloatingForm() { floatingForm_.reset(); }
+
+LRESULT TFloatTabSheet::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_DRAWITEM: {
+      // The controls on a page talk to the window that holds the page control.
+      TFloatPageControl* control = pageControl_ ? pageControl_ : dockTarget_;
+      HWND owner = control && control->Handle() ? GetParent(control->Handle()) : nullptr;
+      if (owner) return SendMessageA(owner, msg, wParam, lParam);
+      break;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd_, &ps);
+      PaintGrip(dc);
+      EndPaint(hwnd_, &ps);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+      SetCapture(hwnd_);
+      OnMouseDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case WM_MOUSEMOVE:
+      OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case WM_LBUTTONUP:
+      OnMouseUp();
+      if (hwnd_ && GetCapture() == hwnd_) ReleaseCapture();
+      return 0;
+    case WM_CAPTURECHANGED:
+      if (dragging_) DrawDragRect(lastPoint_);  // the drag is over without a float
+      pressed_ = dragging_ = false;
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd_, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TFloatTabSheet::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<TFloatTabSheet*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TFloatTabSheet*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) {
+    self->hwnd_ = nullptr;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+  LRESULT result = 0;
+  bool handled = false;
+  win::App().Guard([&] {
+    result = self->HandleMessage(msg, wParam, lParam);
+    handled = true;
+  });
+  return handled ? result : 0;
+}
+
+}  // namespace vk::widgets

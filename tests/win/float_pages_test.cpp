@@ -1,0 +1,456 @@
+// The page control with floating sheets in a window of the test's own: tearing off
+// with the real mouse, docking back by closing, the order of pages and events, tab
+// selection with its veto, and the drawing of the tabs.
+#include "widgets/float_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "task_dialogs_test_util.h"
+#include "win/application.h"
+#include "win/form.h"
+
+namespace {
+
+using namespace vk::widgets;
+
+class Host : public vk::win::Form {
+ public:
+  Host() { CreateForm("Seiten", 420, 300); }
+};
+
+// Pumps this thread's messages until `done` holds (or a generous bound has passed).
+template <class Done>
+bool PumpUntil(Done done) {
+  for (int i = 0; i < 500 && !done(); ++i) {
+    vk::win::App().ProcessMessages();
+    if (!done()) Sleep(5);
+  }
+  return done();
+}
+
+// Real mouse input, at screen coordinates.
+void Mouse(DWORD flags, POINT screen) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in = {};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = static_cast<LONG>((screen.x * 65536LL + w - 1) / w);
+  in.mi.dy = static_cast<LONG>((screen.y * 65536LL + h - 1) / h);
+  in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &in, sizeof in);
+  vk::win::App().ProcessMessages();
+}
+
+POINT ScreenPoint(HWND window, int x, int y) {
+  POINT p = {x, y};
+  ClientToScreen(window, &p);
+  return p;
+}
+
+class FloatPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vk::win::App().Initialize(GetModuleHandleA(nullptr));
+    host_ = std::make_unique<Host>();
+    control_.Create(host_->Handle(), 50, 10, 10, 300, 220);
+    control_.OnFloatTabSheet = [this](TFloatPageControl&) { events_.push_back("control floated"); };
+    control_.OnDockTabSheet = [this](TFloatPageControl&) { events_.push_back("control docked"); };
+    for (int i = 0; i < 4; ++i) {
+      TFloatTabSheet& sheet = sheets_[i];
+      sheet.SetCaption(kNames[i]);
+      sheet.SetDragable(true);
+      sheet.SetPageControl(&control_);
+      sheet.OnFloatTabSheet = [this](TFloatTabSheet& s) { events_.push_back(s.Caption() + " floated"); };
+      sheet.OnDockTabSheet = [this](TFloatTabSheet& s) { events_.push_back(s.Caption() + " docked"); };
+    }
+    control_.SetActivePage(&sheets_[0]);
+    host_->Show();
+    host_->Repaint();
+    vk::win::App().ProcessMessages();
+  }
+
+  std::vector<std::string> PageOrder() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < control_.PageCount(); ++i) names.push_back(control_.Pages(i)->Caption());
+    return names;
+  }
+  std::vector<std::string> TabTexts() const {
+    std::vector<std::string> texts;
+    for (int i = 0; i < control_.Tabs().Count(); ++i) texts.push_back(control_.Tabs().Get(i));
+    return texts;
+  }
+  std::string Active() const {
+    return control_.ActivePage() ? control_.ActivePage()->Caption() : "";
+  }
+  // Closes the sheet's floating window with its close box's command.
+  void CloseFloating(TFloatTabSheet& sheet) {
+    ASSERT_NE(sheet.FloatingForm(), nullptr);
+    SendMessageA(sheet.FloatingForm()->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+  // Presses the left button at (x, y) of the sheet, moves by (dx, dy) in small steps,
+  // and lets go there.
+  void Drag(TFloatTabSheet& sheet, int x, int y, int dx, int dy) {
+    const POINT start = ScreenPoint(sheet.Handle(), x, y);
+    Mouse(0, start);
+    Mouse(MOUSEEVENTF_LEFTDOWN, start);
+    const int steps = 4;
+    for (int i = 1; i <= steps; ++i)
+      Mouse(0, {start.x + dx * i / steps, start.y + dy * i / steps});
+    Mouse(MOUSEEVENTF_LEFTUP, {start.x + dx, start.y + dy});
+    PumpUntil([&] { return GetCapture() == nullptr; });
+  }
+
+  static constexpr const char* kNames[4] = {"Eins", "Zwei", "Drei", "Vier"};
+  std::unique_ptr<Host> host_;
+  TFloatPageControl control_;
+  TFloatTabSheet sheets_[4];
+  std::vector<std::string> events_;
+};
+
+TEST_F(FloatPagesTest, DraggingTheGripTearsTheSheetOffAndClosingDocksItBack) {
+  TFloatTabSheet& first = sheets_[0];
+  RECT client = first.ClientRect();  // the grip on the left: the whole sheet
+  RECT sheetRect;
+  GetClientRect(first.Handle(), &sheetRect);
+  EXPECT_EQ(client.right, sheetRect.right);
+  const POINT press = ScreenPoint(first.Handle(), 3, 10);
+  Drag(first, 3, 10, 120, 60);
+
+  ASSERT_TRUE(first.Floating());
+  ASSERT_NE(first.FloatingForm(), nullptr);
+  HWND floating = first.FloatingForm()->Handle();
+  RECT window, inside;
+  GetWindowRect(floating, &window);
+  GetClientRect(floating, &inside);
+  EXPECT_EQ(window.left, press.x + 120 - 3);
+  EXPECT_EQ(window.top, press.y + 60 - 10);
+  EXPECT_EQ(inside.right, client.right);
+  EXPECT_EQ(inside.bottom, client.bottom);
+  EXPECT_EQ(GetParent(first.Handle()), floating);
+  EXPECT_TRUE(GetWindowLongA(floating, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  EXPECT_TRUE(GetWindowLongA(floating, GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_EQ(events_, (std::vector<std::string>{"control floated", "Eins floated"}));
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Zwei", "Drei", "Vier"}));
+  EXPECT_EQ(Active(), "Zwei");  // the first remaining sheet with a tab
+  EXPECT_TRUE(first.GripRect().right == 0);  // no grip while floating
+
+  events_.clear();
+  CloseFloating(first);
+  EXPECT_FALSE(first.Floating());
+  EXPECT_EQ(first.FloatingForm(), nullptr);
+  EXPECT_FALSE(IsWindow(floating));
+  EXPECT_EQ(events_, (std::vector<std::string>{"control docked", "Eins docked"}));
+  EXPECT_EQ(Active(), "Eins");
+  EXPECT_EQ(first.PageControl(), &control_);
+}
+
+TEST_F(FloatPagesTest, SmallMovesAndPressesAwayFromTheHandleFloatNothing) {
+  Drag(sheets_[0], 3, 10, 3, 3);  // not more than 3 pixels
+  EXPECT_FALSE(sheets_[0].Floating());
+  Drag(sheets_[0], 3, 19, 100, 100);  // one pixel beyond the handle's reach
+  EXPECT_FALSE(sheets_[0].Floating());
+  Drag(sheets_[0], 8, 10, 100, 100);  // beside the strip
+  EXPECT_FALSE(sheets_[0].Floating());
+  sheets_[0].SetDragable(false);
+  Drag(sheets_[0], 3, 10, 100, 100);
+  EXPECT_FALSE(sheets_[0].Floating());
+  EXPECT_TRUE(events_.empty());
+  EXPECT_EQ(control_.PageCount(), 4);
+}
+
+TEST_F(FloatPagesTest, DockedSheetsFindTheirPlaceByStaticPageIndex) {
+  for (int i = 0; i < 4; ++i) sheets_[i].StaticPageIndex = i;
+  sheets_[1].FloatSheet();
+  sheets_[3].FloatSheet();
+  EXPECT_EQ(PageOrder(), (std::vector<std::string>{"Eins", "Drei"}));
+  CloseFloating(sheets_[3]);
+  CloseFloating(sheets_[1]);
+  EXPECT_EQ(PageOrder(), (std::vector<std::string>{"Eins", "Zwei", "Drei", "Vier"}));
+  EXPECT_EQ(TabTexts(), PageOrder());
+
+  // Without keys a docked sheet comes last and the others keep their order.
+  for (TFloatTabSheet& sheet : sheets_) sheet.StaticPageIndex = -1;
+  sheets_[1].FloatSheet();
+  CloseFloating(sheets_[1]);
+  sheets_[0].FloatSheet();
+  CloseFloating(sheets_[0]);
+  EXPECT_EQ(PageOrder(), (std::vector<std::string>{"Drei", "Vier", "Zwei", "Eins"}));
+  EXPECT_EQ(TabTexts(), PageOrder());
+}
+
+TEST_F(FloatPagesTest, TheLastSheetStaysUnlessRemoveLastTab) {
+  for (int i = 0; i < 3; ++i) {
+    // Torn off where they are; moved aside so that the mouse reaches the last one.
+    sheets_[i].FloatSheet();
+    SetWindowPos(sheets_[i].FloatingForm()->Handle(), nullptr, 700 + 20 * i, 600, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ASSERT_EQ(control_.PageCount(), 1);
+  EXPECT_FALSE(control_.CanFloatSheet());
+  Drag(sheets_[3], 3, 10, 100, 50);
+  EXPECT_FALSE(sheets_[3].Floating());
+
+  control_.RemoveLastTab = true;
+  Drag(sheets_[3], 3, 10, 100, 50);
+  EXPECT_TRUE(sheets_[3].Floating());
+  EXPECT_EQ(control_.PageCount(), 0);
+  EXPECT_EQ(control_.ActivePage(), nullptr);
+  EXPECT_EQ(control_.TabIndex(), -1);
+  for (TFloatTabSheet& sheet : sheets_) CloseFloating(sheet);
+  EXPECT_EQ(control_.PageCount(), 4);
+}
+
+TEST_F(FloatPagesTest, OnChangingVetoesByMouseAndByCtrlTab) {
+  bool allow = false;
+  int changes = 0, asked = 0;
+  control_.OnChanging = [&](TCustomFloatTabControl&, bool& allowChange) {
+    ++asked;
+    allowChange = allow;
+  };
+  control_.OnChange = [&](TCustomFloatTabControl&) { ++changes; };
+  RECT tab;
+  SendMessageA(control_.Handle(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&tab));
+  const POINT onTab = ScreenPoint(control_.Handle(), (tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
+  auto clickThirdTab = [&] {
+    const int before = asked;
+    Mouse(0, onTab);
+    Mouse(MOUSEEVENTF_LEFTDOWN, onTab);
+    Mouse(MOUSEEVENTF_LEFTUP, onTab);
+    EXPECT_TRUE(PumpUntil([&] { return asked > before && GetCapture() == nullptr; }));
+  };
+  auto ctrlTab = [&](bool shift) {
+    SetFocus(control_.Handle());
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    vk::win::App().ProcessMessages();
+    keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+  };
+
+  clickThirdTab();
+  EXPECT_EQ(Active(), "Eins");
+  EXPECT_EQ(control_.TabIndex(), 0);
+  ctrlTab(false);
+  EXPECT_EQ(Active(), "Eins");
+  EXPECT_EQ(changes, 0);
+
+  allow = true;
+  clickThirdTab();
+  EXPECT_EQ(Active(), "Drei");
+  EXPECT_TRUE(IsWindowVisible(sheets_[2].Handle()));
+  EXPECT_FALSE(IsWindowVisible(sheets_[0].Handle()));
+  ctrlTab(false);
+  EXPECT_EQ(Active(), "Vier");
+  ctrlTab(false);
+  EXPECT_EQ(Active(), "Eins");  // round again
+  ctrlTab(true);
+  EXPECT_EQ(Active(), "Vier");
+  sheets_[0].SetTabVisible(false);
+  ctrlTab(false);
+  EXPECT_EQ(Active(), "Zwei");  // a sheet without a tab is passed over
+  EXPECT_EQ(changes, 5);
+}
+
+TEST_F(FloatPagesTest, PropertiesKeepTabsAcrossANewWindowAndRefuseBadValues) {
+  sheets_[2].SetImageIndex(1);
+  control_.SetActivePage(&sheets_[2]);
+  control_.SetScrollOpposite(true);
+  EXPECT_TRUE(control_.MultiLine());
+  DWORD style = GetWindowLongA(control_.Handle(), GWL_STYLE);
+  EXPECT_TRUE(style & TCS_MULTILINE);
+  EXPECT_TRUE(style & TCS_SCROLLOPPOSITE);
+  EXPECT_TRUE(style & TCS_OWNERDRAWFIXED);
+  control_.SetMultiLine(false);
+  EXPECT_FALSE(control_.ScrollOpposite());
+  control_.SetTabPosition(TFloatTabPosition::tpBottomRight);
+  control_.SetTabWidth(70);
+  style = GetWindowLongA(control_.Handle(), GWL_STYLE);
+  EXPECT_TRUE(style & TCS_BOTTOM);
+  EXPECT_TRUE(style & TCS_FIXEDWIDTH);
+  EXPECT_FALSE(style & TCS_MULTILINE);
+  // The texts, their sheets and the selection came through every new window.
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Eins", "Zwei", "Drei", "Vier"}));
+  EXPECT_EQ(control_.Tabs().Object(3), &sheets_[3]);
+  EXPECT_EQ(control_.TabIndex(), 2);
+  PumpUntil([&] { return control_.Tabs().Image(2) == 1; });
+  EXPECT_EQ(control_.Tabs().Image(2), 1);
+
+  sheets_[1].SetTabVisible(false);
+  EXPECT_EQ(sheets_[1].VisibleTabIndex(), -1);
+  EXPECT_EQ(sheets_[2].VisibleTabIndex(), 1);
+  EXPECT_EQ(sheets_[1].PageIndex(), 1);
+  sheets_[1].SetTabVisible(true);
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Eins", "Zwei", "Drei", "Vier"}));
+
+  try {
+    control_.SetTabHeight(-1);
+    ADD_FAILURE() << "a negative height was taken";
+  } catch (const EPropertyError& e) {
+    EXPECT_STREQ(e.what(), "Eigenschaft TFloatPageControl außerhalb des gültigen Bereichs");
+  }
+  try {
+    sheets_[0].SetPageIndex(4);
+    ADD_FAILURE() << "a page index beyond the last was taken";
+  } catch (const EPropertyError& e) {
+    EXPECT_STREQ(e.what(), "4 ist ein ungültiger Wert für PageIndex. PageIndex muß zwischen 0 und 3 liegen");
+  }
+  sheets_[0].SetPageIndex(3);
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Zwei", "Drei", "Vier", "Eins"}));
+}
+
+TEST(FloatPagesLifetime, AFloatingSheetOutlivesItsPageControl) {
+  vk::win::App().Initialize(GetModuleHandleA(nullptr));
+  Host host;
+  TFloatTabSheet sheet, other;
+  {
+    TFloatPageControl control;
+    control.Create(host.Handle(), 50, 10, 10, 300, 220);
+    sheet.SetPageControl(&control);
+    other.SetPageControl(&control);
+    sheet.FloatSheet();
+    ASSERT_TRUE(sheet.Floating());
+  }
+  EXPECT_EQ(other.PageControl(), nullptr);
+  SendMessageA(sheet.FloatingForm()->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);  // nowhere to dock
+  EXPECT_FALSE(sheet.Floating());
+  EXPECT_EQ(sheet.PageControl(), nullptr);
+  EXPECT_EQ(sheet.FloatingForm(), nullptr);
+}
+
+// Draws tab `index` into a bitmap of its own and hands back the pixels.
+class TabPicture {
+ public:
+  TabPicture(TCustomFloatTabControl& control, int index, int width, int height)
+      : rect_{0, 0, width, height} {
+    HDC screen = GetDC(nullptr);
+    dc_ = CreateCompatibleDC(screen);
+    bitmap_ = CreateCompatibleBitmap(screen, width, height);
+    ReleaseDC(nullptr, screen);
+    old_ = SelectObject(dc_, bitmap_);
+    SendMessageA(control.Handle(), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(vk::win::Form::ArialFont(13, false)), FALSE);
+    control.DrawTab(dc_, index, rect_);
+  }
+  ~TabPicture() {
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  COLORREF At(int x, int y) const { return GetPixel(dc_, x, y); }
+  // The bounding box of every pixel of that colour.
+  RECT Ink(COLORREF color) const {
+    RECT box = {rect_.right, rect_.bottom, -1, -1};
+    for (int y = 0; y < rect_.bottom; ++y)
+      for (int x = 0; x < rect_.right; ++x)
+        if (At(x, y) == color) {
+          box.left = std::min<LONG>(box.left, x);
+          box.top = std::min<LONG>(box.top, y);
+          box.right = std::max<LONG>(box.right, x + 1);
+          box.bottom = std::max<LONG>(box.bottom, y + 1);
+        }
+    return box;
+  }
+
+ private:
+  RECT rect_;
+  HDC dc_;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+};
+
+TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
+  // One 8 x 8 picture, all red.
+  HIMAGELIST images = ImageList_Create(8, 8, ILC_COLOR24, 1, 0);
+  HDC screen = GetDC(nullptr);
+  HBITMAP red = CreateCompatibleBitmap(screen, 8, 8);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(dc, red);
+  RECT all = {0, 0, 8, 8};
+  HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
+  FillRect(dc, &all, brush);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(brush);
+  ReleaseDC(nullptr, screen);
+  ImageList_Add(images, red, nullptr);
+  control_.SetImages(images);
+  sheets_[1].SetImageIndex(0);
+  const COLORREF text = GetSysColor(COLOR_BTNTEXT), hot = GetSysColor(COLOR_HIGHLIGHT);
+  {
+    // Picture at left + 5, centred in height: (5, 30 / 2 - 8 / 2) = (5, 11).
+    TabPicture tab(control_, 1, 80, 30);
+    EXPECT_EQ(tab.Ink(RGB(255, 0, 0)), (RECT{5, 11, 13, 19}));
+    const RECT ink = tab.Ink(text);
+    EXPECT_GE(ink.left, 13 + 5);  // the text is centred in what the picture leaves
+    EXPECT_GT(ink.right, ink.left);
+  }
+  // The hot tab's text is in the highlight colour; HotTrack off never has one.
+  control_.SetHotTrack(true);
+  RECT tabRect;
+  SendMessageA(control_.Handle(), TCM_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&tabRect));
+  SendMessageA(control_.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(tabRect.left + 3, tabRect.top + 3));
+  EXPECT_EQ(control_.HotTab(), 3);
+  {
+    TabPicture hotTab(control_, 3, 80, 30), otherTab(control_, 2, 80, 30);
+    EXPECT_GT(hotTab.Ink(hot).right, 0);
+    EXPECT_EQ(hotTab.Ink(text).right, -1);
+    EXPECT_EQ(otherTab.Ink(hot).right, -1);
+  }
+  control_.SetHotTrack(false);
+  SendMessageA(control_.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(tabRect.left + 3, tabRect.top + 3));
+  EXPECT_EQ(control_.HotTab(), -1);
+
+  // Vertical text: the ink stands upright, centred in the tab.
+  control_.SetTextRotation(TTextRotation::trVertical);
+  {
+    TabPicture across(control_, 2, 30, 80);
+    const RECT ink = across.Ink(text);
+    EXPECT_GT(ink.bottom - ink.top, 2 * (ink.right - ink.left));
+    EXPECT_NEAR((ink.top + ink.bottom) / 2, 40, 3);
+    EXPECT_NEAR((ink.left + ink.right) / 2, 15, 4);
+  }
+
+  std::vector<std::string> drawn;
+  control_.OnDrawTab = [&](TCustomFloatTabControl&, HDC target, const std::string& caption, int index,
+                           const RECT& r) {
+    drawn.push_back(caption + "@" + std::to_string(index));
+    FillRect(target, &r, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  };
+  TabPicture replaced(control_, 1, 80, 30);
+  EXPECT_EQ(drawn, std::vector<std::string>{"Zwei@1"});
+  EXPECT_EQ(replaced.Ink(RGB(255, 0, 0)).right, -1);  // no default picture
+  EXPECT_EQ(replaced.Ink(RGB(0, 0, 0)), (RECT{0, 0, 80, 30}));
+  control_.SetImages(nullptr);
+  ImageList_Destroy(images);
+  DeleteObject(red);
+}
+
+// A torn-off sheet beside its page control, for scripts/screenshot.sh-style photos:
+// VAULTKIN_SHOT_DIR names the folder; "floating.ready" is answered with "floating.done".
+TEST_F(FloatPagesTest, Screenshot) {
+  const char* dir = getenv("VAULTKIN_SHOT_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "VAULTKIN_SHOT_DIR is not set";
+  for (TFloatTabSheet& sheet : sheets_) {
+    HWND label = CreateWindowExA(0, "STATIC", ("Seite " + sheet.Caption()).c_str(), WS_CHILD | WS_VISIBLE,
+                                 20, 20, 150, 20, sheet.Handle(), nullptr, nullptr, nullptr);
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(vk::win::Form::DefaultFont()), FALSE);
+  }
+  control_.SetActivePage(&sheets_[1]);
+  Drag(sheets_[1], 3, 10, 350, 40);
+  ASSERT_TRUE(sheets_[1].Floating());
+  const std::string base = std::string(dir) + "\\floating";
+  vk::dialogtest::WriteFileText(base + ".ready", "");
+  for (int i = 0; i < 3000 && !vk::dialogtest::FileThere(base + ".done"); ++i) {
+    vk::win::App().ProcessMessages();
+    Sleep(20);
+  }
+}
+
+}  // namespace
