@@ -456,28 +456,6 @@ TEST_F(ConfigFormTest, EveryPageIsReachedByItsTabAndByCtrlTab) {
   EXPECT_EQ(byKey, (std::vector<int>{1, 2, 3, 0, 3}));
 }
 
-// The four pages for scripts/screenshot.sh-style photos: VAULTKIN_SHOT_DIR names the
-// folder; each "settings<n>.ready" is answered with "settings<n>.done".
-TEST_F(ConfigFormTest, Screenshots) {
-  const char* dir = getenv("VAULTKIN_SHOT_DIR");
-  if (!dir || !*dir) GTEST_SKIP() << "VAULTKIN_SHOT_DIR is not set";
-  task_->Name = "Wöchentliche Sicherung";
-  task_->InclDirs = ".,.\\Filebase";
-  task_->UseDefZipName = true;
-  task_->DefZipName = "\"C:\\Eigene Dateien\\Kestrone.zip\"";
-  Run(
-      [&](HWND) {
-        for (int page = 0; page < F::kPageCount; ++page) {
-          SendMessageA(form_->Control(F::kPageControl), TCM_SETCURFOCUS, page, 0);
-          const std::string base = std::string(dir) + "\\settings" + std::to_string(page);
-          Sleep(300);
-          WriteFileText(base + ".ready", "");
-          for (int i = 0; i < 3000 && !FileThere(base + ".done"); ++i) Sleep(20);
-        }
-      },
-      IDCANCEL);
-}
-
 TEST(ConfigFormNoHost, WithoutAHostDirectoryTheTreeIsEmptyAndOkKeepsTheDirectories) {
   vk::win::App().Initialize(GetModuleHandleA(nullptr));
   ProgDirForTest progDir("");

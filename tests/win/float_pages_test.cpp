@@ -432,25 +432,4 @@ TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
   DeleteObject(red);
 }
 
-// A torn-off sheet beside its page control, for scripts/screenshot.sh-style photos:
-// VAULTKIN_SHOT_DIR names the folder; "floating.ready" is answered with "floating.done".
-TEST_F(FloatPagesTest, Screenshot) {
-  const char* dir = getenv("VAULTKIN_SHOT_DIR");
-  if (!dir || !*dir) GTEST_SKIP() << "VAULTKIN_SHOT_DIR is not set";
-  for (TFloatTabSheet& sheet : sheets_) {
-    HWND label = CreateWindowExA(0, "STATIC", ("Seite " + sheet.Caption()).c_str(), WS_CHILD | WS_VISIBLE,
-                                 20, 20, 150, 20, sheet.Handle(), nullptr, nullptr, nullptr);
-    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(vk::win::Form::DefaultFont()), FALSE);
-  }
-  control_.SetActivePage(&sheets_[1]);
-  Drag(sheets_[1], 3, 10, 350, 40);
-  ASSERT_TRUE(sheets_[1].Floating());
-  const std::string base = std::string(dir) + "\\floating";
-  vk::dialogtest::WriteFileText(base + ".ready", "");
-  for (int i = 0; i < 3000 && !vk::dialogtest::FileThere(base + ".done"); ++i) {
-    vk::win::App().ProcessMessages();
-    Sleep(20);
-  }
-}
-
 }  // namespace
