@@ -6,5 +6,5 @@
 #define VK_COPYRIGHT "Copyright © 1998 Jan Morrow"
 #define VK_AUTHOR "Jan Morrow"
 #define VK_COPYRIGHT_SHORT "© 1998 Jan Morrow"
-#define VK_WEB_ADDRESS "http://www.morrow.de/vk"
+#define VK_WEB_ADDRESS "http://morrow.de/vk"
 #define VK_MAIL_ADDRESS "jan@morrow.de"

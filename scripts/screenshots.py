@@ -77,7 +77,7 @@ def settings_pages(ctl, cam):
     """The settings dialog's pages, one after the other, chosen by clicking along its
     tab strip until the shown page changes."""
     cam.shoot("Einstellungen", "settings-1")
-    left, top, right, _, _ = map(int, ctl.ok("childrect", "Einstellungen", "SysTabControl32").split())
+    left, top, right, _, _ = map(int, ctl.ok("childrect", "Einstellungen", "VaultkinFloatTabs").split())
     shown = ctl.texts("Einstellungen")
     page = 1
     for x in range(left + 6, right - 2, 8):
