@@ -10,6 +10,7 @@
 #include "backup/path_label.h"
 #include "backup/run_report.h"
 #include "backup/zip_archiver.h"
+#include "core/run_progress.h"
 #include "win/form.h"
 
 namespace vk::backup {
@@ -20,7 +21,6 @@ bool FileExists(const std::string& path);
 // The registry branch of the host that a backup exports and a restore may import.
 constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
 constexpr char kRegFileName[] = "kestrone.reg";
-constexpr int kProgressStep = 32768;
 
 // Control identifiers of both run windows.
 enum RunControl : int {
@@ -46,8 +46,13 @@ class TRunForm : public win::Form {
   // Replaces every "/" by "\".
   static std::string SlashToBackslash(std::string name);
 
-  // The archive component's OnProgress handler.
+  // The archive component's OnProgress handler. The window draws the file and the
+  // bar at most every PaintPace::kIntervalMs and always at a run's first and last
+  // event; a pending key or click is let through at once, so a cancel is noticed at
+  // the next callback.
   void ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize);
+  // Shows the progress events' latest state now and lets pending messages through.
+  void DrawProgress();
 
   TZipArchiver ZipArchiver1;
   TPathLabel PathLabel1;
@@ -60,6 +65,8 @@ class TRunForm : public win::Form {
   // Where REGEDIT.EXE is looked for; empty means the Windows directory. Tests point
   // it at a folder without REGEDIT to see a run that cannot start it.
   static void SetRegeditDirForTesting(const std::string& dir);
+  // The milliseconds the window paces its drawing by; nullptr restores the system's.
+  static void SetClockForTesting(uint64_t (*clock)());
 
  protected:
   TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
@@ -82,6 +89,9 @@ class TRunForm : public win::Form {
 
  private:
   HWND ProgressBar() const { return Item(idProgressBar1); }
+
+  RunProgress progress_;
+  PaintPace pace_;
 };
 
 }  // namespace vk::backup

@@ -242,6 +242,7 @@ class RunFixture : public ::testing::Test {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     SetCurrentDirectoryA(temp);
+    backup::TRunForm::SetClockForTesting(nullptr);
     Pack().Hide();
     Extract().Hide();
     work_.reset();
