@@ -27,10 +27,12 @@ constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kMaxInFlightBytes = 8 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
-// A file listed smaller than a piece is read whole by a worker, so that opening
-// the many small files overlaps too; one that has grown beyond this meanwhile is
-// reported and left out.
-constexpr size_t kWholeFileLimit = 2 * kPieceSize;
+// A file listed up to this size is read whole by a worker and compressed in one go
+// (faster and smaller than in pieces), so that opening the many small files overlaps
+// too; larger files go in pieces.
+constexpr size_t kWholeFile = 8 << 20;
+// A whole file that has grown beyond this meanwhile is reported and left out.
+constexpr size_t kWholeFileLimit = kWholeFile + kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -73,7 +75,8 @@ class BufferPool {
   }
   // Leaves b empty.
   void Give(std::string& b) {
-    if (b.capacity() >= kPieceSize / 2) {
+    // Whole files' larger buffers are freed: kept, they would hold memory for good.
+    if (b.capacity() >= kPieceSize / 2 && b.capacity() <= 2 * kPieceSize) {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
     }
@@ -163,7 +166,7 @@ class Reader {
       if (index_ >= files_.size()) return nullptr;
       p->first = true;
       const SourceFile& listed = files_[index_];
-      if (listed.size < kPieceSize) {
+      if (listed.size <= kWholeFile) {
         p->whole = p->last = true;
         p->file = index_++;
         p->accounted = static_cast<size_t>(listed.size);
