@@ -47,9 +47,9 @@ class TRunForm : public win::Form {
   static std::string SlashToBackslash(std::string name);
 
   // The archive component's OnProgress handler. The window draws the file and the
-  // bar at most every PaintPace::kIntervalMs and always at a run's first and last
-  // event; a pending key or click is let through at once, so a cancel is noticed at
-  // the next callback.
+  // bar and lets pending messages through at most every PaintPace::kIntervalMs, and
+  // always at a run's first and last event; a cancel let through is answered to the
+  // engine in the same callback.
   void ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize);
   // Shows the progress events' latest state now and lets pending messages through.
   void DrawProgress();

@@ -224,6 +224,13 @@ class CancelAtFile : public AtFile {
         }) {}
 };
 
+// A drawing interval passes at every event: the run windows draw and let messages
+// through at every event, so a press is seen where the test makes it.
+inline uint64_t EveryEventClock() {
+  static uint64_t now = 0;
+  return now += PaintPace::kIntervalMs;
+}
+
 class RunFixture : public ::testing::Test {
  protected:
   static backup::TPackForm& Pack() { return *Forms().pack; }
@@ -235,6 +242,7 @@ class RunFixture : public ::testing::Test {
     work_ = std::make_unique<TempDir>("work");
     MakeSampleHost();
     tasks::ResetRememberedHostDirForTesting();
+    backup::TRunForm::SetClockForTesting(EveryEventClock);
     Pack().ZipArchiver1.AddCompLevel = 9;
     Pack().ZipArchiver1.AddOptions = {backup::AddDirNames, backup::AddRecurseDirs};
   }
