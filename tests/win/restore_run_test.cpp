@@ -215,7 +215,6 @@ TEST_F(RunWindows, Screenshots) {
     form.ZipArchiver1.OnProgress = [&form, original, steps, dir, name, longName](
                                        vk::backup::ProgressType t, const std::string& file, int size) {
       original(t, file, size);
-      form.DrawProgress();  // the photo shows the latest state, whatever the pace
       if (t == vk::backup::ProgressType::ptFileStep &&
           form.PathLabel1.Caption().find("Ein sehr langer") != std::string::npos && ++*steps == 3)
         WaitForPhoto(dir, name);
