@@ -65,6 +65,11 @@ struct Piece {
 // large is mapped and unmapped each time, and every fresh page faults.
 class BufferPool {
  public:
+  // Frees the spares once no piece needs them any more.
+  void Clear() {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    spare_.clear();
+  }
   std::string Take() {
     std::lock_guard<zip::Mutex> lock(mutex_);
     if (spare_.empty()) return {};
@@ -76,7 +81,7 @@ class BufferPool {
   // Leaves b empty.
   void Give(std::string& b) {
     // Whole files' larger buffers are freed: kept, they would hold memory for good.
-    if (b.capacity() >= kPieceSize / 2 && b.capacity() <= 2 * kPieceSize) {
+    if (b.capacity() >= kPieceSize / 2 && b.capacity() <= kPieceSize + kPieceSize / 4) {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
     }
@@ -84,7 +89,7 @@ class BufferPool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 24;
+  static constexpr size_t kMaxSpare = 4;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };
@@ -159,6 +164,12 @@ class Output {
 class Reader {
  public:
   Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
+
+  // The bytes the next piece brings into memory (a whole file's listed size).
+  size_t NextBytes() const {
+    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return kPieceSize;
+    return static_cast<size_t>(files_[index_].size);
+  }
 
   std::unique_ptr<Piece> Next() {
     auto p = std::make_unique<Piece>();
@@ -540,7 +551,10 @@ Step Packer::PackFiles() {
   Reader reader(files_, buffers_);
   bool readerDone = false;
   while (true) {
-    while (!readerDone && queue_.size() < kMaxInFlightPieces && inFlight_ < kMaxInFlightBytes) {
+    // A whole file larger than what is left of the limit waits until the queue is
+    // empty: whole files of several MiB never add up beyond the memory bound.
+    while (!readerDone && queue_.size() < kMaxInFlightPieces &&
+           (queue_.empty() || inFlight_ + reader.NextBytes() <= kMaxInFlightBytes)) {
       auto piece = reader.Next();
       if (!piece) {
         readerDone = true;
@@ -586,6 +600,7 @@ int32_t Packer::Finish(const std::wstring& target) {
   if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
   output_.reset();
   tempFile_.Close();
+  buffers_.Clear();  // the read-back check brings buffers of its own
   const std::string problem = VerifyArchive(temp_, entries_, *pool_);
   if (!problem.empty()) {
     return Fail(kErrVerify, "Das geschriebene Archiv " + ArchiveText() +
