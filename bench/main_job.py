@@ -141,7 +141,7 @@ class Bench:
         fields = dict(w.split("=", 1) for w in out.split() if "=" in w)
         if int(fields.get("result", "-1")) < 0 or fields.get("messages") != "0":
             raise SystemExit("engine_run %s: %s" % (args[0], out))
-        self.gaps[args[0]] = max(self.gaps.get(args[0], 0), float(fields["longest_gap_ms"]))
+        self.gaps[args[0]] = max(self.gaps.get(args[0], 0), float(fields.get("longest_gap_ms", "0")))
         return float(fields["seconds"])
 
     def engine_pack(self):
