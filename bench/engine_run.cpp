@@ -25,9 +25,16 @@ namespace {
 struct Counts {
   long files = 0, steps = 0, ends = 0, messages = 0;
   bool verbose = false;
+  // The longest wait between two callbacks: a run window can answer a click no
+  // sooner than at the next one.
+  LONGLONG last = 0, longestGap = 0;
 } counts;
 
 int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  if (counts.last) counts.longestGap = std::max(counts.longestGap, now.QuadPart - counts.last);
+  counts.last = now.QuadPart;
   switch (info->action) {
     case kFileBegins: ++counts.files; break;
     case kProgressStep: ++counts.steps; break;
@@ -113,6 +120,7 @@ int main(int argc, char** argv) {
     c->seven = 7;
     for (size_t i = 0; i < buffers.size(); ++i) c->specs[i] = buffers[i].data();
     QueryPerformanceCounter(&start);
+    counts.last = start.QuadPart;
     result = VkZipExecute(c);
     QueryPerformanceCounter(&end);
   } else {
@@ -130,6 +138,7 @@ int main(int argc, char** argv) {
     c->seven = 7;
     for (size_t i = 0; i < buffers.size(); ++i) c->specs[i] = buffers[i].data();
     QueryPerformanceCounter(&start);
+    counts.last = start.QuadPart;
     result = VkUnzipExecute(c);
     QueryPerformanceCounter(&end);
   }
@@ -137,9 +146,10 @@ int main(int argc, char** argv) {
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
   const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-  std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld\n",
+  std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld "
+              "longest_gap_ms=%.0f\n",
               result, seconds, static_cast<unsigned long long>(memory.PeakWorkingSetSize), counts.files,
-              counts.steps, counts.ends, counts.messages);
+              counts.steps, counts.ends, counts.messages, 1000.0 * counts.longestGap / frequency.QuadPart);
   std::fflush(stdout);
   return result < 0 ? 1 : 0;
 }

@@ -3,7 +3,9 @@
 folders and 30 binaries of several MB, some 250 MB in all. The same seed gives the
 same bytes, names and time stamps on every run.
 
-    make_corpus.py DIR [--scale F]   (F < 1 makes a smaller corpus for quick checks)
+    make_corpus.py DIR [--scale F] [--tops N]
+F < 1 makes a smaller corpus for quick checks; N top folders (default 12) set how
+many folders there are: 40 give about 800, the shape of a real installation.
 """
 import argparse
 import os
@@ -82,11 +84,12 @@ def main():
     parser.add_argument("dir")
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--seed", type=int, default=20240611)
+    parser.add_argument("--tops", type=int, default=12)
     args = parser.parse_args()
     rng = random.Random(args.seed)
     os.makedirs(args.dir, exist_ok=True)
     folders = [""]
-    for top in range(12):
+    for top in range(args.tops):
         folders.append(f"Daten{top:02d}")
         for sub in range(rng.randrange(4, 12)):
             folders.append(f"Daten{top:02d}/Teil{sub:02d}")
@@ -116,7 +119,7 @@ def main():
             f.write(data)
         os.utime(path, (MTIME, MTIME))
         total += len(data)
-    print(f"{texts + binaries} files, {total / 1e6:.1f} MB in {args.dir}")
+    print(f"{texts + binaries} files, {total / 1e6:.1f} MB in {len(folders) + 1} folders in {args.dir}")
 
 
 if __name__ == "__main__":

@@ -12,6 +12,9 @@ namespace {
 
 std::string g_regeditDir;
 bool g_running = false;
+uint64_t (*g_clock)() = nullptr;
+
+uint64_t NowMs() { return g_clock ? g_clock() : GetTickCount64(); }
 
 // A bitmap of the window's face colour with a picture painted on it.
 template <class Paint>
@@ -99,6 +102,8 @@ TRunForm::RunScope::~RunScope() { g_running = false; }
 
 void TRunForm::SetRegeditDirForTesting(const std::string& dir) { g_regeditDir = dir; }
 
+void TRunForm::SetClockForTesting(uint64_t (*clock)()) { g_clock = clock; }
+
 TRunForm::TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
                    RunPicture picture, const char* const (&steps)[kSteps], int pathLabelWidth) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
@@ -168,6 +173,7 @@ void TRunForm::ResetMarks() {
     ShowItem(idHook1 + i, false);
   }
   PathLabel1.SetCaption("");
+  pace_.Restart();
 }
 
 void TRunForm::Pump() {
@@ -175,36 +181,26 @@ void TRunForm::Pump() {
   win::App().ProcessMessages();
 }
 
-std::string TRunForm::SlashToBackslash(std::string name) {
-  for (char& c : name)
-    if (c == '/') c = '\\';
-  return name;
-}
+std::string TRunForm::SlashToBackslash(std::string name) { return vk::SlashToBackslash(std::move(name)); }
 
 void TRunForm::ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize) {
-  HWND bar = ProgressBar();
   switch (type) {
-    case ProgressType::ptFileStart:
-      PathLabel1.SetCaption(SlashToBackslash(fileName));
-      SendMessageA(bar, PBM_SETPOS, 0, 0);
-      // Sizes of 2 GiB and more arrive negative; the bar then runs at its end.
-      SendMessageA(bar, PBM_SETRANGE32, 0, fileSize >= 0 ? fileSize : 0x7FFFFFFF);
-      SendMessageA(bar, PBM_SETSTEP, kProgressStep, 0);
-      break;
-    case ProgressType::ptFileStep: {
-      PBRANGE range = {};
-      SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-      long long next = static_cast<long long>(SendMessageA(bar, PBM_GETPOS, 0, 0)) + kProgressStep;
-      SendMessageA(bar, PBM_SETPOS, next > range.iHigh ? range.iLow : static_cast<int>(next), 0);
-      break;
-    }
-    case ProgressType::ptBatchEnd: {
-      int high = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-      SendMessageA(bar, PBM_SETPOS, high, 0);
-      SendMessageA(bar, PBM_SETPOS, 0, 0);
-      break;
-    }
+    case ProgressType::ptFileStart: progress_.FileStart(fileName, fileSize); break;
+    case ProgressType::ptFileStep: progress_.Step(); break;
+    case ProgressType::ptBatchEnd: progress_.BatchEnd(); break;
   }
+  const bool end = type == ProgressType::ptBatchEnd;
+  // Even asking whether input waits costs a round trip to the server and to X
+  // under Wine: messages are let through at the same pace as the drawing.
+  if (pace_.Due(NowMs(), end)) DrawProgress();
+  if (end) pace_.Restart();
+}
+
+void TRunForm::DrawProgress() {
+  PathLabel1.SetCaption(progress_.Label());
+  HWND bar = ProgressBar();
+  SendMessageA(bar, PBM_SETRANGE32, 0, progress_.Maximum());
+  SendMessageA(bar, PBM_SETPOS, progress_.Position(), 0);
   Pump();
 }
 

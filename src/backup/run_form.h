@@ -10,6 +10,7 @@
 #include "backup/path_label.h"
 #include "backup/run_report.h"
 #include "backup/zip_archiver.h"
+#include "core/run_progress.h"
 #include "win/application.h"
 #include "win/form.h"
 
@@ -21,7 +22,6 @@ bool FileExists(const std::string& path);
 // The registry branch of the host that a backup exports and a restore may import.
 constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
 constexpr char kRegFileName[] = "kestrone.reg";
-constexpr int kProgressStep = 32768;
 
 // Control identifiers of both run windows.
 enum RunControl : int {
@@ -47,8 +47,13 @@ class TRunForm : public win::Form {
   // Replaces every "/" by "\".
   static std::string SlashToBackslash(std::string name);
 
-  // The archive component's OnProgress handler.
+  // The archive component's OnProgress handler. The window draws the file and the
+  // bar and lets pending messages through at most every PaintPace::kIntervalMs, and
+  // always at a run's first and last event; a cancel let through is answered to the
+  // engine in the same callback.
   void ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize);
+  // Shows the progress events' latest state now and lets pending messages through.
+  void DrawProgress();
 
   TZipArchiver ZipArchiver1;
   TPathLabel PathLabel1;
@@ -67,6 +72,8 @@ class TRunForm : public win::Form {
   // Makes every start of REGEDIT fail as under User Account Control for an
   // administrator (ERROR_ELEVATION_REQUIRED), so that the REG.EXE way runs.
   static void SetRegeditNeedsElevationForTesting(bool needs);
+  // The milliseconds the window paces its drawing by; nullptr restores the system's.
+  static void SetClockForTesting(uint64_t (*clock)());
 
  protected:
   TRunForm(const std::string& caption, const std::string& intro, int pictureWidth,
@@ -103,6 +110,9 @@ class TRunForm : public win::Form {
 
  private:
   HWND ProgressBar() const { return Item(idProgressBar1); }
+
+  RunProgress progress_;
+  PaintPace pace_;
 };
 
 }  // namespace vk::backup

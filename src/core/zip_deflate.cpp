@@ -1,5 +1,6 @@
 #include "core/zip_deflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,9 +16,8 @@ constexpr int kMemLevel = 8;
 constexpr size_t kIoBuffer = 128 * 1024;
 }  // namespace
 
-PieceCompressor::PieceCompressor(int level) : stream_(new z_stream{}) {
-  level = std::clamp(level, 1, 9);
-  if (deflateInit2(stream_, level, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
+PieceCompressor::PieceCompressor(int level) : level_(std::clamp(level, 1, 9)), stream_(new z_stream{}) {
+  if (deflateInit2(stream_, level_, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
     delete stream_;
     throw std::bad_alloc();
   }
@@ -26,10 +26,23 @@ PieceCompressor::PieceCompressor(int level) : stream_(new z_stream{}) {
 PieceCompressor::~PieceCompressor() {
   deflateEnd(stream_);
   delete stream_;
+  if (whole_) libdeflate_free_compressor(whole_);
+}
+
+void PieceCompressor::CompressWhole(std::string_view input, std::string* out) {
+  // The same level number in both libraries: at 9 libdeflate writes less than zlib.
+  if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_))) throw std::bad_alloc();
+  const size_t start = out->size();
+  const size_t bound = libdeflate_deflate_compress_bound(whole_, input.size());
+  out->resize(start + bound);
+  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), out->data() + start, bound);
+  if (n == 0) throw std::bad_alloc();  // cannot happen within the bound
+  out->resize(start + n);
 }
 
 void PieceCompressor::Compress(std::string_view dictionary, std::string_view input, bool last,
                                std::string* out) {
+  if (dictionary.empty() && last) return CompressWhole(input, out);
   deflateReset(stream_);
   if (!dictionary.empty()) {
     if (dictionary.size() > kDictionarySize) dictionary.remove_prefix(dictionary.size() - kDictionarySize);
@@ -85,11 +98,35 @@ EntryReader::~EntryReader() {
     inflateEnd(inflater_);
     delete inflater_;
   }
+  if (wholeInflater_) libdeflate_free_decompressor(wholeInflater_);
 }
 
 DataResult EntryReader::Read(RandomAccess& file, const Entry& entry, DataSink& sink) {
   if (entry.method == kMethodStored) return ReadStored(file, entry, sink);
+  if (entry.uncompressedSize <= kWholeInflateLimit && entry.compressedSize <= kWholeInflateLimit)
+    return InflateWhole(file, entry, sink);
   return ReadDeflated(file, entry, sink);
+}
+
+DataResult EntryReader::InflateWhole(RandomAccess& file, const Entry& entry, DataSink& sink) {
+  if (!wholeInflater_ && !(wholeInflater_ = libdeflate_alloc_decompressor())) throw std::bad_alloc();
+  const auto packed = static_cast<size_t>(entry.compressedSize);
+  const auto size = static_cast<size_t>(entry.uncompressedSize);
+  if (in_.size() < packed) in_.resize(packed);
+  // One byte more than declared, to tell a longer stream from one that fits.
+  if (out_.size() < size + 1) out_.resize(size + 1);
+  if (!file.ReadAt(entry.dataOffset, in_.data(), packed)) return DataResult::kReadFailed;
+  size_t used = 0, produced = 0;
+  switch (libdeflate_deflate_decompress_ex(wholeInflater_, in_.data(), packed, out_.data(), size + 1, &used,
+                                           &produced)) {
+    case LIBDEFLATE_SUCCESS: break;
+    case LIBDEFLATE_INSUFFICIENT_SPACE: return DataResult::kTooLong;
+    default: return DataResult::kCorrupt;
+  }
+  if (produced > size) return DataResult::kTooLong;
+  if (produced < size) return DataResult::kTooShort;
+  if (size > 0 && !sink.Write(out_.data(), size)) return SinkFailure(sink);
+  return Crc32(0, out_.data(), size) == entry.crc ? DataResult::kOk : DataResult::kCrcMismatch;
 }
 
 DataResult EntryReader::ReadStored(RandomAccess& file, const Entry& entry, DataSink& sink) {

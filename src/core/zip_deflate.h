@@ -1,7 +1,10 @@
 #pragma once
 // Compressing a file in independent pieces that still form one deflate stream
 // (each piece primed with the 32 KiB before it and ended on a byte boundary), and
-// reading an entry's data back with its size and CRC-32 checked.
+// reading an entry's data back with its size and CRC-32 checked. A file that is one
+// piece alone goes through libdeflate, which compresses whole buffers faster and
+// smaller than zlib but cannot continue a stream; zlib keeps the pieces of larger
+// files. Entries up to kWholeInflateLimit are inflated whole by libdeflate too.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,11 +14,15 @@
 #include "core/zip_format.h"
 
 struct z_stream_s;
+struct libdeflate_compressor;
+struct libdeflate_decompressor;
 
 namespace vk::zip {
 
 // The deflate window: what a piece is primed with.
 constexpr size_t kDictionarySize = 32 * 1024;
+// Entries whose data, packed and unpacked, fit this are read and inflated whole.
+constexpr uint64_t kWholeInflateLimit = 2 << 20;
 
 // One per thread: keeps its zlib state between pieces.
 class PieceCompressor {
@@ -27,11 +34,16 @@ class PieceCompressor {
 
   // Appends the raw deflate data of one piece of a file to out. dictionary holds
   // the bytes that precede the piece in the file (up to kDictionarySize; empty for
-  // the first piece); the last piece ends the stream.
+  // the first piece); the last piece ends the stream. A first piece that is also
+  // the last is the whole file.
   void Compress(std::string_view dictionary, std::string_view input, bool last, std::string* out);
 
  private:
+  void CompressWhole(std::string_view input, std::string* out);
+
+  int level_;
   z_stream_s* stream_;
+  libdeflate_compressor* whole_ = nullptr;
 };
 
 enum class DataResult {
@@ -71,8 +83,10 @@ class EntryReader {
  private:
   DataResult ReadStored(RandomAccess& file, const Entry& entry, DataSink& sink);
   DataResult ReadDeflated(RandomAccess& file, const Entry& entry, DataSink& sink);
+  DataResult InflateWhole(RandomAccess& file, const Entry& entry, DataSink& sink);
 
   z_stream_s* inflater_ = nullptr;
+  libdeflate_decompressor* wholeInflater_ = nullptr;
   std::string in_;
   std::string out_;
 };

@@ -45,6 +45,20 @@ std::string CompressInPieces(const std::string& data, size_t piece, int level) {
   return out;
 }
 
+// zlib's own reading of a raw deflate stream that must end exactly at its end.
+std::string InflateWithZlib(const std::string& compressed, size_t size) {
+  std::string out(size, '\0');
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return "init failed";
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+  z.avail_in = static_cast<uInt>(compressed.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
+  inflateEnd(&z);
+  return whole ? out : "not one whole stream";
+}
+
 Entry MakeEntry(const std::string& data, const std::string& compressed, uint16_t method) {
   Entry e;
   e.name = "x";
@@ -88,17 +102,7 @@ TEST(ZipPieces, PiecesFormOneStreamCloseToASingleOne) {
   EXPECT_LT(static_cast<double>(pieced.size()), single.size() * 1.005);
 
   // zlib itself reads the result as one raw deflate stream.
-  std::string out(data.size(), '\0');
-  z_stream z{};
-  ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pieced.data()));
-  z.avail_in = static_cast<uInt>(pieced.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
-  EXPECT_EQ(z.avail_in, 0u);
-  inflateEnd(&z);
-  EXPECT_EQ(out, data);
+  EXPECT_EQ(InflateWithZlib(pieced, data.size()), data);
 }
 
 TEST(ZipPieces, LevelNineIsRepeatableAndNoWorseThanTheDefault) {
@@ -119,6 +123,8 @@ TEST(ZipPieces, LevelNineIsRepeatableAndNoWorseThanTheDefault) {
   PieceCompressor(6).Compress({}, data, true, &level6);
   EXPECT_LE(fresh.size(), level6.size());
   EXPECT_LT(fresh.size(), data.size() / 2);
+  // A whole file goes through libdeflate: zlib reads it as one stream.
+  EXPECT_EQ(InflateWithZlib(fresh, data.size()), data);
 }
 
 TEST(ZipPieces, EmptyAndTinyInputs) {
@@ -130,8 +136,13 @@ TEST(ZipPieces, EmptyAndTinyInputs) {
   }
 }
 
-TEST(ZipEntryData, DamageIsFoundNeverPassedOn) {
-  const std::string data = Corpus(200000, 3);
+// Entries inflated whole and entries inflated in a stream.
+class ZipEntryDamage : public ::testing::TestWithParam<size_t> {};
+INSTANTIATE_TEST_SUITE_P(WholeAndStreamed, ZipEntryDamage,
+                         ::testing::Values(size_t{200000}, size_t{kWholeInflateLimit + 5000}));
+
+TEST_P(ZipEntryDamage, IsFoundNeverPassedOn) {
+  const std::string data = Corpus(GetParam(), 3);
   const std::string compressed = CompressInPieces(data, data.size(), 9);
   const Entry good = MakeEntry(data, compressed, kMethodDeflated);
 

@@ -337,6 +337,34 @@ TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
 }
 
+uint64_t FrozenClock() { return 0; }
+
+TEST_F(BackupRun, WindowDrawsAtItsPaceAndEndsOnTheLastFile) {
+  auto task = MakeTask();
+  auto original = Pack().ZipArchiver1.OnProgress;
+  std::vector<std::string> started, shown;
+  Pack().ZipArchiver1.OnProgress = [&](ProgressType t, const std::string& name, int size) {
+    original(t, name, size);
+    if (t == ProgressType::ptFileStart) {
+      started.push_back(vk::SlashToBackslash(name));
+      shown.push_back(Pack().PathLabel1.Caption());
+    }
+  };
+  // A drawing interval passes at every event: every file is drawn as it begins.
+  EXPECT_TRUE(Pack().RunTask(*task));
+  ASSERT_GE(started.size(), 3u);
+  EXPECT_EQ(shown, started);
+  // Time stands still: the first file is drawn and then nothing until the end,
+  // which names the last file.
+  started.clear();
+  shown.clear();
+  vk::backup::TRunForm::SetClockForTesting(FrozenClock);
+  EXPECT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(shown, std::vector<std::string>(started.size(), started.front()));
+  EXPECT_EQ(Pack().PathLabel1.Caption(), started.back());
+  Pack().ZipArchiver1.OnProgress = original;
+}
+
 TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
   const std::string previous = PreviousArchive();
   auto task = MakeTask();

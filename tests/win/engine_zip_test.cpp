@@ -173,11 +173,15 @@ TEST_F(EngineZip, ManySpecificationsAndLongNames) {
 }
 
 TEST_F(EngineZip, CallbacksOnTheCallingThreadInFileOrder) {
+  // Small files, whole files of MiBs and one in pieces (beyond 8 MiB) mixed, so
+  // that workers finish out of order.
+  auto sizeOf = [](size_t i) -> size_t {
+    return i == 14 ? 9'000'000 + i : i % 7 == 0 ? 3'000'000 + i : 100 + 997 * i;
+  };
   std::vector<std::string> specs;
   for (int i = 0; i < 40; ++i) {
     const std::string name = "file" + std::to_string(i);
-    // Small and multi-piece files mixed, so that workers finish out of order.
-    WriteBytes(name, i % 7 == 0 ? Text(3'000'000 + i, i) : Text(100 + 997 * i, i));
+    WriteBytes(name, Text(sizeOf(i), i));
     specs.push_back(name);
   }
   Recorder r;
@@ -190,8 +194,7 @@ TEST_F(EngineZip, CallbacksOnTheCallingThreadInFileOrder) {
   for (const auto& e : r.events) {
     if (e.action == kFileBegins) {
       if (file > 0) {
-        const size_t size = (file - 1) % 7 == 0 ? 3'000'000 + file - 1 : 100 + 997 * (file - 1);
-        EXPECT_EQ(steps, static_cast<int>(size / kProgressStepBytes)) << file;
+        EXPECT_EQ(steps, static_cast<int>(sizeOf(file - 1) / kProgressStepBytes)) << file;
       }
       ++file;
       steps = 0;
@@ -200,7 +203,7 @@ TEST_F(EngineZip, CallbacksOnTheCallingThreadInFileOrder) {
     }
   }
   ReadBack z("order.zip");
-  for (int i = 0; i < 40; i += 7) EXPECT_EQ(z.Data("file" + std::to_string(i)), Text(3'000'000 + i, i));
+  for (int i = 0; i < 40; i += 7) EXPECT_EQ(z.Data("file" + std::to_string(i)), Text(sizeOf(i), i));
 }
 
 TEST_F(EngineZip, CancelStopsAtOnceAndLeavesTheFinishedFilesAsPart) {

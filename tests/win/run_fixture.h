@@ -287,6 +287,13 @@ class OtherProcessHolds {
   PROCESS_INFORMATION process_ = {};
 };
 
+// A drawing interval passes at every event: the run windows draw and let messages
+// through at every event, so a press is seen where the test makes it.
+inline uint64_t EveryEventClock() {
+  static uint64_t now = 0;
+  return now += PaintPace::kIntervalMs;
+}
+
 class RunFixture : public ::testing::Test {
  protected:
   static backup::TPackForm& Pack() { return *Forms().pack; }
@@ -298,6 +305,7 @@ class RunFixture : public ::testing::Test {
     work_ = std::make_unique<TempDir>("work");
     MakeSampleHost();
     tasks::ResetRememberedHostDirForTesting();
+    backup::TRunForm::SetClockForTesting(EveryEventClock);
     Pack().ZipArchiver1.AddCompLevel = 9;
     Pack().ZipArchiver1.AddOptions = {backup::AddDirNames, backup::AddRecurseDirs};
   }
@@ -305,6 +313,7 @@ class RunFixture : public ::testing::Test {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     SetCurrentDirectoryA(temp);
+    backup::TRunForm::SetClockForTesting(nullptr);
     Pack().Hide();
     Extract().Hide();
     work_.reset();

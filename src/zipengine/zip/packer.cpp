@@ -29,10 +29,12 @@ constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kMaxInFlightBytes = 8 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
-// A file listed smaller than a piece is read whole by a worker, so that opening
-// the many small files overlaps too; one that has grown beyond this meanwhile is
-// reported and left out.
-constexpr size_t kWholeFileLimit = 2 * kPieceSize;
+// A file listed up to this size is read whole by a worker and compressed in one go
+// (faster and smaller than in pieces), so that opening the many small files overlaps
+// too; larger files go in pieces.
+constexpr size_t kWholeFile = 8 << 20;
+// A whole file that has grown beyond this meanwhile is reported and left out.
+constexpr size_t kWholeFileLimit = kWholeFile + kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -81,6 +83,11 @@ struct Piece {
 // large is mapped and unmapped each time, and every fresh page faults.
 class BufferPool {
  public:
+  // Frees the spares once no piece needs them any more.
+  void Clear() {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    spare_.clear();
+  }
   std::string Take() {
     std::lock_guard<zip::Mutex> lock(mutex_);
     if (spare_.empty()) return {};
@@ -91,7 +98,8 @@ class BufferPool {
   }
   // Leaves b empty.
   void Give(std::string& b) {
-    if (b.capacity() >= kPieceSize / 2) {
+    // Whole files' larger buffers are freed: kept, they would hold memory for good.
+    if (b.capacity() >= kPieceSize / 2 && b.capacity() <= kPieceSize + kPieceSize / 4) {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
     }
@@ -99,7 +107,7 @@ class BufferPool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 24;
+  static constexpr size_t kMaxSpare = 4;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };
@@ -175,13 +183,19 @@ class Reader {
  public:
   Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
 
+  // The bytes the next piece brings into memory (a whole file's listed size).
+  size_t NextBytes() const {
+    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return kPieceSize;
+    return static_cast<size_t>(files_[index_].size);
+  }
+
   std::unique_ptr<Piece> Next() {
     auto p = std::make_unique<Piece>();
     if (!file_.IsOpen()) {
       if (index_ >= files_.size()) return nullptr;
       p->first = true;
       const SourceFile& listed = files_[index_];
-      if (listed.size < kPieceSize) {
+      if (listed.size <= kWholeFile) {
         p->whole = p->last = true;
         p->file = index_++;
         p->accounted = static_cast<size_t>(listed.size);
@@ -562,7 +576,10 @@ Step Packer::PackFiles() {
   Reader reader(files_, buffers_);
   bool readerDone = false;
   while (true) {
-    while (!readerDone && queue_.size() < kMaxInFlightPieces && inFlight_ < kMaxInFlightBytes) {
+    // A whole file larger than what is left of the limit waits until the queue is
+    // empty: whole files of several MiB never add up beyond the memory bound.
+    while (!readerDone && queue_.size() < kMaxInFlightPieces &&
+           (queue_.empty() || inFlight_ + reader.NextBytes() <= kMaxInFlightBytes)) {
       auto piece = reader.Next();
       if (!piece) {
         readerDone = true;
@@ -608,6 +625,7 @@ int32_t Packer::Finish(const std::wstring& target) {
   if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
   output_.reset();
   tempFile_.Close();
+  buffers_.Clear();  // the read-back check brings buffers of its own
   // The check is announced like a file, so that the window shows what takes the
   // time and a cancel reaches it. After a stop (the archive of the files packed
   // so far) it runs unannounced, since the caller has been told nothing more.

@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+"""The main job as a user meets it: the host stand-in starts the real
+Plugin_Vaultkin.exe, whose due task backs up a generated installation (about 250 MB,
+8,000 files in about 800 folders, every folder included) in the background; then the
+program, started by hand, restores the archive in its manual mode. `zip -9 -r` and
+`unzip -o` work on the same tree in the same rounds, and engine_run.exe drives the
+engine alone on it. Prints wall times (medians over the rounds), ratios, archive sizes
+and the plug-in process's peak memory.
+
+    python3 bench/main_job.py [BUILD_DIR]     (default build/win64)
+    BENCH_ROUNDS=N (default 3), BENCH_SCALE=F (default 1: a smaller tree for a quick look)
+
+Backup time: from starting the host stand-in to the task file written back after the
+run (Wine starting two programs included; the time from the plug-in's own start is
+printed beside it). Restore time: from pressing "Open" in the file dialog to the
+program's end (the registry import included). Both sides overwrite the same tree.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+if len(sys.argv) > 1:
+    os.environ["VK_BUILD"] = os.path.abspath(sys.argv[1])
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import vk  # noqa: E402  the end-to-end harness: sandbox, host stand-in, winctl
+
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))
+SCALE = float(os.environ.get("BENCH_SCALE", "1"))
+POLL = 0.02
+
+
+def peak_kib(pids):
+    """The largest resident size any of these processes has had so far (VmHWM)."""
+    best = 0
+    for pid in pids:
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        best = max(best, int(line.split()[1]))
+        except OSError:
+            pass
+    return best
+
+
+def timed(args, cwd=None):
+    subprocess.run(["sync"])
+    start = time.monotonic()
+    subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.monotonic() - start
+
+
+class Bench:
+    def __init__(self):
+        self.box = vk.Sandbox()
+        self.ctl = vk.WinCtl()
+        self.host = self.box.host
+        self.archive = os.path.join(self.host, "Backup", "KestroneBackup.zip")
+        self.reg = os.path.join(self.host, "kestrone.reg")
+        os.makedirs(os.path.dirname(self.archive))
+        subprocess.run([sys.executable, os.path.join(ROOT, "bench", "make_corpus.py"), self.host,
+                        "--tops", "44", "--scale", str(SCALE)], check=True)
+        self.folders, self.files = [], []
+        for dirpath, dirnames, filenames in os.walk(self.host):
+            rel = os.path.relpath(dirpath, self.host)
+            if rel == ".":
+                dirnames[:] = [d for d in dirnames if d not in ("Plugins", "Backup")]
+            self.folders.append(rel)
+            self.files += [os.path.join(rel, n) if rel != "." else n for n in filenames]
+        incl = ",".join(".\\" + f.replace("/", "\\") if f != "." else "." for f in self.folders)
+        self.task = ('Name=Bench,Active=1,"InclDirs=%s",UseDefZipName=1,DefZipName=%s,AutoMode=3,'
+                     'AutoDays=7,LastBackup=0,SaveRegistry=1,SaveFiles=1' % (incl, vk.winpath(self.archive)))
+        self.ctl.ok("regdel", vk.HOST_KEY)
+        self.ctl.ok("regset", vk.HOST_KEY, "ProgDir", vk.winpath(self.host))
+        self.ctl.ok("regset", vk.HOST_KEY, "Sprache", "Deutsch")
+        self.list = os.path.join(self.box.root, "files.lst")
+        with open(self.list, "wb") as f:
+            f.write("".join(n.replace("/", "\\") + "\r\n" for n in self.files + ["kestrone.reg"]).encode("cp1252"))
+        self.engine = os.path.join(vk.BIN, "engine_run.exe")
+        self.gaps = {}  # the longest wait between two engine callbacks, ms
+        self.zip = os.path.join(self.box.root, "zip.zip")
+        self.engine_zip = os.path.join(self.box.root, "engine.zip")
+        # Read everything once, so that no side pays for a cold cache; start the wineserver.
+        subprocess.run("find . -type f -exec cat {} + > /dev/null", shell=True, cwd=self.host)
+        subprocess.run([vk.WINE, self.engine, "unzip", vk.winpath(os.path.join(self.box.root, "none.zip"))],
+                       env=vk.ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def backup(self):
+        if os.path.exists(self.reg):
+            os.remove(self.reg)
+        self.box.write_task("bench.set", self.task)
+        subprocess.run(["sync"])
+        start = time.monotonic()
+        host = vk.Host(self.box)
+        plugin_start, peak = None, 0
+        while "LastBackup=0," in self.box.read_task("bench.set"):
+            pids = vk.processes_of(self.box)
+            if pids and plugin_start is None:
+                plugin_start = time.monotonic()
+            peak = max(peak, peak_kib(pids))
+            time.sleep(POLL)
+            if time.monotonic() - start > 600:
+                raise SystemExit("the backup did not end within 600 s: %s" % self.ctl.call("list"))
+        end = time.monotonic()
+        peak = max(peak, peak_kib(vk.processes_of(self.box)))
+        self.ctl.ok("close", "Kestrone 95")
+        deadline = time.time() + 30
+        while vk.processes_of(self.box) and time.time() < deadline:
+            time.sleep(0.1)
+        host.stop()
+        return end - start, end - (plugin_start or start), peak
+
+    def restore(self):
+        proc = self.box.start_plugin()
+        self.ctl.answer("Bestätigen", "&Ja")
+        self.ctl.wait("Sicherung laden")
+        texts = self.ctl.texts("Sicherung laden")
+        self.ctl.ok("settext", "Sicherung laden", "Edit", 0, vk.winpath(self.archive))
+        button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
+        subprocess.run(["sync"])
+        pids = vk.processes_of(self.box)
+        start = time.monotonic()
+        self.ctl.click("Sicherung laden", button)
+        peak = 0
+        while proc.poll() is None:
+            peak = max(peak, peak_kib(pids))
+            time.sleep(POLL)
+        seconds = time.monotonic() - start
+        if proc.returncode != 0:
+            raise SystemExit("the restore ended with %d" % proc.returncode)
+        os.remove(self.reg)  # else the next backup asks before overwriting it
+        return seconds, peak
+
+    def engine_run(self, *args):
+        subprocess.run(["sync"])
+        out = subprocess.run([vk.WINE, self.engine, *args], env=vk.ENV, capture_output=True, text=True).stdout
+        fields = dict(w.split("=", 1) for w in out.split() if "=" in w)
+        if int(fields.get("result", "-1")) < 0 or fields.get("messages") != "0":
+            raise SystemExit("engine_run %s: %s" % (args[0], out))
+        self.gaps[args[0]] = max(self.gaps.get(args[0], 0), float(fields.get("longest_gap_ms", "0")))
+        return float(fields["seconds"])
+
+    def engine_pack(self):
+        if os.path.exists(self.engine_zip):
+            os.remove(self.engine_zip)
+        with open(self.reg, "wb") as f:  # the program's archive holds one too
+            f.write(b"")
+        try:
+            return self.engine_run("zip", vk.winpath(self.engine_zip), "-l", "9", "-C", vk.winpath(self.host),
+                                   "@" + vk.winpath(self.list))
+        finally:
+            os.remove(self.reg)
+
+    def engine_extract(self):
+        seconds = self.engine_run("unzip", vk.winpath(self.engine_zip), "-C", vk.winpath(self.host))
+        os.remove(self.reg)
+        return seconds
+
+    def zip_pack(self):
+        if os.path.exists(self.zip):
+            os.remove(self.zip)
+        return timed(["zip", "-9", "-r", "-q", self.zip, "."] + ["-x", "Plugins/*", "Backup/*"], cwd=self.host)
+
+    def unzip(self):
+        return timed(["unzip", "-q", "-o", self.zip, "-d", self.host])
+
+    def close(self):
+        self.ctl.ok("regdel", vk.HOST_KEY)
+        self.ctl.close()
+        self.box.remove()
+
+
+def main():
+    b = Bench()
+    r = {k: [] for k in ("zip", "prog", "prog_own", "engine_pack", "unzip", "restore", "engine_extract",
+                         "peak_backup", "peak_restore")}
+    try:
+        print("tree: %d files, %.0f MB in %d folders; %d cores; %d rounds" % (
+            len(b.files), sum(os.path.getsize(os.path.join(b.host, f)) for f in b.files) / 1e6,
+            len(b.folders), os.cpu_count(), ROUNDS), flush=True)
+        for n in range(ROUNDS):
+            # Rounds alternate which side goes first, so that a slow spell falls on both.
+            def backup():
+                total, own, peak = b.backup()
+                r["prog"].append(total), r["prog_own"].append(own), r["peak_backup"].append(peak)
+
+            def restore():
+                seconds, peak = b.restore()
+                r["restore"].append(seconds), r["peak_restore"].append(peak)
+
+            packs = [lambda: r["zip"].append(b.zip_pack()), backup, lambda: r["engine_pack"].append(b.engine_pack())]
+            extracts = [lambda: r["unzip"].append(b.unzip()), restore,
+                        lambda: r["engine_extract"].append(b.engine_extract())]
+            for step in (packs if n % 2 == 0 else packs[::-1]) + (extracts if n % 2 == 0 else extracts[::-1]):
+                step()
+            print("round %d: zip %.2f s, program backup %.2f s, engine pack %.2f s; unzip %.2f s, program "
+                  "restore %.2f s, engine extract %.2f s" % (n + 1, r["zip"][-1], r["prog"][-1], r["engine_pack"][-1],
+                                                          r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1]),
+                  flush=True)
+        m = {k: statistics.median(v) for k, v in r.items()}
+        sizes = {k: os.path.getsize(p) for k, p in (("prog", b.archive), ("zip", b.zip), ("engine", b.engine_zip))}
+        print("medians of %d rounds:" % ROUNDS)
+        print("  zip -9 -r -q                %7.2f s" % m["zip"])
+        print("  background backup           %7.2f s  = %.2f x zip (target <= 0.30); from the plug-in's start "
+              "%.2f s = %.2f x" % (m["prog"], m["prog"] / m["zip"], m["prog_own"], m["prog_own"] / m["zip"]))
+        print("  engine alone, level 9       %7.2f s  = %.2f x zip" % (m["engine_pack"], m["engine_pack"] / m["zip"]))
+        print("  unzip -q -o                 %7.2f s" % m["unzip"])
+        print("  restore after the dialog    %7.2f s  = %.2f x unzip (target <= 1.00)" % (
+            m["restore"], m["restore"] / m["unzip"]))
+        print("  engine alone, extract       %7.2f s  = %.2f x unzip" % (
+            m["engine_extract"], m["engine_extract"] / m["unzip"]))
+        print("  archive: program %d, zip %d, engine %d bytes; program/zip %.4f (target <= 1.00)" % (
+            sizes["prog"], sizes["zip"], sizes["engine"], sizes["prog"] / sizes["zip"]))
+        print("  peak memory of the plug-in (VmHWM, largest of the rounds): backup %.1f MiB, restore %.1f MiB "
+              "(target <= 64)" % (max(r["peak_backup"]) / 1024, max(r["peak_restore"]) / 1024))
+        print("  longest wait between two engine callbacks (a click is answered at the next one): "
+              "pack %.0f ms, extract %.0f ms" % (b.gaps["zip"], b.gaps["unzip"]))
+    finally:
+        b.close()
+
+
+if __name__ == "__main__":
+    main()
