@@ -76,6 +76,10 @@ class Associations {
   std::vector<std::string> saved_;
 };
 
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 // The stand-in browser copied into a scratch folder under the names the cases need,
 // and the file in which it notes its command line.
 class Browsers {
@@ -97,12 +101,19 @@ class Browsers {
   std::string Bat() const { return dir_ / "start.bat"; }
   std::string Log() const { return dir_ / "started.txt"; }
 
-  // The command line of the browser started last; empty when none came within 30 s.
-  std::string Started() const {
-    for (int i = 0; i < 3000 && !tasktest::IsFile(Log()); ++i)
+  // The command line of a browser started with this ending, or the last other one
+  // seen (empty when none came) after 30 s. A browser of an earlier step that writes
+  // late is passed over rather than taken for the one awaited.
+  std::string Started(const std::string& ending) const {
+    std::string line;
+    for (int i = 0; i < 3000; ++i) {
+      if (tasktest::IsFile(Log())) {
+        line = tasktest::ReadAll(Log());
+        DeleteFileA(Log().c_str());
+        if (EndsWith(line, ending)) break;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::string line = tasktest::IsFile(Log()) ? tasktest::ReadAll(Log()) : "";
-    DeleteFileA(Log().c_str());
+    }
     return line;
   }
 
@@ -110,10 +121,6 @@ class Browsers {
   ScratchDir dir_;
   std::string exe_;
 };
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 TEST(WebLink, NothingRegisteredStartsNothing) {
   Associations assoc;
@@ -145,7 +152,8 @@ TEST(WebLink, OnlyShtmRegisteredWithParametersAndPlaceholders) {
   TWebLink link;
   link.Url = "http://example.org/seite";
   ASSERT_TRUE(link.OpenUrl());
-  EXPECT_TRUE(EndsWith(browsers.Started(), " http://example.org/seite  -NOHOME \"\""));
+  const std::string tail = " http://example.org/seite  -NOHOME \"\"";
+  EXPECT_TRUE(EndsWith(browsers.Started(tail), tail));
 }
 
 TEST(WebLink, FirstExtensionWinsAndTheExtensionsOwnCommandStandsIn) {
@@ -161,7 +169,7 @@ TEST(WebLink, FirstExtensionWinsAndTheExtensionsOwnCommandStandsIn) {
   assoc.Set(".HTM\\shell\\open\\command", browsers.Exe());
   EXPECT_EQ(TWebLink::FindBrowser().parameters, "");
   ASSERT_TRUE(link.OpenUrl());
-  EXPECT_TRUE(EndsWith(browsers.Started(), " http://a.example/ ")) << "address and one blank";
+  EXPECT_TRUE(EndsWith(browsers.Started(" http://a.example/ "), " http://a.example/ ")) << "address and one blank";
   // A command longer than the buffer is passed over, not cut.
   assoc.Set(".HTM\\shell\\open\\command", browsers.Exe() + std::string(1100, 'x'));
   EXPECT_EQ(TWebLink::FindBrowser().program, Upper(browsers.Com()));
@@ -176,12 +184,13 @@ TEST(WebLink, BatchAndComPrograms) {
   assoc.Set(".HTML\\shell\\open\\command", browsers.Bat() + " %1 -new");
   EXPECT_EQ(TWebLink::FindBrowser().program, Upper(browsers.Bat()));
   ASSERT_TRUE(link.OpenUrl());
-  std::string started = browsers.Started();
+  std::string started = browsers.Started("-NEW");
   EXPECT_NE(started.find("http://b.example/"), std::string::npos) << started;
   EXPECT_TRUE(EndsWith(started, "-NEW")) << started;
   assoc.Set(".HTML\\shell\\open\\command", browsers.Com() + " /x");
   ASSERT_TRUE(link.OpenUrl());
-  EXPECT_TRUE(EndsWith(browsers.Started(), " http://b.example/ /X"));
+  started = browsers.Started(" http://b.example/ /X");
+  EXPECT_TRUE(EndsWith(started, " http://b.example/ /X")) << started;
 }
 
 TEST(WebLink, InfoWindowLinkOpensItsAddress) {
@@ -194,7 +203,8 @@ TEST(WebLink, InfoWindowLinkOpensItsAddress) {
   EXPECT_EQ(info.WebLink1.EMail, VK_MAIL_ADDRESS);
   SendMessageA(info.Handle(), WM_COMMAND, MAKEWPARAM(app::TInfoForm::kLink, STN_CLICKED),
                reinterpret_cast<LPARAM>(info.Item(app::TInfoForm::kLink)));
-  EXPECT_TRUE(EndsWith(browsers.Started(), " " VK_WEB_ADDRESS " "));
+  const std::string started = browsers.Started(" " VK_WEB_ADDRESS " ");
+  EXPECT_TRUE(EndsWith(started, " " VK_WEB_ADDRESS " ")) << started;
 }
 
 }  // namespace
