@@ -271,3 +271,21 @@ TEST_F(EngineUnzip, ArchivesOfOtherWritersWithDirectoryEntries) {
   EXPECT_EQ(ReadBytes("folder\\data.bin"), Random(5000));
   EXPECT_EQ(r.Files(), std::vector<std::string>{"folder/data.bin"});
 }
+
+TEST_F(EngineUnzip, ATargetThatCannotBeWrittenIsNamedAndLeavesNothingHalfWritten) {
+  HandArchive a;
+  for (int i = 0; i < 3; ++i) a.Add("f" + std::to_string(i) + ".txt", Text(150000, i));
+  WriteArchive("w.zip", a);
+  CreateDirectoryA("o", nullptr);
+  SetCurrentDirectoryA("o");
+  CreateDirectoryA("f1.txt", nullptr);  // a folder where the file is to go
+  Recorder r;
+  EXPECT_EQ(Unzip("..\\w.zip", {}, r), 2);
+  ASSERT_EQ(r.Messages().size(), 1u) << r.AllMessages();
+  EXPECT_EQ(r.Messages()[0].code, kErrFileWrite);
+  EXPECT_NE(r.Messages()[0].text.find("f1.txt"), std::string::npos) << r.AllMessages();
+  EXPECT_EQ(ReadBytes("f0.txt"), Text(150000, 0));
+  EXPECT_EQ(ReadBytes("f2.txt"), Text(150000, 2));
+  EXPECT_TRUE(GetFileAttributesA("f1.txt") & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(Find("~vk*").empty());
+}
