@@ -26,21 +26,24 @@ TEST(SplashWindow, FirstTickClosesItAndAHiddenOneStaysHidden) {
   EXPECT_TRUE(splash.TimerEnabled()) << "the tick changes nothing";
 }
 
+TInfoForm* info = nullptr;
+std::vector<HWND> shown;
+int nestedResult = -1;
+
+// The user, on the modal loop's own thread: each showing is seen once, and a second
+// Execute while the window is open returns at once.
+void CALLBACK AnswerInfo(HWND, UINT, UINT_PTR, DWORD) {
+  if (!info->Visible() || !info->InModal() || info->ModalResult() != 0) return;
+  shown.push_back(info->Handle());
+  nestedResult = info->Execute();
+  info->SetModalResult(IDOK);
+}
+
 TEST(InfoWindow, EachUseShowsTheSameWindowAndNoSecondOneWhileOpen) {
-  static TInfoForm* info = nullptr;
-  static std::vector<HWND> shown;
-  static int nestedResult = -1;
   TInfoForm form;
   info = &form;
   shown.clear();
-  // The user, on the modal loop's own thread: each showing is seen once, and a
-  // second Execute while the window is open returns at once.
-  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
-    if (!info->Visible() || !info->InModal() || info->ModalResult() != 0) return;
-    shown.push_back(info->Handle());
-    nestedResult = info->Execute();
-    info->SetModalResult(IDOK);
-  });
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, AnswerInfo);
   EXPECT_EQ(form.Execute(), IDOK);
   EXPECT_EQ(form.Execute(), IDOK);
   KillTimer(nullptr, timer);
