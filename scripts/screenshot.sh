@@ -13,7 +13,7 @@ fi
 build=$(cd "${1:-$root/build/win64}" && pwd)
 out=$(mkdir -p "${2:-$root/docs/screenshots}" && cd "${2:-$root/docs/screenshots}" && pwd)
 command -v import >/dev/null || { echo "ImageMagick's import is missing (scripts/install-deps.sh)" >&2; exit 1; }
-cmake --build "$build" --target Plugin_Vaultkin kshost winctl win_tests
+cmake --build "$build" --target Plugin_Vaultkin kshost winctl run_windows_shots
 source "$root/scripts/winenv.sh" "$build"
 VK_BUILD="$build" VK_SOURCE="$root" python3 "$root/scripts/screenshots.py" "$out"
 wineserver -w

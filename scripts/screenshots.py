@@ -3,8 +3,8 @@
 
 Run by scripts/screenshot.sh, which sets up Wine and the X display. The real program
 is driven through the host stand-in and winctl, as the end-to-end tests drive it; the
-backup and the restore window are photographed in the middle of a run by the Windows
-test RunWindows.Screenshots, which waits at its third file until the photo is taken.
+backup and the restore window are photographed in the middle of a run by the tool
+run_windows_shots.exe, which waits at its third file step until the photo is taken.
 Each picture is cut to its window.   screenshots.py OUT_DIR
 """
 import os
@@ -134,8 +134,8 @@ def interactive_mode(box, ctl, cam):
 def run_windows(ctl, cam):
     signals = tempfile.mkdtemp(prefix="vk-shots-")
     env = dict(vk.ENV, VAULTKIN_SHOT_DIR=vk.winpath(signals))
-    test = subprocess.Popen([vk.WINE, os.path.join(vk.BIN, "win_tests.exe"),
-                             "--gtest_filter=RunWindows.Screenshots"], env=env, cwd=vk.BIN,
+    test = subprocess.Popen([vk.WINE, os.path.join(vk.BIN, "run_windows_shots.exe")],
+                            env=env, cwd=vk.BIN,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         for signal, caption, name in (("pack", "Sicherung erstellen", "backup-run"),

@@ -18,7 +18,7 @@ source scripts/winenv.sh build/win64
 cleanup() { wineserver -k 2>/dev/null || true; }
 trap cleanup EXIT
 
-passed=0; failed=0
+passed=0; failed=0; cases=()
 for tree in build/native build/win64; do
   log=$(mktemp)
   set +e
@@ -30,7 +30,10 @@ for tree in build/native build/win64; do
   else
     failed=$((failed + 1))
   fi
+  # The failing cases by name, from GoogleTest's own lines (ctest names only the suite).
+  while read -r c; do cases+=("$c"); done < <(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\).*/\1/p' "$log" | sort -u)
   rm -f "$log"
 done
+for c in "${cases[@]}"; do echo "failed: $c"; done
 echo "${passed} passed, ${failed} failed"
 [ "$failed" -eq 0 ]

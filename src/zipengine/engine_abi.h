@@ -108,8 +108,53 @@ struct UnzipCommand {
 static_assert(sizeof(CallbackInfo) == 28 + kCallbackText, "CallbackInfo layout");
 static_assert(sizeof(ZipCommand) == 16520, "ZipCommand must be 16,520 bytes");
 static_assert(sizeof(UnzipCommand) == 16464, "UnzipCommand must be 16,464 bytes");
-static_assert(__builtin_offsetof(ZipCommand, specs) == 132, "ZipCommand slots at 132");
-static_assert(__builtin_offsetof(UnzipCommand, specs) == 76, "UnzipCommand slots at 76");
+// Every field where the libraries look for it: a field moved or two swapped fail the build.
+#define VK_AT(record, field, offset) \
+  static_assert(__builtin_offsetof(record, field) == (offset), #record "." #field " at " #offset)
+VK_AT(ZipCommand, zero0, 0);
+VK_AT(ZipCommand, caller, 4);
+VK_AT(ZipCommand, version, 8);
+VK_AT(ZipCommand, callback, 12);
+VK_AT(ZipCommand, trace, 16);
+VK_AT(ZipCommand, zero20, 20);
+VK_AT(ZipCommand, minusOne44, 44);
+VK_AT(ZipCommand, zero48, 48);
+VK_AT(ZipCommand, verbose, 52);
+VK_AT(ZipCommand, minusOne56, 56);
+VK_AT(ZipCommand, level, 60);
+VK_AT(ZipCommand, zero64, 64);
+VK_AT(ZipCommand, noDirNames, 72);
+VK_AT(ZipCommand, recurseDirs, 76);
+VK_AT(ZipCommand, minusOne80, 80);
+VK_AT(ZipCommand, forceDos, 84);
+VK_AT(ZipCommand, move, 88);
+VK_AT(ZipCommand, zero92, 92);
+VK_AT(ZipCommand, update, 96);
+VK_AT(ZipCommand, freshen, 100);
+VK_AT(ZipCommand, zero104, 104);
+VK_AT(ZipCommand, zipTime, 108);
+VK_AT(ZipCommand, zero112, 112);
+VK_AT(ZipCommand, argc, 120);
+VK_AT(ZipCommand, zipName, 124);
+VK_AT(ZipCommand, seven, 128);
+VK_AT(ZipCommand, specs, 132);
+VK_AT(UnzipCommand, zero0, 0);
+VK_AT(UnzipCommand, caller, 4);
+VK_AT(UnzipCommand, version, 8);
+VK_AT(UnzipCommand, callback, 12);
+VK_AT(UnzipCommand, trace, 16);
+VK_AT(UnzipCommand, zero20, 20);
+VK_AT(UnzipCommand, minusOne40, 40);
+VK_AT(UnzipCommand, verbose, 44);
+VK_AT(UnzipCommand, update, 48);
+VK_AT(UnzipCommand, freshen, 52);
+VK_AT(UnzipCommand, dirNames, 56);
+VK_AT(UnzipCommand, overwrite, 60);
+VK_AT(UnzipCommand, argc, 64);
+VK_AT(UnzipCommand, zipName, 68);
+VK_AT(UnzipCommand, seven, 72);
+VK_AT(UnzipCommand, specs, 76);
+#undef VK_AT
 #endif
 
 // What an add leaves behind. The archive is written to "<archive>.vktmp" beside it,

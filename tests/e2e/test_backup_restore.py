@@ -26,7 +26,9 @@ TASK = ('Name=Test,Active=1,"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase,.\\Plu
         'SaveRegistry=1,SaveFiles=1')
 
 
-class BackupRestore(E2ETestCase):
+class Installation(E2ETestCase):
+    """A sample host installation with its registry branch, backed up and restored."""
+
     def setUp(self):
         super().setUp()
         for rel, data in {**SAMPLE, **NOT_LISTED}.items():
@@ -72,6 +74,8 @@ class BackupRestore(E2ETestCase):
             self.assertEqual(wait_exit(proc, 60), 0)
         return proc
 
+
+class BackupRestore(Installation):
     def test_backup_then_restore(self):
         self.back_up()
         self.assertFalse(os.path.exists(os.path.join(self.box.host, "kestrone.reg")))

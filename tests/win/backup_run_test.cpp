@@ -259,8 +259,8 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
   EXPECT_EQ(vk::testing::ArchiveNames(Incomplete()), names);
 
   // A press seen before packing begins has no effect.
-  Pack().Canceled = true;
-  Pack().ZipArchiver1.Cancel = true;
+  SendMessageA(Pack().Item(IDCANCEL), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Pack().Canceled);  // the press was seen
   EXPECT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());

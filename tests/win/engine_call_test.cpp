@@ -116,4 +116,58 @@ TEST_F(EngineCall, AThreadThatCannotStartEndsTheCallWithAReport) {
   EXPECT_EQ(r.Count(kBatchEnd), 1);
 }
 
+// The system's own words for an error, as the reports quote them.
+std::string SystemText(DWORD error) {
+  char text[512] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                 sizeof text, nullptr);
+  std::string s = text;
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+TEST_F(EngineCall, AFullDiskOrADamagedWriteKeepsThePreviousArchiveAndNamesTheCause) {
+  const std::vector<std::string> names = MakeFiles(12);
+  Recorder first;
+  ASSERT_EQ(Zip("t.zip", {names[0]}, first), 1);
+  const std::string before = ReadBytes("t.zip");
+  struct Case {
+    TestFault fault;
+    int32_t code;
+    std::string cause;
+  };
+  const std::string written = "kann nicht geschrieben werden: " + SystemText(ERROR_DISK_FULL);
+  for (const Case& c : {Case{kDiskFullInData, kErrArchiveWrite, written},
+                        Case{kDiskFullInDirectory, kErrArchiveWrite, written},
+                        Case{kDamagedWhenWritten, kErrVerify, "ersetzt das vorhandene nicht"}}) {
+    SetFault("VKZIP.DLL", c.fault);
+    Recorder r;
+    EXPECT_EQ(Zip("t.zip", names, r), kResultFailed) << c.fault;
+    ASSERT_EQ(r.Messages().size(), 1u) << r.AllMessages();
+    EXPECT_EQ(r.Messages()[0].code, c.code) << c.fault;
+    EXPECT_NE(r.Messages()[0].text.find(c.cause), std::string::npos) << r.AllMessages();
+    EXPECT_EQ(ReadBytes("t.zip"), before) << c.fault;
+    EXPECT_EQ(Find("*.vk*"), std::vector<std::string>{}) << c.fault;
+  }
+}
+
+TEST_F(EngineCall, AFileGoneBeforeItIsReadIsNamedAndTheRestIsPacked) {
+  const std::vector<std::string> names = MakeFiles(12);
+  SetFault("VKZIP.DLL", kSourceVanishes);
+  Recorder r;
+  EXPECT_EQ(Zip("t.zip", names, r), 11);
+  ASSERT_EQ(r.Messages().size(), 1u) << r.AllMessages();
+  EXPECT_EQ(r.Messages()[0].code, kErrFileRead);
+  ReadBack archive(root_ + "\\t.zip");
+  ASSERT_EQ(archive.Names().size(), 11u);
+  // The one left out is the one the report names.
+  for (const std::string& name : names) {
+    const bool named = r.Messages()[0].text.find(name) != std::string::npos;
+    std::string stored = name;
+    stored[1] = '/';
+    EXPECT_NE(archive.Find(stored) != nullptr, named) << name;
+  }
+  EXPECT_EQ(Find("*.vk*"), std::vector<std::string>{});
+}
+
 }  // namespace

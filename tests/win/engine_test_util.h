@@ -13,6 +13,7 @@
 
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
+#include "test_files.h"
 #include "zipengine/engine_abi.h"
 
 namespace enginetest {
@@ -169,32 +170,8 @@ inline std::vector<std::string> Find(const std::string& pattern) {
   return names;
 }
 
-// Wide and in the "\\?\" form, so that paths beyond MAX_PATH go too.
-inline void RemoveTreeW(const std::wstring& dir) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = dir + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTreeW(path);
-      } else {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(dir.c_str());
-}
-
-inline void RemoveTree(const std::string& dir) {
-  wchar_t full[MAX_PATH];
-  const std::wstring wide(dir.begin(), dir.end());
-  if (GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr)) RemoveTreeW(L"\\\\?\\" + std::wstring(full));
-}
+using vk::testfiles::RemoveTree;
+using vk::testfiles::RemoveTreeW;
 
 // Text with some repetition, so that it compresses, of a given size.
 inline std::string Text(size_t size, unsigned seed = 1) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "box_watchdog.h"
 #include "test_files.h"
 
 namespace vk::testing {
@@ -299,6 +300,7 @@ class Watcher {
   std::mutex mutex_;
   std::vector<Answered> seen_;
   std::string folder_;
+  testwatch::ExpectBoxes expect_;  // answers boxes: the watchdog waits longer
   std::thread thread_;
 };
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tasks/hostdir.h"
+#include "box_watchdog.h"
 #include "test_files.h"
 
 // Rectangles compared and printed by GoogleTest.
@@ -244,6 +245,7 @@ class UserScript {
   std::atomic<int> played_{0};
   std::mutex mutex_;
   std::vector<std::string> texts_;
+  testwatch::ExpectBoxes expect_;  // answers boxes: the watchdog waits longer
   std::thread thread_;
 };
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "box_watchdog.h"
 #include "test_files.h"
 
 namespace vk::tasktest {
@@ -241,6 +242,7 @@ class WindowWatcher {
   int times_;
   std::atomic<bool> stop_{false};
   std::atomic<int> handled_{0};
+  testwatch::ExpectBoxes expect_;  // answers boxes: the watchdog waits longer
   std::thread thread_;
 };
 

@@ -29,24 +29,35 @@ inline bool IsDirectory(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-inline void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+// Wide throughout and in the "\\?\" form: a file whose name the ANSI code page cannot
+// spell, or a path beyond MAX_PATH, would stay, and with it the folder, for the next
+// test process that gets the same name.
+inline void RemoveTreeW(const std::wstring& dir) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
   if (h != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = fd.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = dir + "\\" + name;
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      const std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = dir + L"\\" + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
+        RemoveTreeW(path);
       else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(h, &fd));
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
   }
-  SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryA(dir.c_str());
+  SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(dir.c_str());
+}
+
+inline void RemoveTree(const std::string& dir) {
+  std::wstring wide(dir.size(), L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, dir.data(), static_cast<int>(dir.size()),
+                                                      wide.data(), static_cast<int>(wide.size()))));
+  wchar_t full[MAX_PATH];
+  if (GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr)) RemoveTreeW(L"\\\\?\\" + std::wstring(full));
 }
 
 }  // namespace vk::testfiles

@@ -46,38 +46,72 @@ std::function<int32_t(vk::engine::Callback, void*)> g_work;
 
 int32_t Work(vk::engine::Callback cb, void* caller) { return g_work ? g_work(cb, caller) : 1; }
 
-// The fields both records share, then the fake work.
-template <typename Command>
-int32_t Record(SeenRecord& s, Command* c) {
-  s.caller = c->caller;
-  s.callback = reinterpret_cast<void*>(c->callback);
-  s.argc = c->argc;
-  s.seven = c->seven;
-  s.zipName = c->zipName;
+// The records are read by byte offset, not through their structures, so that a field
+// moved or two swapped show. The offsets are those of the 32-bit libraries; on the
+// 64-bit build each address widens to 8 bytes, aligned, and the rest moves along.
+struct Layout {
+  std::vector<size_t> addresses;  // 32-bit offsets of the address fields
+  size_t Native(size_t at32) const {
+    auto width = [this](size_t at) {
+      return std::count(addresses.begin(), addresses.end(), at) ? sizeof(void*) : size_t{4};
+    };
+    size_t at = 0;
+    for (size_t w = 0; w <= at32; w += 4) {
+      at = (at + width(w) - 1) / width(w) * width(w);
+      if (w < at32) at += width(w);
+    }
+    return at;
+  }
+  int32_t Word(const void* record, size_t at32) const {
+    int32_t v;
+    std::memcpy(&v, static_cast<const char*>(record) + Native(at32), sizeof v);
+    return v;
+  }
+  void* Address(const void* record, size_t at32) const {
+    void* p;
+    std::memcpy(&p, static_cast<const char*>(record) + Native(at32), sizeof p);
+    return p;
+  }
+};
+
+// caller 4, callback 12, archive name, slots: the rest are 32-bit words.
+const Layout kZipLayout{{4, 12, 124, 132}};
+const Layout kUnzipLayout{{4, 12, 68, 76}};
+
+// Reads a record's words at the given 32-bit offsets, its addresses, then does the fake work.
+int32_t Record(SeenRecord& s, const void* c, const Layout& l, const std::vector<size_t>& words,
+               size_t argcAt) {
+  ++s.calls;
+  s.words.clear();
+  for (size_t at : words) s.words.push_back(l.Word(c, at));
+  s.caller = l.Address(c, 4);
+  s.callback = l.Address(c, 12);
+  s.argc = l.Word(c, argcAt);
+  s.zipName = static_cast<const char*>(l.Address(c, argcAt + 4));
+  s.seven = l.Word(c, argcAt + 8);
   s.specs.clear();
-  for (int i = 0; i < c->argc; ++i) s.specs.push_back(c->specs[i]);
-  return Work(c->callback, c->caller);
+  const size_t slots = l.Native(argcAt + 12);
+  for (int i = 0; i < s.argc; ++i) {
+    char* spec;
+    std::memcpy(&spec, static_cast<const char*>(c) + slots + i * sizeof spec, sizeof spec);
+    s.specs.push_back(spec);
+  }
+  return Work(reinterpret_cast<vk::engine::Callback>(s.callback), s.caller);
+}
+
+// The 32-bit words, in order, up to the file specification count.
+std::vector<size_t> WordsUpTo(size_t end) {
+  std::vector<size_t> at = {0, 8};
+  for (size_t w = 16; w < end; w += 4) at.push_back(w);
+  return at;
 }
 
 int32_t VK_STDCALL FakeZip(ZipCommand* c) {
-  SeenRecord& s = g_zipSeen;
-  ++s.calls;
-  s.words = {c->zero0,     c->version,    c->trace,     c->zero20[0],   c->zero20[1],
-             c->zero20[2], c->zero20[3],  c->zero20[4], c->zero20[5],   c->minusOne44,
-             c->zero48,    c->verbose,    c->minusOne56, c->level,      c->zero64[0],
-             c->zero64[1], c->noDirNames, c->recurseDirs, c->minusOne80, c->forceDos,
-             c->move,      c->zero92,     c->update,    c->freshen,     c->zero104,
-             c->zipTime,   c->zero112[0], c->zero112[1]};
-  return Record(s, c);
+  return Record(g_zipSeen, c, kZipLayout, WordsUpTo(120), 120);
 }
 
 int32_t VK_STDCALL FakeUnzip(UnzipCommand* c) {
-  SeenRecord& s = g_unzipSeen;
-  ++s.calls;
-  s.words = {c->zero0,     c->version,   c->trace,      c->zero20[0], c->zero20[1],
-             c->zero20[2], c->zero20[3], c->zero20[4],  c->minusOne40, c->verbose,
-             c->update,    c->freshen,   c->dirNames,   c->overwrite};
-  return Record(s, c);
+  return Record(g_unzipSeen, c, kUnzipLayout, WordsUpTo(64), 64);
 }
 
 // Indices into SeenRecord::words.

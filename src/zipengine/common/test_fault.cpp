@@ -16,6 +16,11 @@ void TestFaultPoint() {
   if (g_fault.compare_exchange_strong(expected, kNoFault)) throw std::runtime_error("test fault");
 }
 
+bool TestFaultMet(TestFault fault) {
+  int32_t expected = fault;
+  return fault != kNoFault && g_fault.compare_exchange_strong(expected, kNoFault);
+}
+
 }  // namespace vk::engine
 
 extern "C" void VK_STDCALL VkSetTestFault(int32_t fault) {

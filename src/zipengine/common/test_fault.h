@@ -12,10 +12,17 @@ enum TestFault : int32_t {
   kNoFault = 0,
   kWorkerThrows = 1,      // the first task a worker takes up throws
   kThreadStartFails = 2,  // no worker thread can be started
+  kDiskFullInData = 3,    // the archive's first write of file data finds the disk full
+  kDiskFullInDirectory = 4,  // the first write of its central directory finds the disk full
+  kDamagedWhenWritten = 5,   // a byte of the last entry's data changes before the read-back
+  kSourceVanishes = 6,    // the first file to be packed is gone when it is opened
 };
 
 // A worker's first step: throws once when kWorkerThrows is set.
 void TestFaultPoint();
+
+// True once, for the call that meets the fault: when `fault` is the one set.
+bool TestFaultMet(TestFault fault);
 
 }  // namespace vk::engine
 

@@ -45,6 +45,10 @@ constexpr int kOpenAttempts = 9;
 constexpr DWORD kOpenRetryWait = 250;
 
 File OpenSource(const std::wstring& path, DWORD* error) {
+  if (TestFaultMet(kSourceVanishes)) {
+    *error = ERROR_FILE_NOT_FOUND;
+    return File();
+  }
   for (int attempt = 1;; ++attempt) {
     File file = File::OpenRead(path, error);
     if (file.IsOpen() || attempt == kOpenAttempts ||
@@ -146,6 +150,12 @@ class Output {
     }
   }
 
+  // From here on the central directory is written: the file data go out first.
+  void BeginDirectory() {
+    FlushBuffer();
+    directory_ = true;
+  }
+
   // Writes what is buffered and cuts the file where the archive ends.
   bool Finish() {
     FlushBuffer();
@@ -168,6 +178,10 @@ class Output {
   }
 
   void Write(uint64_t offset, std::string_view data) {
+    if (!failed_ && TestFaultMet(directory_ ? kDiskFullInDirectory : kDiskFullInData)) {
+      error_ = ERROR_DISK_FULL;
+      failed_ = true;
+    }
     if (!failed_ && !file_.WriteAt(offset, data.data(), data.size(), &error_)) failed_ = true;
   }
 
@@ -176,6 +190,7 @@ class Output {
   std::string buffer_;
   DWORD error_ = 0;
   bool failed_ = false;
+  bool directory_ = false;
 };
 
 // Reads the files in order, one piece at a time, on the calling thread.
@@ -617,6 +632,7 @@ Step Packer::PackFiles() {
 
 int32_t Packer::Finish(const std::wstring& target) {
   const uint64_t cdOffset = output_->Position();
+  output_->BeginDirectory();
   for (const auto& e : entries_) output_->Append(zip::CentralHeader(e));
   const uint64_t cdSize = output_->Position() - cdOffset;
   output_->Append(zip::EndRecords(entries_.size(), cdOffset, cdSize));
@@ -624,6 +640,13 @@ int32_t Packer::Finish(const std::wstring& target) {
   if (!output_->Finish()) return Fail(kErrArchiveWrite, WriteError(output_->Error()));
   if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
   output_.reset();
+  if (TestFaultMet(kDamagedWhenWritten) && cdOffset > 0) {
+    char byte = 0;
+    size_t got = 0;
+    tempFile_.ReadAt(cdOffset - 1, &byte, 1, &got, &error);
+    byte = static_cast<char>(byte ^ 0x55);
+    tempFile_.WriteAt(cdOffset - 1, &byte, 1, &error);
+  }
   tempFile_.Close();
   buffers_.Clear();  // the read-back check brings buffers of its own
   // The check is announced like a file, so that the window shows what takes the
