@@ -13,6 +13,8 @@ namespace vk {
 namespace {
 
 constexpr int kPrecision = 15;
+// The largest double as FloatToText writes it.
+constexpr long double kLargestWritten = 1.79769313486232E308L;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -102,7 +104,8 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
   }
   size_t mantissaDigits = 0;
   for (; p < n && IsDigit(text[p]); ++p, ++mantissaDigits) plain += text[p];
-  if (p < n && text[p] == decimalSeparator) {
+  // Either mark: a task file written under the other regional setting still loads.
+  if (p < n && (text[p] == decimalSeparator || text[p] == '.' || text[p] == ',')) {
     plain += '.';
     for (++p; p < n && IsDigit(text[p]); ++p, ++mantissaDigits) plain += text[p];
   }
@@ -118,9 +121,18 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
   if (p != n) InvalidFloat(text);
 
   double value = 0;
-  const auto res = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-  if (res.ec != std::errc() || res.ptr != plain.data() + plain.size() || !std::isfinite(value))
-    InvalidFloat(text);
+  const char* const end = plain.data() + plain.size();
+  const auto res = std::from_chars(plain.data(), end, value);
+  if (res.ec == std::errc::result_out_of_range) {
+    // The largest doubles, rounded to 15 digits, are written just above the
+    // largest double; what the writer writes must read back.
+    long double wide = 0;
+    const auto w = std::from_chars(plain.data(), end, wide);
+    if (w.ec == std::errc() && w.ptr == end && std::fabs(wide) > 1 &&
+        std::fabs(wide) <= kLargestWritten)
+      return std::copysign(std::numeric_limits<double>::max(), static_cast<double>(wide));
+  }
+  if (res.ec != std::errc() || res.ptr != end || !std::isfinite(value)) InvalidFloat(text);
   return value;
 }
 
