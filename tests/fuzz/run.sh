@@ -6,6 +6,7 @@
 # Prints per harness the executions, the time and the findings (inputs that
 # crashed, leaked or timed out, kept in build/fuzz/findings/HARNESS/). The corpus a
 # run grows stays in build/fuzz/work/HARNESS/; the tree's seeds are not touched.
+# One process per harness, one harness at a time: one core.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build/fuzz
@@ -30,7 +31,7 @@ for h in "${harnesses[@]}"; do
   mkdir -p "$work" "$findings"
   log=$build/$h.log
   set +e
-  "$build/tests/fuzz/fuzz_$h" -max_total_time="$seconds" -jobs=1 -workers=1 -print_final_stats=1 \
+  "$build/tests/fuzz/fuzz_$h" -max_total_time="$seconds" -print_final_stats=1 \
     -max_len=8192 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$findings/" \
     "$work" "$root/tests/fuzz/corpus/$h" >"$log" 2>&1
   rc=$?
