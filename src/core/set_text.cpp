@@ -163,6 +163,8 @@ SetFields LoadSetText(const std::string& text, char decimalSeparator,
   if (!(v = ValueOfKey(list, "InclDirs")).empty()) f.InclDirs = v;
   if (!(v = ValueOfKey(list, "UseDefZipName")).empty()) f.UseDefZipName = TextToBool(v);
   v = ValueOfKey(list, "DefZipName");
+  // Saving drops enclosing quotes; a name that is nothing but quotes is empty.
+  if (!v.empty() && v[0] == '"' && Unquote(v).empty()) v.clear();
   f.DefZipName = !v.empty() ? v : defaultZipName ? defaultZipName() : DefaultZipName("");
   if (!(v = ValueOfKey(list, "AutoMode")).empty()) f.AutoMode = TextToInt(v);
   if (!(v = ValueOfKey(list, "AutoDays")).empty()) f.AutoDays = TextToInt(v);

@@ -95,6 +95,9 @@ TEST(SetText, WhatIsWrittenReadsBack) {
     EXPECT_EQ(once, twice);
     EXPECT_EQ(Save(Load(twice, '.'), '.'), Save(f, '.'));
   }
+  // Found by fuzzing: a DefZipName of bare quotes was saved empty and became the
+  // default only on the next start.
+  EXPECT_EQ(Load("DefZipName=\"\"").DefZipName, "C:\\Kestrone\\Backup\\KestroneBackup.zip");
   EXPECT_EQ(Load("LastBackup=1.7976931348623157e308").LastBackup, 1.7976931348623157e308);
   EXPECT_EQ(Load("LastBackup=-1.79769313486232E308").LastBackup, -1.7976931348623157e308);
   // Beyond what the writer produces it stays an overflow.
