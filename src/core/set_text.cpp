@@ -130,7 +130,8 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
     const auto w = std::from_chars(plain.data(), end, wide);
     if (w.ec == std::errc() && w.ptr == end && std::fabs(wide) > 1 &&
         std::fabs(wide) <= kLargestWritten)
-      return std::copysign(std::numeric_limits<double>::max(), static_cast<double>(wide));
+      return std::signbit(wide) ? -std::numeric_limits<double>::max()
+                               : std::numeric_limits<double>::max();
   }
   if (res.ec != std::errc() || res.ptr != end || !std::isfinite(value)) InvalidFloat(text);
   return value;
