@@ -26,21 +26,28 @@ TEST(SplashWindow, FirstTickClosesItAndAHiddenOneStaysHidden) {
   EXPECT_TRUE(splash.TimerEnabled()) << "the tick changes nothing";
 }
 
+namespace infouser {
+TInfoForm* info = nullptr;
+std::vector<HWND> shown;
+int nestedResult = -1;
+
+// A timer procedure is stdcall on i686, which a lambda cannot be.
+void CALLBACK Answer(HWND, UINT, UINT_PTR, DWORD) {
+  if (!info->Visible() || !info->InModal() || info->ModalResult() != 0) return;
+  shown.push_back(info->Handle());
+  nestedResult = info->Execute();
+  info->SetModalResult(IDOK);
+}
+}  // namespace infouser
+
 TEST(InfoWindow, EachUseShowsTheSameWindowAndNoSecondOneWhileOpen) {
-  static TInfoForm* info = nullptr;
-  static std::vector<HWND> shown;
-  static int nestedResult = -1;
+  using namespace infouser;
   TInfoForm form;
   info = &form;
   shown.clear();
   // The user, on the modal loop's own thread: each showing is seen once, and a
   // second Execute while the window is open returns at once.
-  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
-    if (!info->Visible() || !info->InModal() || info->ModalResult() != 0) return;
-    shown.push_back(info->Handle());
-    nestedResult = info->Execute();
-    info->SetModalResult(IDOK);
-  });
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, &Answer);
   EXPECT_EQ(form.Execute(), IDOK);
   EXPECT_EQ(form.Execute(), IDOK);
   KillTimer(nullptr, timer);
