@@ -28,6 +28,17 @@ const char* BoolText(bool b) { return b ? "1" : "0"; }
   throw EConvertError("'" + text + "' ist kein gültiger Fließkommawert");
 }
 
+// A file name holds no double quotes: every enclosing pair goes, so that a name
+// saved once is saved again unchanged.
+std::string WithoutQuotes(std::string name) {
+  while (!name.empty() && name[0] == '"') {
+    std::string inner = Unquote(name);
+    if (inner == name) break;
+    name = std::move(inner);
+  }
+  return name;
+}
+
 // A Boolean is stored as an integer; only its low eight bits count.
 bool TextToBool(const std::string& text) { return (TextToInt(text) & 0xFF) != 0; }
 
@@ -143,7 +154,7 @@ std::string SaveSetText(SetFields& f, char decimalSeparator) {
   list.push_back(std::string("Active=") + BoolText(f.Active));
   list.push_back("InclDirs=" + f.InclDirs);
   list.push_back(std::string("UseDefZipName=") + BoolText(f.UseDefZipName));
-  if (!f.DefZipName.empty() && f.DefZipName[0] == '"') f.DefZipName = Unquote(f.DefZipName);
+  f.DefZipName = WithoutQuotes(f.DefZipName);
   list.push_back("DefZipName=" + f.DefZipName);
   list.push_back("AutoMode=" + std::to_string(f.AutoMode));
   list.push_back("AutoDays=" + std::to_string(f.AutoDays));
@@ -165,7 +176,7 @@ SetFields LoadSetText(const std::string& text, char decimalSeparator,
   if (!(v = ValueOfKey(list, "UseDefZipName")).empty()) f.UseDefZipName = TextToBool(v);
   v = ValueOfKey(list, "DefZipName");
   // Saving drops enclosing quotes; a name that is nothing but quotes is empty.
-  if (!v.empty() && v[0] == '"' && Unquote(v).empty()) v.clear();
+  if (WithoutQuotes(v).empty()) v.clear();
   f.DefZipName = !v.empty() ? v : defaultZipName ? defaultZipName() : DefaultZipName("");
   if (!(v = ValueOfKey(list, "AutoMode")).empty()) f.AutoMode = TextToInt(v);
   if (!(v = ValueOfKey(list, "AutoDays")).empty()) f.AutoDays = TextToInt(v);

@@ -30,8 +30,8 @@ struct SetFields {
 // The default archive of a host installation directory (empty: "\Backup\...").
 std::string DefaultZipName(const std::string& hostDir);
 
-// Builds the file's text. A DefZipName in surrounding double quotes loses them in
-// `fields` too, so the task and its file agree.
+// Builds the file's text. A DefZipName in surrounding double quotes loses them (every
+// enclosing pair) in `fields` too, so the task and its file agree.
 std::string SaveSetText(SetFields& fields, char decimalSeparator);
 
 // Reads a file's text: keys in any case and order, the first of a repeated key

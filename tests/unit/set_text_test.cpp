@@ -98,6 +98,9 @@ TEST(SetText, WhatIsWrittenReadsBack) {
   // Found by fuzzing: a DefZipName of bare quotes was saved empty and became the
   // default only on the next start.
   EXPECT_EQ(Load("DefZipName=\"\"").DefZipName, "C:\\Kestrone\\Backup\\KestroneBackup.zip");
+  // ... and one in nested quotes lost a pair on every save.
+  const std::string nested = Save(Load("DefZipName=\"\"e=\"\""));
+  EXPECT_EQ(Save(Load(nested)), nested);
   EXPECT_EQ(Load("LastBackup=1.7976931348623157e308").LastBackup, 1.7976931348623157e308);
   EXPECT_EQ(Load("LastBackup=-1.79769313486232E308").LastBackup, -1.7976931348623157e308);
   // Beyond what the writer produces it stays an overflow.
