@@ -20,12 +20,12 @@ bool IsBlank(char c) { return Byte(c) >= 1 && Byte(c) <= 32; }
 }  // namespace
 
 std::string WriteCommaList(const StringList& items) {
-  if (items.size() == 1 && items[0].empty()) return "\"\"";
   std::string out;
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += ',';
     const std::string& s = items[i];
-    if (!NeedsQuotes(s)) {
+    // An empty last entry is quoted: after a final comma the reader sees no entry.
+    if (!NeedsQuotes(s) && !(s.empty() && i + 1 == items.size())) {
       out += s;
       continue;
     }

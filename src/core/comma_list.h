@@ -10,8 +10,8 @@ namespace vk {
 using StringList = std::vector<std::string>;
 
 // Writes the list as one line: entries separated by commas, an entry quoted when it
-// holds a control character, a blank, a double quote or a comma. A list of one empty
-// string becomes `""`; an empty list an empty text.
+// holds a control character, a blank, a double quote or a comma, and an empty last
+// entry (a list of one empty string becomes `""`); an empty list an empty text.
 std::string WriteCommaList(const StringList& items);
 
 // Reads a line written by WriteCommaList (and the looser lines people type):

@@ -45,6 +45,12 @@ TDateTime EncodeDateTime(const LocalTime& t) {
 }
 
 LocalTime DecodeDateTime(TDateTime value) {
+  // A task file may hold any finite number; beyond the calendar's years 1..9999
+  // the day count would not fit an integer.
+  constexpr double kFirst = -693593.0;                    // 1 January 0001
+  constexpr double kLast = 2958465.0 + 86399999.0 / 86400000.0;  // 31 December 9999, 23:59:59.999
+  if (!(value >= kFirst)) value = std::isnan(value) ? 0 : kFirst;
+  if (value > kLast) value = kLast;
   double whole = std::trunc(value);
   int64_t ms = std::llround(std::fabs(value - whole) * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) {  // rounded up into the next day

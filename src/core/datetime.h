@@ -17,7 +17,8 @@ struct LocalTime {
 // day is still added as a positive fraction of that day's distance (-1.25 is
 // 29 December 1899, 06:00).
 TDateTime EncodeDateTime(const LocalTime& t);
-// The inverse, rounded to the millisecond.
+// The inverse, rounded to the millisecond; values before 1 January 0001 or after
+// 31 December 9999 give those days' first and last millisecond.
 LocalTime DecodeDateTime(TDateTime value);
 
 // Automatic modes of a backup task.

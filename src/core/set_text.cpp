@@ -13,6 +13,8 @@ namespace vk {
 namespace {
 
 constexpr int kPrecision = 15;
+// The largest double as FloatToText writes it.
+constexpr long double kLargestWritten = 1.79769313486232E308L;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -24,6 +26,17 @@ const char* BoolText(bool b) { return b ? "1" : "0"; }
 
 [[noreturn]] void InvalidFloat(const std::string& text) {
   throw EConvertError("'" + text + "' ist kein gültiger Fließkommawert");
+}
+
+// A file name holds no double quotes: every enclosing pair goes, so that a name
+// saved once is saved again unchanged.
+std::string WithoutQuotes(std::string name) {
+  while (!name.empty() && name[0] == '"') {
+    std::string inner = Unquote(name);
+    if (inner == name) break;
+    name = std::move(inner);
+  }
+  return name;
 }
 
 // A Boolean is stored as an integer; only its low eight bits count.
@@ -102,7 +115,8 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
   }
   size_t mantissaDigits = 0;
   for (; p < n && IsDigit(text[p]); ++p, ++mantissaDigits) plain += text[p];
-  if (p < n && text[p] == decimalSeparator) {
+  // Either mark: a task file written under the other regional setting still loads.
+  if (p < n && (text[p] == decimalSeparator || text[p] == '.' || text[p] == ',')) {
     plain += '.';
     for (++p; p < n && IsDigit(text[p]); ++p, ++mantissaDigits) plain += text[p];
   }
@@ -118,9 +132,19 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
   if (p != n) InvalidFloat(text);
 
   double value = 0;
-  const auto res = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-  if (res.ec != std::errc() || res.ptr != plain.data() + plain.size() || !std::isfinite(value))
-    InvalidFloat(text);
+  const char* const end = plain.data() + plain.size();
+  const auto res = std::from_chars(plain.data(), end, value);
+  if (res.ec == std::errc::result_out_of_range) {
+    // The largest doubles, rounded to 15 digits, are written just above the
+    // largest double; what the writer writes must read back.
+    long double wide = 0;
+    const auto w = std::from_chars(plain.data(), end, wide);
+    if (w.ec == std::errc() && w.ptr == end && std::fabs(wide) > 1 &&
+        std::fabs(wide) <= kLargestWritten)
+      return std::signbit(wide) ? -std::numeric_limits<double>::max()
+                               : std::numeric_limits<double>::max();
+  }
+  if (res.ec != std::errc() || res.ptr != end || !std::isfinite(value)) InvalidFloat(text);
   return value;
 }
 
@@ -130,7 +154,7 @@ std::string SaveSetText(SetFields& f, char decimalSeparator) {
   list.push_back(std::string("Active=") + BoolText(f.Active));
   list.push_back("InclDirs=" + f.InclDirs);
   list.push_back(std::string("UseDefZipName=") + BoolText(f.UseDefZipName));
-  if (!f.DefZipName.empty() && f.DefZipName[0] == '"') f.DefZipName = Unquote(f.DefZipName);
+  f.DefZipName = WithoutQuotes(f.DefZipName);
   list.push_back("DefZipName=" + f.DefZipName);
   list.push_back("AutoMode=" + std::to_string(f.AutoMode));
   list.push_back("AutoDays=" + std::to_string(f.AutoDays));
@@ -151,6 +175,8 @@ SetFields LoadSetText(const std::string& text, char decimalSeparator,
   if (!(v = ValueOfKey(list, "InclDirs")).empty()) f.InclDirs = v;
   if (!(v = ValueOfKey(list, "UseDefZipName")).empty()) f.UseDefZipName = TextToBool(v);
   v = ValueOfKey(list, "DefZipName");
+  // Saving drops enclosing quotes; a name that is nothing but quotes is empty.
+  if (WithoutQuotes(v).empty()) v.clear();
   f.DefZipName = !v.empty() ? v : defaultZipName ? defaultZipName() : DefaultZipName("");
   if (!(v = ValueOfKey(list, "AutoMode")).empty()) f.AutoMode = TextToInt(v);
   if (!(v = ValueOfKey(list, "AutoDays")).empty()) f.AutoDays = TextToInt(v);

@@ -30,8 +30,8 @@ struct SetFields {
 // The default archive of a host installation directory (empty: "\Backup\...").
 std::string DefaultZipName(const std::string& hostDir);
 
-// Builds the file's text. A DefZipName in surrounding double quotes loses them in
-// `fields` too, so the task and its file agree.
+// Builds the file's text. A DefZipName in surrounding double quotes loses them (every
+// enclosing pair) in `fields` too, so the task and its file agree.
 std::string SaveSetText(SetFields& fields, char decimalSeparator);
 
 // Reads a file's text: keys in any case and order, the first of a repeated key
@@ -46,8 +46,8 @@ SetFields LoadSetText(const std::string& text, char decimalSeparator,
 // exponent form ("1,5E20", "1E-7") only outside 0.00001 <= |v| < 1E15.
 std::string FloatToText(double value, char decimalSeparator);
 // Strict parsing: an optional sign and decimal digits (and for floats one decimal
-// separator and an exponent); anything else, blanks included, raises EConvertError
-// "'%s' ist kein gültiger Integerwert" / "... Fließkommawert".
+// mark, the given separator, '.' or ',', and an exponent); anything else, blanks
+// included, raises EConvertError "'%s' ist kein gültiger Integerwert" / "... Fließkommawert".
 int32_t TextToInt(const std::string& text);
 double TextToFloat(const std::string& text, char decimalSeparator);
 

@@ -297,7 +297,7 @@ std::u16string LastStep(const std::u16string& name) {
 }  // namespace
 
 ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
-                              const std::vector<std::u16string>& specs) {
+                              const std::vector<std::u16string>& specs, const NameRules& rules) {
   std::vector<bool> located(dir.entries.size());
   for (size_t i = 0; i < dir.entries.size(); ++i) located[i] = LocateData(file, &dir.entries[i]);
   const std::vector<bool> overlap = FindOverlaps(dir, located);
@@ -309,8 +309,8 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
     const Entry& e = dir.entries[i];
     PlannedEntry p;
     p.index = i;
-    const auto decoded = DecodeEntryName(e);
-    p.name = SlashesToForward(decoded ? *decoded : DecodeCp437(e.name));
+    const auto decoded = DecodeEntryName(e, *rules.oem);
+    p.name = SlashesToForward(decoded ? *decoded : DecodeOem(e.name, *rules.oem));
     p.directory = !p.name.empty() && p.name.back() == u'/';
     if (!specs.empty()) {
       bool any = false;
@@ -334,7 +334,7 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
       p.refusal = Refusal::kSymbolicLink;
     } else if (!p.directory) {
       // A later entry of the same name is refused even when the first one is.
-      const bool duplicate = !targets.insert(FoldCase(p.target)).second;
+      const bool duplicate = !targets.insert(rules.fold(p.target)).second;
       if (!located[i]) p.refusal = Refusal::kLocalHeader;
       else if (overlap[i]) p.refusal = Refusal::kOverlap;
       else if (duplicate) p.refusal = Refusal::kDuplicate;

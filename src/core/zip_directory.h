@@ -79,10 +79,18 @@ struct ExtractionPlan {
   std::vector<size_t> unmatchedSpecs;  // specifications that selected nothing
 };
 
+// How names are read and compared: the OEM code page of names without a Unicode
+// form, and the case fold of the file system that receives them.
+struct NameRules {
+  const OemTable* oem = &kCp437;
+  CaseFold fold = &FoldCase;
+};
+
 // Decides for every entry whether and where it is written. With keepDirs false
 // every entry goes to its last name part. specs select entries by wildcard on the
 // full name ("\" and "/" alike); empty means all. Reads the local headers.
 ExtractionPlan PlanExtraction(RandomAccess& file, Directory& directory, bool keepDirs,
-                              const std::vector<std::u16string>& specs);
+                              const std::vector<std::u16string>& specs,
+                              const NameRules& rules = {});
 
 }  // namespace vk::zip

@@ -238,17 +238,12 @@ bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields) {
   if (!needUncompressed && !needCompressed) return true;
   const auto record = FindExtraRecord(extra, kExtraZip64);
   if (!record) return false;
+  // In a local header the record holds both sizes, uncompressed first, whichever
+  // of them the header marks.
   const auto* p = reinterpret_cast<const uint8_t*>(record->data());
-  size_t pos = 0;
-  if (needUncompressed) {
-    if (pos + 8 > record->size()) return false;
-    fields->uncompressedSize = GetU64(p + pos);
-    pos += 8;
-  }
-  if (needCompressed) {
-    if (pos + 8 > record->size()) return false;
-    fields->compressedSize = GetU64(p + pos);
-  }
+  if (record->size() < (needCompressed ? 16u : 8u)) return false;
+  if (needUncompressed) fields->uncompressedSize = GetU64(p);
+  if (needCompressed) fields->compressedSize = GetU64(p + 8);
   return true;
 }
 

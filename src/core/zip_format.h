@@ -115,7 +115,8 @@ struct LocalHeaderFields {
 };
 std::optional<LocalHeaderFields> ParseLocalHeader(const uint8_t* bytes, size_t length);
 // Replaces the 0xFFFFFFFF sizes of a local header by those of its ZIP64 extra
-// field. False when a size is marked but the field does not carry it.
+// field, which there always holds both sizes. False when a size is marked but the
+// field does not carry it.
 bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields);
 
 // The data of the first extra record with this id, if the field holds one.

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace vk::zip {
 
-namespace {
-
-constexpr std::array<char16_t, 128> kCp437High = {
+const OemTable kCp437 = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
     0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
     0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
@@ -25,6 +24,33 @@ constexpr std::array<char16_t, 128> kCp437High = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
+
+// Western Europe's DOS code page: the box-drawing and Greek characters of 437 partly
+// give way to accented capitals, "ø", "Ø", "×" and the like.
+const OemTable kCp850 = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
+};
+
+const OemTable& OemTableFor(unsigned codePage) { return codePage == 850 ? kCp850 : kCp437; }
+
+namespace {
+
+#include "core/case_fold_table.inc"
 
 // 0x80..0x9F of CP1252; the five unassigned bytes map to the C1 controls, as
 // Windows maps them.
@@ -112,15 +138,17 @@ std::string EncodeUtf8(std::u16string_view text) {
   return out;
 }
 
-std::u16string DecodeCp437(std::string_view bytes) {
+std::u16string DecodeOem(std::string_view bytes, const OemTable& table) {
   std::u16string out;
   out.reserve(bytes.size());
   for (char ch : bytes) {
     const auto b = static_cast<uint8_t>(ch);
-    out.push_back(b < 0x80 ? char16_t(b) : kCp437High[b - 0x80]);
+    out.push_back(b < 0x80 ? char16_t(b) : table[b - 0x80]);
   }
   return out;
 }
+
+std::u16string DecodeCp437(std::string_view bytes) { return DecodeOem(bytes, kCp437); }
 
 std::u16string DecodeCp1252(std::string_view bytes) {
   std::u16string out;
@@ -180,7 +208,7 @@ void SetNameAndAttributes(Entry* entry, std::u16string_view name, uint32_t dosAt
   }
 }
 
-std::optional<std::u16string> DecodeEntryName(const Entry& entry) {
+std::optional<std::u16string> DecodeEntryName(const Entry& entry, const OemTable& oem) {
   if (entry.flags & kFlagUtf8) return DecodeUtf8(entry.name);
   if (const auto record = FindExtraRecord(entry.extra, kExtraUnicodePath)) {
     constexpr size_t kHead = 5;  // version, CRC-32 of the stored name
@@ -192,13 +220,13 @@ std::optional<std::u16string> DecodeEntryName(const Entry& entry) {
   }
   // Unix archivers (Info-ZIP's zip among them) store the file system's bytes, which
   // are UTF-8 there, without saying so; valid UTF-8 from such a host is taken as it
-  // is meant. Names made on DOS and Windows stay code page 437.
+  // is meant. Names made on DOS and Windows are OEM text.
   constexpr int kHostUnix = 3, kHostMacOsX = 19;
   const int host = entry.versionMadeBy >> 8;
   if ((host == kHostUnix || host == kHostMacOsX) && !IsAscii(entry.name)) {
     if (auto decoded = DecodeUtf8(entry.name)) return decoded;
   }
-  return DecodeCp437(entry.name);
+  return DecodeOem(entry.name, oem);
 }
 
 namespace {
@@ -276,26 +304,16 @@ const char* NameProblemText(NameProblem problem) {
 std::u16string FoldCase(std::u16string_view text) {
   std::u16string out(text);
   for (char16_t& c : out) {
-    if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - 0x20);
-    } else if (c < 0x00E0) {
+    if (c < 0x80) {
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 0x20);
       continue;
-    } else if (c <= 0x00FE) {
-      if (c != 0x00F7) c = static_cast<char16_t>(c - 0x20);
-    } else if (c == 0x00FF) {
-      c = 0x0178;
-    } else if ((c >= 0x0100 && c <= 0x012F) || (c >= 0x0132 && c <= 0x0137) ||
-               (c >= 0x014A && c <= 0x0177)) {
-      if (c & 1) c = static_cast<char16_t>(c - 1);
-    } else if ((c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E)) {
-      if (!(c & 1)) c = static_cast<char16_t>(c - 1);
-    } else if (c >= 0x03B1 && c <= 0x03C9) {
-      c = c == 0x03C2 ? char16_t(0x03A3) : static_cast<char16_t>(c - 0x20);
-    } else if (c >= 0x0430 && c <= 0x044F) {
-      c = static_cast<char16_t>(c - 0x20);
-    } else if (c >= 0x0450 && c <= 0x045F) {
-      c = static_cast<char16_t>(c - 0x50);
     }
+    const auto* run = std::upper_bound(std::begin(kFoldRuns), std::end(kFoldRuns), c,
+                                       [](char16_t v, const FoldRun& r) { return v < r.first; });
+    if (run == std::begin(kFoldRuns)) continue;
+    --run;
+    if (c <= run->last && (c - run->first) % run->step == 0)
+      c = static_cast<char16_t>(c + run->delta);
   }
   return out;
 }

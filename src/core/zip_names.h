@@ -1,8 +1,9 @@
 #pragma once
 // Entry names: how a file's name is stored (ASCII as is, anything else as UTF-8
 // with flag bit 11), how a stored name is read back (UTF-8 with bit 11 or the
-// Info-ZIP Unicode path record, else code page 437), and which names extraction
+// Info-ZIP Unicode path record, else the system's OEM code page), and which names extraction
 // refuses because they could reach outside the target directory or name a device.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,13 @@ namespace vk::zip {
 // Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
 std::optional<std::u16string> DecodeUtf8(std::string_view bytes);
 std::string EncodeUtf8(std::u16string_view text);
+// The upper half (0x80..0xFF) of an 8-bit OEM code page.
+using OemTable = std::array<char16_t, 128>;
+extern const OemTable kCp437;
+extern const OemTable kCp850;
+// The table of a code page number; 437 for any the program does not carry.
+const OemTable& OemTableFor(unsigned codePage);
+std::u16string DecodeOem(std::string_view bytes, const OemTable& table);
 std::u16string DecodeCp437(std::string_view bytes);
 std::u16string DecodeCp1252(std::string_view bytes);
 // Exact conversion; nullopt when a character has no CP1252 byte.
@@ -37,9 +45,9 @@ void SetNameAndAttributes(Entry* entry, std::u16string_view name, uint32_t dosAt
 
 // The name an entry stands for: bit 11 means UTF-8; without it, a valid Info-ZIP
 // Unicode path record (whose CRC matches the stored bytes) wins, then valid UTF-8
-// from a Unix host, else code page 437. nullopt for bytes that are not valid UTF-8
-// although bit 11 says so.
-std::optional<std::u16string> DecodeEntryName(const Entry& entry);
+// from a Unix host, else the OEM code page (what DOS and Windows tools write).
+// nullopt for bytes that are not valid UTF-8 although bit 11 says so.
+std::optional<std::u16string> DecodeEntryName(const Entry& entry, const OemTable& oem = kCp437);
 
 // Why extraction refuses a name; kOk when it may be written.
 enum class NameProblem {
@@ -61,9 +69,12 @@ NameProblem CheckExtractName(std::u16string_view name);
 // The German reason shown in the refusal message.
 const char* NameProblemText(NameProblem problem);
 
-// Upper-case form for comparisons that ignore case, as the Windows file system
-// does for the Latin letters.
+// Upper-case form for comparisons that ignore case: the simple upper-case mapping
+// of every letter of the Basic Multilingual Plane, as the Windows file system
+// compares names.
 std::u16string FoldCase(std::u16string_view text);
+// A case fold to use in its place; the Windows side passes the system's own.
+using CaseFold = std::u16string (*)(std::u16string_view);
 // DOS-style wildcards ("*", "?"), ignoring case; "*.*" matches every name.
 bool MatchWildcard(std::u16string_view pattern, std::u16string_view name);
 bool HasWildcard(std::u16string_view text);

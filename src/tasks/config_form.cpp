@@ -324,21 +324,47 @@ bool TConfigForm::Execute(TSet* task) {
 }
 
 void TConfigForm::FillFolderTree(const std::string& inclDirs) {
-  const StringList list = ReadCommaList(inclDirs);
+  inclDirs_ = ReadCommaList(inclDirs);
   const std::string host = GetHostDir();
   HWND tree = Tree();
   SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
   SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  filled_.clear();
   hostDir_ = host;
   if (!hostDir_.empty()) {
-    HTREEITEM root = AddNode(TVI_ROOT, hostDir_, ".", list);
-    AddSubFolders(".", root, list);
-    ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [tree](HTREEITEM node) {
-      SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
-    });
+    // Folders are read level by level as they are opened: a deep host directory
+    // (or a whole drive) must not hold the dialog. Open now are the root and the
+    // way to every listed directory, which shows each ticked one.
+    HTREEITEM root = AddNode(TVI_ROOT, hostDir_, ".", inclDirs_);
+    ExpandNode(root);
+    for (const std::string& dir : inclDirs_) ShowListed(root, dir);
   }
   SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(tree, nullptr, TRUE);
+}
+
+void TConfigForm::ShowListed(HTREEITEM root, const std::string& relativePath) {
+  HWND tree = Tree();
+  if (relativePath.compare(0, 2, ".\\") != 0) return;
+  HTREEITEM node = root;
+  size_t start = 2;
+  while (node && start < relativePath.size()) {
+    const size_t slash = relativePath.find('\\', start);
+    const std::string path = relativePath.substr(0, slash);
+    start = slash == std::string::npos ? relativePath.size() : slash + 1;
+    HTREEITEM child = Next(tree, node, TVGN_CHILD);
+    for (; child; child = Next(tree, child, TVGN_NEXT)) {
+      const std::string* data = DataOf(tree, child);
+      if (data && SameTextAnsi(*data, path)) break;
+    }
+    node = child;
+    if (node) ExpandNode(node);
+  }
+}
+
+void TConfigForm::ExpandNode(HTREEITEM node) {
+  FillNode(node);
+  SendMessageA(Tree(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
 }
 
 HTREEITEM TConfigForm::AddNode(HTREEITEM parent, const std::string& caption,
@@ -346,10 +372,12 @@ HTREEITEM TConfigForm::AddNode(HTREEITEM parent, const std::string& caption,
   TVINSERTSTRUCTA insert = {};
   insert.hParent = parent;
   insert.hInsertAfter = TVI_LAST;
-  insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE | TVIF_PARAM;
+  insert.item.mask =
+      TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE | TVIF_PARAM | TVIF_CHILDREN;
   insert.item.pszText = const_cast<char*>(caption.c_str());
   insert.item.iImage = 0;
   insert.item.iSelectedImage = 0;
+  insert.item.cChildren = 1;  // until opened: the "+" costs no reading
   insert.item.stateMask = TVIS_STATEIMAGEMASK;
   insert.item.state =
       INDEXTOSTATEIMAGEMASK(InList(inclDirs, relativePath) ? kStateIncluded : kStateExcluded);
@@ -361,24 +389,35 @@ HTREEITEM TConfigForm::AddNode(HTREEITEM parent, const std::string& caption,
   return node;
 }
 
-void TConfigForm::AddSubFolders(const std::string& relativePath, HTREEITEM node,
-                                const StringList& inclDirs) {
-  if (!node) return;
+void TConfigForm::FillNode(HTREEITEM node) {
+  if (!node || !filled_.insert(node).second) return;
+  HWND tree = Tree();
+  const std::string* data = DataOf(tree, node);
+  if (!data) return;
+  const std::string relativePath = *data;
+  bool any = false;
   WIN32_FIND_DATAA found;
   HANDLE find = FindFirstFileA((hostDir_ + "\\" + relativePath + "\\*.*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const DWORD attrs = found.dwFileAttributes;
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
-    // A junction can lead back up the tree; following it would never end.
-    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = relativePath + "\\" + name;
-    AddSubFolders(path, AddNode(node, name, path, inclDirs), inclDirs);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const DWORD attrs = found.dwFileAttributes;
+      if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      if (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
+      // A junction can lead back up the tree; following it would never end.
+      if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      any = AddNode(node, name, relativePath + "\\" + name, inclDirs_) != nullptr || any;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  if (!any) {
+    TVITEMA item = {};
+    item.mask = TVIF_CHILDREN;
+    item.hItem = node;
+    item.cChildren = 0;
+    SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  }
 }
 
 std::string TConfigForm::GetInclDirs() const {
@@ -497,6 +536,10 @@ void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {
 
 LRESULT TConfigForm::OnNotify(NMHDR* header) {
   if (header->hwndFrom == Tree() &&
+      (header->code == TVN_ITEMEXPANDINGA || header->code == TVN_ITEMEXPANDINGW)) {
+    const auto* change = reinterpret_cast<NMTREEVIEWA*>(header);
+    if (change->action & TVE_EXPAND) FillNode(change->itemNew.hItem);
+  } else if (header->hwndFrom == Tree() &&
              (header->code == TVN_DELETEITEMA || header->code == TVN_DELETEITEMW)) {
     // tvFoldersDeletion: the node's relative path goes with it.
     const auto* change = reinterpret_cast<NMTREEVIEWA*>(header);

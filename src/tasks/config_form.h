@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "core/comma_list.h"
@@ -86,8 +87,11 @@ class TConfigForm : public win::Form {
   widgets::TFloatTabSheet* Sheet(int index);
   static LRESULT CALLBACK TreeProc(HWND tree, UINT msg, WPARAM wParam, LPARAM lParam);
   HWND Tree() const { return Control(kTvFolders); }
-  void AddSubFolders(const std::string& relativePath, HTREEITEM node,
-                     const StringList& inclDirs);
+  // Adds the node's subfolders, once, when it is first opened.
+  void FillNode(HTREEITEM node);
+  void ExpandNode(HTREEITEM node);
+  // Opens the folders on the way to a listed directory, so that it is shown.
+  void ShowListed(HTREEITEM root, const std::string& relativePath);
   HTREEITEM AddNode(HTREEITEM parent, const std::string& caption, const std::string& relativePath,
                     const StringList& inclDirs);
   void ChooseAutoMode(int id);
@@ -96,6 +100,8 @@ class TConfigForm : public win::Form {
   std::map<int, HWND> controls_;
   WNDPROC treeProc_ = nullptr;
   std::string hostDir_;  // the directory the tree shows; empty: no tree
+  StringList inclDirs_;  // the ticked directories the tree was filled with
+  std::set<HTREEITEM> filled_;  // nodes whose subfolders have been read
   FocusMemory focus_;
 };
 

@@ -14,6 +14,7 @@ TEST(CommaList, QuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(WriteCommaList({}), "");
   EXPECT_EQ(WriteCommaList({""}), "\"\"");
   EXPECT_EQ(WriteCommaList({"a", "", "b"}), "a,,b");
+  EXPECT_EQ(WriteCommaList({"a", ""}), "a,\"\"");
 }
 
 TEST(CommaList, ReadsBackWhatItWrites) {
@@ -21,7 +22,7 @@ TEST(CommaList, ReadsBackWhatItWrites) {
       {"Name=Zwei Worte", "Active=1"}, {"InclDirs=.,.\\Filebase,.\\MsgBase", "x"},
       {"\"", "\"\"", "a\"", "\"a"},    {" lead", "trail ", " "},
       {"Ä ö,ü", "ß"},                  {""},
-      {"", "a"},
+      {"", "a"},                       {"a", ""},  // found by fuzzing: the empty last one was lost
   };
   for (const StringList& list : cases)
     EXPECT_EQ(ReadCommaList(WriteCommaList(list)), list) << WriteCommaList(list);

@@ -32,6 +32,11 @@ TEST(DateTime, DecodesWhatItEncodesToTheMillisecond) {
   const LocalTime midnight = DecodeDateTime(36526.0 - 1e-10);
   EXPECT_EQ(midnight.day, 1);
   EXPECT_EQ(midnight.hour, 0);
+  // Any number a task file holds decodes, held to the years 1..9999.
+  const LocalTime late = DecodeDateTime(1.7976931348623157e308);
+  EXPECT_EQ(EncodeDateTime(late), EncodeDateTime(At(9999, 12, 31, 23, 59, 59, 999)));
+  const LocalTime early = DecodeDateTime(-1e300);
+  EXPECT_EQ(EncodeDateTime(early), EncodeDateTime(At(1, 1, 1)));
 }
 
 TEST(DueTest, EveryNDaysAtTheBoundary) {

@@ -272,6 +272,30 @@ TEST(ZipPlan, DuplicatesOverlapsLinksAndUnsupportedData) {
   EXPECT_EQ(plan.entries[5].refusal, Refusal::kStoredSizes);
 }
 
+TEST(ZipPlan, DuplicatesFoldAsTheFileSystemAndNamesUseItsCodePage) {
+  Builder b;
+  for (const char* name : {"\xE1\xBA\xA0.txt", "\xE1\xBA\xA1.txt", "\xEF\xBC\xA1", "\xEF\xBD\x81",
+                           "\xD4\xB1", "\xD5\xA1", "\xC6\x82", "\xC6\x83"})
+    b.Add({name, "x", kMethodStored, kFlagUtf8});
+  b.Add({"\x9B.txt", "x"});
+  std::string archive = b.Finish();
+  MemoryAccess file(archive);
+  Directory dir = ReadDirectory(file);
+  const ExtractionPlan plan = PlanExtraction(file, dir, true, {});
+  ASSERT_EQ(plan.entries.size(), 9u);
+  for (size_t i = 0; i < 8; ++i)
+    EXPECT_EQ(plan.entries[i].refusal, i % 2 ? Refusal::kDuplicate : Refusal::kNone) << i;
+  EXPECT_EQ(plan.entries[8].name, u"\u00A2.txt");
+
+  // The caller's rules: its code page, its fold (here one that folds nothing).
+  NameRules rules;
+  rules.oem = &kCp850;
+  rules.fold = [](std::u16string_view t) { return std::u16string(t); };
+  const ExtractionPlan own = PlanExtraction(file, dir, true, {}, rules);
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(own.entries[i].refusal, Refusal::kNone) << i;
+  EXPECT_EQ(own.entries[8].name, u"\u00F8.txt");
+}
+
 TEST(ZipPlan, OverlappingDataRefusesEveryEntryInvolved) {
   Builder b;
   b.Add({"a", std::string(5000, 'a')}).Add({"b", "bbbb"}).Add({"c", "cccc"});

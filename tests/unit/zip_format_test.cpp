@@ -149,6 +149,19 @@ TEST(ZipLocalHeader, RefusesShortOrForeignBytes) {
   PutU64(&shortRecord, 7);
   f.uncompressedSize = kMax32;
   EXPECT_FALSE(ApplyLocalZip64(shortRecord, &f));  // both marked, one present
+
+  // Only the compressed size marked: it is still the second of the two.
+  std::string both;
+  PutU16(&both, kExtraZip64);
+  PutU16(&both, 16);
+  PutU64(&both, 6'000'000'000ull);
+  PutU64(&both, 5'000'000'000ull);
+  LocalHeaderFields g;
+  g.compressedSize = kMax32;
+  g.uncompressedSize = 1234;
+  ASSERT_TRUE(ApplyLocalZip64(both, &g));
+  EXPECT_EQ(g.compressedSize, 5'000'000'000ull);
+  EXPECT_EQ(g.uncompressedSize, 1234u);
 }
 
 TEST(ZipCentralHeader, Zip64ExtraOnlyForTheFieldsThatOverflow) {

@@ -130,11 +130,32 @@ TEST(ZipExtractName, AllowsOrdinaryNames) {
   EXPECT_EQ(CheckExtractName(u"dir//"), NameProblem::kEmptyStep);
 }
 
+TEST(ZipCodePages, OemNamesInTheSystemsCodePage) {
+  // A German Windows writes 850: 0x9B "ø", 0x9D "Ø", 0x9E "×" where 437 has "¢", "¥", "₧".
+  EXPECT_EQ(DecodeOem("\x9B\x9D\x9E\x84", kCp850), u"\u00F8\u00D8\u00D7\u00E4");
+  EXPECT_EQ(DecodeOem("\x9B\x9D\x9E\x84", kCp437), u"\u00A2\u00A5\u20A7\u00E4");
+  EXPECT_EQ(&OemTableFor(850), &kCp850);
+  EXPECT_EQ(&OemTableFor(437), &kCp437);
+  EXPECT_EQ(&OemTableFor(866), &kCp437);  // one the program does not carry
+  Entry e;
+  e.name = "K\x9Bge.txt";
+  e.versionMadeBy = 20;  // DOS
+  EXPECT_EQ(DecodeEntryName(e, kCp850).value(), u"K\u00F8ge.txt");
+  EXPECT_EQ(DecodeEntryName(e).value(), u"K\u00A2ge.txt");
+}
+
 TEST(ZipFoldCase, LatinLettersCompareWithoutCase) {
   EXPECT_EQ(FoldCase(u"abc\u00E4\u00F6\u00FC\u00FF\u0161\u017E\u0153"),
             u"ABC\u00C4\u00D6\u00DC\u0178\u0160\u017D\u0152");
   EXPECT_EQ(FoldCase(u"\u00DF\u00F7"), u"\u00DF\u00F7");  // no upper form
   EXPECT_EQ(FoldCase(u"\u00E0"), FoldCase(u"\u00C0"));
+  // Beyond Latin-1: Vietnamese, full-width, Latin Extended-B (with a title case),
+  // Armenian, Greek final sigma, Cyrillic, Georgian and Glagolitic pairs.
+  EXPECT_EQ(FoldCase(u"\u1EA1\uFF41\u0183\u01C6\u01C5\u0561\u03C2\u0450\u2D00\u2C30"),
+            u"\u1EA0\uFF21\u0182\u01C4\u01C4\u0531\u03A3\u0400\u10A0\u2C00");
+  EXPECT_EQ(FoldCase(u"\u1EA0\uFF21\u0531"), u"\u1EA0\uFF21\u0531");  // already upper
+  // Nothing folds into ASCII: dotless i and long s keep their own names.
+  EXPECT_EQ(FoldCase(u"\u0131\u017F"), u"\u0131\u017F");
 }
 
 TEST(ZipWildcard, DosPatterns) {

@@ -137,8 +137,28 @@ TEST_F(ConfigFormTest, TreeShowsVisibleSubdirectoriesAndTicksListedOnesInAnyCase
   EXPECT_EQ(form_->GetInclDirs(), ".\\Filebase\\Alt");
 }
 
+TEST_F(ConfigFormTest, FoldersAreReadAsTheyAreOpenedAndListedOnesAreShown) {
+  for (const char* dir : {"Tief", "Tief\\a", "Tief\\a\\b", "Tief\\a\\b\\c"}) host_.MakeDir(dir);
+  form_->FillFolderTree(".\\Inbound");
+  EXPECT_EQ(CountNodes(TreeView_GetRoot(Tree())), 5);  // the root and its four folders
+  ASSERT_NE(Node("Tief"), nullptr);
+  EXPECT_EQ(Node("Tief\\a"), nullptr);
+  TreeView_Expand(Tree(), Node("Tief"), TVE_EXPAND);  // as a click on its "+"
+  ASSERT_NE(Node("Tief\\a"), nullptr);
+  EXPECT_EQ(Node("Tief\\a\\b"), nullptr);
+
+  // A deep listed directory is shown, ticked, and kept on OK.
+  form_->FillFolderTree(".\\Inbound,.\\tief\\A\\b");
+  EXPECT_EQ(State(Node("Tief\\a\\b")), 2);
+  EXPECT_NE(Node("Tief\\a\\b\\c"), nullptr);  // opened: its own folders are read
+  EXPECT_EQ(Node("Filebase\\Alt"), nullptr);
+  EXPECT_EQ(Sorted(form_->GetInclDirs()),
+            (std::vector<std::string>{".\\Inbound", ".\\Tief\\a\\b"}));
+}
+
 TEST_F(ConfigFormTest, TickingChangesOneNodeOnly) {
   form_->FillFolderTree(".\\Inbound");
+  TreeView_Expand(Tree(), Node("Filebase"), TVE_EXPAND);
   ClickCheckBox(Node("Filebase"));
   EXPECT_EQ(State(Node("Filebase")), 2);
   EXPECT_EQ(State(Node("Filebase\\Alt")), 1);
@@ -178,6 +198,7 @@ TEST_F(ConfigFormTest, TickingPluginsBelowTheHostDirectoryWarnsEachTime) {
     // Unticking, and ticking the deeper directory of that name, say nothing.
     UserScript user({Box("Information", IDOK)}, std::chrono::milliseconds(1500));
     ClickCheckBox(Node("Plugins"));
+    TreeView_Expand(Tree(), Node("Filebase"), TVE_EXPAND);
     ClickCheckBox(Node("Filebase\\Plugins"));
     EXPECT_FALSE(user.Finished());
     EXPECT_EQ(user.Played(), 0);

@@ -225,16 +225,34 @@ TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
   EXPECT_EQ(missing.Messages().size(), 1u);
 }
 
-TEST_F(EngineUnzip, NamesWithoutBit11AreCodePage437) {
+TEST_F(EngineUnzip, NamesWithoutBit11AreInTheSystemsOemCodePage) {
   HandArchive a;
-  a.Add("M\x81ller.txt", "oem");            // CP437 0x81 is "ü"
+  a.Add("M\x81ller.txt", "oem");            // 0x81 is "ü" in 437 and 850
+  a.Add("K\x9Bge.txt", "oem2");             // 0x9B: "ø" in 850, "¢" in 437
   a.Add("Gr\xC3\xB6\xC3\x9F" "e.txt", "utf8").flags = zip::kFlagUtf8;  // "Größe.txt"
   WriteArchive("n.zip", a);
   Recorder r;
-  EXPECT_EQ(Unzip("n.zip", {}, r), 2) << r.AllMessages();
+  EXPECT_EQ(Unzip("n.zip", {}, r), 3) << r.AllMessages();
+  const std::string oemName = GetOEMCP() == 850 ? "K\xF8ge.txt" : "K\xA2ge.txt";
   EXPECT_EQ(ReadBytes("M\xFCller.txt"), "oem");
+  EXPECT_EQ(ReadBytes(oemName), "oem2");
   EXPECT_EQ(ReadBytes("Gr\xF6\xDF" "e.txt"), "utf8");
-  EXPECT_EQ(r.Files(), (std::vector<std::string>{"M\xFCller.txt", "Gr\xF6\xDF" "e.txt"}));
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"M\xFCller.txt", oemName, "Gr\xF6\xDF" "e.txt"}));
+}
+
+TEST_F(EngineUnzip, DuplicatesFoldCaseAsTheSystemDoes) {
+  HandArchive a;
+  // Vietnamese, full-width, Latin Extended-B and Armenian pairs: one file each.
+  for (const char* name : {"\xE1\xBA\xA0.txt", "\xE1\xBA\xA1.txt", "\xEF\xBC\xA1", "\xEF\xBD\x81",
+                           "\xC6\x82", "\xC6\x83", "\xD4\xB1", "\xD5\xA1"})
+    a.Add(name, name).flags = zip::kFlagUtf8;
+  WriteArchive("d.zip", a);
+  Recorder r;
+  EXPECT_EQ(Unzip("d.zip", {}, r), 4) << r.AllMessages();
+  const auto m = r.Messages();
+  ASSERT_EQ(m.size(), 4u) << r.AllMessages();
+  for (const auto& message : m) EXPECT_EQ(message.code, kErrEntryRefused);
+  EXPECT_EQ(Find("*").size(), 5u);  // the four first ones and the archive
 }
 
 TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {

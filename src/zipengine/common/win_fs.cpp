@@ -26,6 +26,22 @@ std::string WideToAnsi(std::wstring_view wide) {
 std::u16string ToU16(std::wstring_view wide) { return std::u16string(wide.begin(), wide.end()); }
 std::wstring FromU16(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
+std::u16string SystemFoldCase(std::u16string_view text) {
+  if (text.empty()) return std::u16string();
+  std::wstring out(text.size(), L'\0');
+  const int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<const wchar_t*>(text.data()),
+                             static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()));
+  if (n != static_cast<int>(text.size())) return zip::FoldCase(text);
+  return ToU16(out);
+}
+
+zip::NameRules SystemNameRules() {
+  zip::NameRules rules;
+  rules.oem = &zip::OemTableFor(GetOEMCP());
+  rules.fold = &SystemFoldCase;
+  return rules;
+}
+
 std::wstring FullPath(const std::wstring& path) {
   std::vector<wchar_t> buffer(MAX_PATH);
   while (true) {

@@ -21,6 +21,11 @@ std::string WideToAnsi(std::wstring_view wide);
 std::u16string ToU16(std::wstring_view wide);
 std::wstring FromU16(std::u16string_view text);
 
+// Upper case as the system compares file names (its own mapping, not a locale's).
+std::u16string SystemFoldCase(std::u16string_view text);
+// Entry names on this system: undeclared names in its OEM code page, its case fold.
+zip::NameRules SystemNameRules();
+
 // The form of a path that the W functions take whatever its length.
 std::wstring ApiPath(const std::wstring& path);
 std::wstring FullPath(const std::wstring& path);

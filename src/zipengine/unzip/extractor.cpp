@@ -50,7 +50,7 @@ struct Job {
 class DirectoryCache {
  public:
   bool Make(const std::wstring& dir, DWORD* error) {
-    const std::u16string key = zip::FoldCase(ToU16(dir));
+    const std::u16string key = SystemFoldCase(ToU16(dir));
     {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (made_.count(key)) return true;
@@ -164,7 +164,7 @@ void RemoveKilledTemporaries(const std::vector<std::wstring>& targets) {
   std::unordered_set<std::u16string> seen;
   for (const auto& target : targets) {
     const std::wstring dir = Parent(target);
-    if (!seen.insert(zip::FoldCase(ToU16(dir))).second) continue;
+    if (!seen.insert(SystemFoldCase(ToU16(dir))).second) continue;
     const std::wstring prefix = dir.empty() ? std::wstring() : dir + L"\\";
     WIN32_FIND_DATAW data;
     const HANDLE find = FindFirstFileW(ApiPath(prefix + kTempPrefix + L"*" + kTempExtension).c_str(), &data);
@@ -434,7 +434,7 @@ int32_t Extractor::Run() {
   }
   std::vector<std::u16string> specs;
   for (const auto& spec : request_.specs) specs.push_back(ToU16(spec));
-  plan_ = zip::PlanExtraction(access, dir_, request_.keepDirs, specs);
+  plan_ = zip::PlanExtraction(access, dir_, request_.keepDirs, specs, SystemNameRules());
   file.Close();
 
   jobs_ = std::vector<Job>(plan_.entries.size());

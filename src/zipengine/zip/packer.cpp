@@ -402,8 +402,10 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
   }
   std::unordered_set<std::u16string> replaced;
   for (const auto& f : files_) replaced.insert(zip::FoldCase(f.name));
+  const zip::OemTable& oem = *SystemNameRules().oem;
   for (auto& e : dir.entries) {
-    const std::u16string name = zip::SlashesToForward(zip::DecodeEntryName(e).value_or(zip::DecodeCp437(e.name)));
+    const std::u16string name =
+        zip::SlashesToForward(zip::DecodeEntryName(e, oem).value_or(zip::DecodeOem(e.name, oem)));
     if (replaced.count(zip::FoldCase(name))) continue;
     const bool supported = (e.method == zip::kMethodStored || e.method == zip::kMethodDeflated) &&
                            !(e.flags & (zip::kFlagEncrypted | zip::kFlagStrongEncryption));
