@@ -37,13 +37,15 @@ struct CancelQuestions {
                         }};
 };
 
-// Answers every folder question by choosing `path`.
+// Answers every folder question by choosing `path`. Now and then Wine's folder
+// browser never shows a folder in its tree; the question is then cancelled, as a
+// user would, so the caller can ask again.
 struct ChooseFolder {
   explicit ChooseFolder(std::string p) : path(std::move(p)) {}
   std::string path;
   WindowWatcher watcher{FindFolderBrowser, [this](HWND dialog) {
                           selected = tasktest::SelectFolder(dialog, path);
-                          Press(dialog, IDOK);
+                          Press(dialog, selected ? IDOK : IDCANCEL);
                         }};
   std::atomic<bool> selected{false};
 };
@@ -109,12 +111,13 @@ class TasksHostDirChosen : public TasksHostDir {
 
 TEST_F(TasksHostDirChosen, TheChosenFolderIsRememberedUntilTheRegistryHasOne) {
   progDir.Delete();
-  {
+  std::string answered;
+  for (int question = 0; question < 5 && answered.empty(); ++question) {
     ChooseFolder user(host);
-    EXPECT_TRUE(_stricmp(GetHostDir().c_str(), host.c_str()) == 0) << GetHostDir();
-    EXPECT_TRUE(user.selected);
+    answered = GetHostDir();  // a cancelled question leaves nothing remembered
     EXPECT_EQ(user.watcher.Handled(), 1);
   }
+  EXPECT_TRUE(_stricmp(answered.c_str(), host.c_str()) == 0) << answered;
   const std::string chosen = GetHostDir();  // no question this time
   {
     CancelQuestions user;

@@ -187,7 +187,7 @@ inline std::string SelectedFolder(HWND browser) {
 // selection made before that would be overwritten.
 inline bool SelectFolder(HWND browser, const std::string& path) {
   const std::string leaf = path.substr(path.find_last_of('\\') + 1);
-  for (int attempt = 0; attempt < 200; ++attempt) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
     SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
     for (int look = 0; look < 5; ++look) {
       if (_stricmp(SelectedFolder(browser).c_str(), leaf.c_str()) == 0) return true;
