@@ -16,7 +16,7 @@ struct PackRequest {
   std::wstring archive;
   int level = 9;  // 0 stores
   std::vector<std::wstring> specs;
-  std::vector<bool> literal;  // per spec: names one file or directory, never a pattern
+  std::vector<bool> literal;  // one flag for each entry of specs: it names one file or directory, never a pattern
   bool recurse = false;
   bool keepDirs = true;
 };
