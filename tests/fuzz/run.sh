@@ -3,6 +3,7 @@
 # for a given time on one core, starting from its seed corpus in the tree.
 #   tests/fuzz/run.sh build                      only build
 #   tests/fuzz/run.sh SECONDS [HARNESS...]       run (default: all harnesses)
+# VK_FUZZ_RUNS=N ends a harness after N executions if that comes before SECONDS.
 # Prints per harness the executions, the time and the findings (inputs that
 # crashed, leaked or timed out, kept in build/fuzz/findings/HARNESS/). The corpus a
 # run grows stays in build/fuzz/work/HARNESS/; the tree's seeds are not touched.
@@ -32,7 +33,7 @@ for h in "${harnesses[@]}"; do
   log=$build/$h.log
   started=$(date +%s)
   set +e
-  "$build/tests/fuzz/fuzz_$h" -max_total_time="$seconds" -print_final_stats=1 \
+  "$build/tests/fuzz/fuzz_$h" -max_total_time="$seconds" -runs="${VK_FUZZ_RUNS:--1}" -print_final_stats=1 \
     -max_len=8192 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$findings/" \
     "$work" "$root/tests/fuzz/corpus/$h" >"$log" 2>&1
   rc=$?
