@@ -356,10 +356,11 @@ bool Extractor::Deliver(Job& job, Job& later) {
     {
       auto lock = signal_.Lock();
       // Woken for a progress step of this entry, or once it and a later one are
-      // done, so that one wake-up serves several small files.
+      // done, so that one wake-up serves several small files; a later one that
+      // takes long is not waited for beyond the pace of the reports.
       job.awaited = later.awaited = true;
       const uint64_t seen = job.progress.load();
-      signal_.Wait(lock, [&] {
+      signal_.WaitFor(lock, kReportPaceMs, [&] {
         return job.done ? later.done : job.progress.load() - seen >= kProgressStepBytes;
       });
       done = job.done;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "core/errors.h"
@@ -77,6 +78,10 @@ struct Piece {
   bool stored = false;  // a whole file that deflate does not shrink
   bool grew = false;    // a whole file beyond kWholeFileLimit
   const char* failure = nullptr;  // why the work could not be done
+  // The data are in memory: from the start, or for a whole file once its worker
+  // has read it; the file can then be announced while it is compressed.
+  bool read = false;
+  bool begun = false;  // the file was announced
   bool done = false;
   // The calling thread waits for this piece: only then is it woken (under Wine
   // every wake-up is a server call), not for every piece that finishes.
@@ -334,6 +339,8 @@ class Packer {
   bool ReadExistingArchive(File* old, std::vector<zip::Entry>* kept);
   bool CopyKept(File& old, std::vector<zip::Entry>& kept);
   Step PackFiles();
+  Step Await(Piece& p, Piece& later);
+  Step Begin(Piece& p);
   Step Consume(Piece& p);
   void Work(Piece& p);
   void ReadWhole(Piece& p);
@@ -488,7 +495,12 @@ void Packer::Work(Piece& p) {
   if (!abort_) {
     try {
       TestFaultPoint();
-      if (p.whole) ReadWhole(p);
+      if (p.whole) {
+        ReadWhole(p);
+        auto lock = signal_.Lock();
+        p.read = true;
+        if (p.awaited) signal_.Notify();
+      }
       if (!p.error && !p.grew) Compress(p);
     } catch (const std::bad_alloc&) {
       p.failure = "nicht genug Speicher";
@@ -502,6 +514,11 @@ void Packer::Work(Piece& p) {
 }
 
 void Packer::Compress(Piece& p) {
+  if (p.whole && p.input.size() >= kPieceSize && TestFaultMet(kCompressionHeld)) {
+    for (int wait = 0; wait < 3000 && !abort_; ++wait) Sleep(10);
+    if (abort_) return;
+    throw std::runtime_error("held");
+  }
   p.crc = zip::Crc32(0, p.input.data(), p.input.size());
   if (level_ == 0) return;
   std::unique_ptr<zip::PieceCompressor> compressor;
@@ -528,6 +545,51 @@ void Packer::Compress(Piece& p) {
   std::string().swap(p.dictionary);
 }
 
+Step Packer::Begin(Piece& p) {
+  const SourceFile& file = files_[p.file];
+  zip::Entry& e = current_.entry;
+  current_ = Current{};
+  zip::SetNameAndAttributes(&e, file.name, p.attributes);
+  e.modified = p.modified;
+  e.localOffset = output_->Position();
+  current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
+  current_.open = true;
+  p.begun = true;
+  output_->Append(zip::LocalHeader(e, current_.zip64Local));
+  return reporter_.FileBegins(WideToAnsi(FromU16(file.name)), p.fileSize) ? Step::kGoOn : Step::kStopped;
+}
+
+// Waits until the front piece is done, woken once for several pieces: when it and
+// the one halfway down the queue are both done, so that the workers still have
+// the rest. Meanwhile the caller hears from the engine every kReportPaceMs: the
+// file is announced as soon as its data are read, and its steps are handed out
+// paced, short of the last one.
+Step Packer::Await(Piece& p, Piece& later) {
+  while (true) {
+    bool announce, pace;
+    {
+      auto lock = signal_.Lock();
+      // A file that failed to be read is reported once its piece is done.
+      const auto announceable = [&] { return p.first && p.read && !p.begun && !p.error && !p.grew; };
+      if (p.done) return Step::kGoOn;
+      p.awaited = later.awaited = true;
+      signal_.WaitFor(lock, kReportPaceMs, [&] { return (p.done && later.done) || announceable(); });
+      if (p.done) return Step::kGoOn;
+      announce = announceable();
+      pace = p.read && (!p.first || p.begun);
+    }
+    if (announce) {
+      if (Begin(p) != Step::kGoOn) return Step::kStopped;
+      continue;
+    }
+    if (!pace) continue;
+    // A piece's steps can all be given beforehand; a file's last one waits for it.
+    const uint64_t end = current_.entry.uncompressedSize + p.inputLength;
+    if (!reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
+      return Step::kStopped;
+  }
+}
+
 Step Packer::Consume(Piece& p) {
   const SourceFile& file = files_[p.file];
   zip::Entry& e = current_.entry;
@@ -543,14 +605,7 @@ Step Packer::Consume(Piece& p) {
                                              " hat sich beim Packen stark vergrößert und wird nicht gepackt");
       return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
     }
-    current_ = Current{};
-    zip::SetNameAndAttributes(&e, file.name, p.attributes);
-    e.modified = p.modified;
-    e.localOffset = output_->Position();
-    current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
-    current_.open = true;
-    output_->Append(zip::LocalHeader(e, current_.zip64Local));
-    if (!reporter_.FileBegins(WideToAnsi(FromU16(file.name)), p.fileSize)) return Step::kStopped;
+    if (!p.begun && Begin(p) != Step::kGoOn) return Step::kStopped;
   }
   if (p.error) {
     output_->Truncate(e.localOffset);
@@ -605,6 +660,7 @@ Step Packer::PackFiles() {
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
       queue_.push_back(std::move(piece));
+      raw->read = !raw->whole;
       if (raw->error) {
         raw->done = true;
       } else {
@@ -613,16 +669,8 @@ Step Packer::PackFiles() {
     }
     if (queue_.empty()) return Step::kGoOn;
     Piece& p = *queue_.front();
-    {
-      auto lock = signal_.Lock();
-      if (!p.done) {
-        // Woken once for several pieces: when the front one and the one halfway
-        // down the queue are both done, so that the workers still have the rest.
-        Piece& later = *queue_[queue_.size() / 2];
-        p.awaited = later.awaited = true;
-        signal_.Wait(lock, [&] { return p.done && later.done; });
-      }
-    }
+    // Stopped while a worker is still at the piece: it goes with the queue later.
+    if (Await(p, *queue_[queue_.size() / 2]) != Step::kGoOn) return Step::kStopped;
     inFlight_ -= p.accounted;
     const Step step = Consume(p);
     buffers_.Give(p.input);
