@@ -28,13 +28,22 @@ struct Counts {
   // The longest wait between two callbacks: a run window can answer a click no
   // sooner than at the next one.
   LONGLONG last = 0, longestGap = 0;
+  // Where it was: the file then current ("-" before the first) and the action
+  // that ended it.
+  std::string file = "-", gapFile = "-";
+  int32_t gapEnd = 0;
 } counts;
 
 int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  if (counts.last) counts.longestGap = std::max(counts.longestGap, now.QuadPart - counts.last);
+  if (counts.last && now.QuadPart - counts.last > counts.longestGap) {
+    counts.longestGap = now.QuadPart - counts.last;
+    counts.gapFile = counts.file;
+    counts.gapEnd = info->action;
+  }
   counts.last = now.QuadPart;
+  if (info->action == kFileBegins) counts.file = info->text;
   switch (info->action) {
     case kFileBegins: ++counts.files; break;
     case kProgressStep: ++counts.steps; break;
@@ -147,9 +156,10 @@ int main(int argc, char** argv) {
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
   const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
   std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld "
-              "longest_gap_ms=%.0f\n",
+              "longest_gap_ms=%.0f gap_in=%s gap_ended_by=%d\n",
               result, seconds, static_cast<unsigned long long>(memory.PeakWorkingSetSize), counts.files,
-              counts.steps, counts.ends, counts.messages, 1000.0 * counts.longestGap / frequency.QuadPart);
+              counts.steps, counts.ends, counts.messages, 1000.0 * counts.longestGap / frequency.QuadPart,
+              counts.gapFile.c_str(), counts.gapEnd);
   std::fflush(stdout);
   return result < 0 ? 1 : 0;
 }
