@@ -25,9 +25,10 @@ namespace vk::engine {
 namespace {
 
 // A piece is what one worker compresses at a time; the limits keep memory bounded
-// whatever the file sizes, while giving every worker enough to do.
+// whatever the file sizes, while giving every worker enough to do. The bytes in
+// flight count a piece's input and, as much again, its output.
 constexpr size_t kPieceSize = 1 << 20;
-constexpr size_t kMaxInFlightBytes = 8 << 20;
+constexpr size_t kMaxInFlightBytes = 16 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
 // A file listed up to this size is read whole by a worker and compressed in one go
@@ -72,8 +73,11 @@ struct Piece {
   std::string dictionary;
   std::string input;
   size_t inputLength = 0;
-  // Filled by the worker.
+  // Filled by the worker: a whole file's output in a buffer of its own, of which
+  // only the part the data fill is ever touched.
   std::string output;
+  std::unique_ptr<char[]> wholeBuffer;
+  std::string_view wholeOutput;
   uint32_t crc = 0;
   bool stored = false;  // a whole file that deflate does not shrink
   bool grew = false;    // a whole file beyond kWholeFileLimit
@@ -116,7 +120,7 @@ class BufferPool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 4;
+  static constexpr size_t kMaxSpare = 2;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };
@@ -203,10 +207,11 @@ class Reader {
  public:
   Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
 
-  // The bytes the next piece brings into memory (a whole file's listed size).
+  // The bytes the next piece brings into memory, its output included (a whole
+  // file's listed size twice).
   size_t NextBytes() const {
-    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return kPieceSize;
-    return static_cast<size_t>(files_[index_].size);
+    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return 2 * kPieceSize;
+    return 2 * static_cast<size_t>(files_[index_].size);
   }
 
   std::unique_ptr<Piece> Next() {
@@ -218,7 +223,7 @@ class Reader {
       if (listed.size <= kWholeFile) {
         p->whole = p->last = true;
         p->file = index_++;
-        p->accounted = static_cast<size_t>(listed.size);
+        p->accounted = 2 * static_cast<size_t>(listed.size);
         p->modified = FileTimeToDos(listed.modified);
         p->attributes = listed.attributes & kDosAttributes;
         return p;
@@ -276,7 +281,8 @@ class Reader {
         offset_ += 1;
       }
     }
-    p->inputLength = p->accounted = have;
+    p->inputLength = have;
+    p->accounted = 2 * have;
     p->dictionary = tail_;
     if (have >= zip::kDictionarySize) {
       tail_.assign(in, have - zip::kDictionarySize, zip::kDictionarySize);
@@ -530,15 +536,21 @@ void Packer::Compress(Piece& p) {
     }
   }
   if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
-  if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
-  compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+  if (p.whole) {
+    p.wholeOutput = compressor->CompressWhole(p.input, &p.wholeBuffer);
+  } else {
+    if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
+    compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+  }
   {
     std::lock_guard<zip::Mutex> lock(compressorsMutex_);
     compressors_.push_back(std::move(compressor));
   }
-  if (p.first && p.last && p.output.size() >= p.input.size()) {
+  if (p.first && p.last && std::max(p.output.size(), p.wholeOutput.size()) >= p.input.size()) {
     p.stored = true;
     buffers_.Give(p.output);
+    p.wholeBuffer.reset();
+    p.wholeOutput = {};
   } else {
     buffers_.Give(p.input);
   }
@@ -618,7 +630,7 @@ Step Packer::Consume(Piece& p) {
     return Step::kFailed;
   }
   const bool stored = level_ == 0 || p.stored;
-  const std::string& data = stored ? p.input : p.output;
+  const std::string_view data = stored ? std::string_view(p.input) : p.whole ? p.wholeOutput : p.output;
   output_->Append(data);
   if (output_->Failed()) {
     reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
