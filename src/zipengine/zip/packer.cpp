@@ -205,7 +205,8 @@ class Output {
 // Reads the files in order, one piece at a time, on the calling thread.
 class Reader {
  public:
-  Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
+  Reader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers)
+      : files_(files), base_(base), buffers_(buffers) {}
 
   // The bytes the next piece brings into memory, its output included (a whole
   // file's listed size twice).
@@ -229,7 +230,7 @@ class Reader {
         return p;
       }
       DWORD error = 0;
-      file_ = OpenSource(files_[index_].source, &error);
+      file_ = OpenSource(SourcePath(base_, files_[index_].path), &error);
       BY_HANDLE_FILE_INFORMATION info{};
       if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
         error = GetLastError();
@@ -310,6 +311,7 @@ class Reader {
   }
 
   const std::vector<SourceFile>& files_;
+  const std::wstring& base_;
   BufferPool& buffers_;
   size_t index_ = 0;
   File file_;
@@ -328,6 +330,7 @@ class Packer {
         reporter_(reporter),
         level_(std::clamp(request.level, 0, 9)),
         archive_(FullPath(request.archive)),
+        base_(FullPath(L".")),
         temp_(archive_ + L".vktmp"),
         part_(archive_ + L".vkpart") {}
 
@@ -364,6 +367,7 @@ class Packer {
   // Fixed when the call starts, like the files' paths (CollectOptions::base): the
   // caller may change its current directory during a callback.
   const std::wstring archive_;
+  const std::wstring base_;
   const std::wstring temp_;
   const std::wstring part_;
   std::vector<SourceFile> files_;
@@ -414,7 +418,7 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
     return false;
   }
   std::unordered_set<std::u16string> replaced;
-  for (const auto& f : files_) replaced.insert(zip::FoldCase(f.name));
+  for (const auto& f : files_) replaced.insert(zip::FoldCase(ArchiveName(f.path, request_.keepDirs)));
   const zip::OemTable& oem = *SystemNameRules().oem;
   for (auto& e : dir.entries) {
     const std::u16string name =
@@ -470,7 +474,7 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
 }
 
 void Packer::ReadWhole(Piece& p) {
-  File file = OpenSource(files_[p.file].source, &p.error);
+  File file = OpenSource(SourcePath(base_, files_[p.file].path), &p.error);
   if (!file.IsOpen()) return;
   std::string& in = p.input;
   in.resize(static_cast<size_t>(files_[p.file].size) + 1);
@@ -561,14 +565,15 @@ Step Packer::Begin(Piece& p) {
   const SourceFile& file = files_[p.file];
   zip::Entry& e = current_.entry;
   current_ = Current{};
-  zip::SetNameAndAttributes(&e, file.name, p.attributes);
+  const std::u16string name = ArchiveName(file.path, request_.keepDirs);
+  zip::SetNameAndAttributes(&e, name, p.attributes);
   e.modified = p.modified;
   e.localOffset = output_->Position();
   current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
   current_.open = true;
   p.begun = true;
   output_->Append(zip::LocalHeader(e, current_.zip64Local));
-  return reporter_.FileBegins(WideToAnsi(FromU16(file.name)), p.fileSize) ? Step::kGoOn : Step::kStopped;
+  return reporter_.FileBegins(WideToAnsi(FromU16(name)), p.fileSize) ? Step::kGoOn : Step::kStopped;
 }
 
 // Waits until the front piece is done, woken once for several pieces: when it and
@@ -657,7 +662,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  Reader reader(files_, buffers_);
+  Reader reader(files_, base_, buffers_);
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
@@ -743,7 +748,7 @@ int32_t Packer::Run() {
   CollectOptions options;
   options.recurse = request_.recurse;
   options.keepDirs = request_.keepDirs;
-  options.base = FullPath(L".");
+  options.base = base_;
   options.excluded = {archive_, temp_, part_};
   options.literal = request_.literal;
   files_ = CollectFiles(request_.specs, options, reporter_);
