@@ -28,13 +28,35 @@ struct Counts {
   // The longest wait between two callbacks: a run window can answer a click no
   // sooner than at the next one.
   LONGLONG last = 0, longestGap = 0;
+  // Where it was: the file then current ("-" before the first) and the action
+  // that ended it.
+  std::string file = "-", gapFile = "-";
+  int32_t gapEnd = 0;
+  // The peak working set when the read-back check began, and when the first file did.
+  size_t peakBeforeCheck = 0, peakAtFirstFile = 0;
 } counts;
+
+size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  return memory.PeakWorkingSetSize;
+}
 
 int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  if (counts.last) counts.longestGap = std::max(counts.longestGap, now.QuadPart - counts.last);
+  if (counts.last && now.QuadPart - counts.last > counts.longestGap) {
+    counts.longestGap = now.QuadPart - counts.last;
+    counts.gapFile = counts.file;
+    counts.gapEnd = info->action;
+  }
   counts.last = now.QuadPart;
+  if (info->action == kFileBegins) {
+    counts.file = info->text;
+    if (counts.file == kCheckLabel) counts.peakBeforeCheck = PeakWorkingSet();
+    if (counts.files == 0) counts.peakAtFirstFile = PeakWorkingSet();
+  }
   switch (info->action) {
     case kFileBegins: ++counts.files; break;
     case kProgressStep: ++counts.steps; break;
@@ -142,14 +164,13 @@ int main(int argc, char** argv) {
     result = VkUnzipExecute(c);
     QueryPerformanceCounter(&end);
   }
-  PROCESS_MEMORY_COUNTERS memory{};
-  memory.cb = sizeof memory;
-  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
   const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
   std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld "
-              "longest_gap_ms=%.0f\n",
-              result, seconds, static_cast<unsigned long long>(memory.PeakWorkingSetSize), counts.files,
-              counts.steps, counts.ends, counts.messages, 1000.0 * counts.longestGap / frequency.QuadPart);
+              "longest_gap_ms=%.0f gap_in=%s gap_ended_by=%d peak_at_first_file=%llu peak_before_check=%llu\n",
+              result, seconds, static_cast<unsigned long long>(PeakWorkingSet()), counts.files,
+              counts.steps, counts.ends, counts.messages, 1000.0 * counts.longestGap / frequency.QuadPart,
+              counts.gapFile.c_str(), counts.gapEnd, static_cast<unsigned long long>(counts.peakAtFirstFile),
+              static_cast<unsigned long long>(counts.peakBeforeCheck));
   std::fflush(stdout);
   return result < 0 ? 1 : 0;
 }

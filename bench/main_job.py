@@ -8,7 +8,8 @@ engine alone on it. Prints wall times (medians over the rounds), ratios, archive
 and the plug-in process's peak memory.
 
     python3 bench/main_job.py [BUILD_DIR]     (default build/win64)
-    BENCH_ROUNDS=N (default 3), BENCH_SCALE=F (default 1: a smaller tree for a quick look)
+    BENCH_ROUNDS=N (default 3), BENCH_SCALE=F (default 1: a smaller tree for a quick look),
+    BENCH_TREE=large (large files instead: make_corpus.py --large)
 
 Backup time: from starting the host stand-in to the task file written back after the
 run (Wine starting two programs included; the time from the plug-in's own start is
@@ -30,6 +31,7 @@ import vk  # noqa: E402  the end-to-end harness: sandbox, host stand-in, winctl
 
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))
 SCALE = float(os.environ.get("BENCH_SCALE", "1"))
+LARGE = os.environ.get("BENCH_TREE") == "large"
 POLL = 0.02
 
 
@@ -63,7 +65,7 @@ class Bench:
         self.reg = os.path.join(self.host, "kestrone.reg")
         os.makedirs(os.path.dirname(self.archive))
         subprocess.run([sys.executable, os.path.join(ROOT, "bench", "make_corpus.py"), self.host,
-                        "--tops", "44", "--scale", str(SCALE)], check=True)
+                        "--tops", "44", "--scale", str(SCALE)] + (["--large"] if LARGE else []), check=True)
         self.folders, self.files = [], []
         for dirpath, dirnames, filenames in os.walk(self.host):
             rel = os.path.relpath(dirpath, self.host)

@@ -6,6 +6,9 @@ same bytes, names and time stamps on every run.
     make_corpus.py DIR [--scale F] [--tops N]
 F < 1 makes a smaller corpus for quick checks; N top folders (default 12) set how
 many folders there are: 40 give about 800, the shape of a real installation.
+--large writes instead the files that test the engine's memory bound and pacing: ten
+of 7.9 MiB (just below what is compressed whole), three of 12 to 30 MiB and two of
+100 MiB, beside a few small ones.
 """
 import argparse
 import os
@@ -79,15 +82,42 @@ def binary_file(rng, size):
     return b"".join(parts)
 
 
+def write(path, data, mtime):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.utime(path, (mtime, mtime))
+
+
+def large(rng, top):
+    # 4 MiB made once and repeated with changes: 100 MiB of fresh data would take
+    # Python minutes, and a repeat 4 MiB away is beyond deflate's reach anyway.
+    base = bytearray(binary_file(rng, 4 << 20))
+    sizes = [int(7.9 * (1 << 20))] * 10 + [12 << 20, 20 << 20, 30 << 20] + [100 << 20] * 2
+    for i, size in enumerate(sizes):
+        with open(os.path.join(top, f"gross{i:02d}.bin"), "wb") as f:
+            for done in range(0, size, len(base)):
+                for _ in range(64):
+                    base[rng.randrange(len(base))] = rng.randrange(256)
+                f.write(base[:size - done])
+        os.utime(os.path.join(top, f"gross{i:02d}.bin"), (MTIME, MTIME))
+    for i in range(20):
+        write(os.path.join(top, "Daten", f"klein{i:02d}.txt"), text_file(rng, 3000), MTIME + i)
+    print(f"{len(sizes) + 20} files, {sum(sizes) / 1e6:.1f} MB in {top}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("dir")
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--seed", type=int, default=20240611)
     parser.add_argument("--tops", type=int, default=12)
+    parser.add_argument("--large", action="store_true")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     os.makedirs(args.dir, exist_ok=True)
+    if args.large:
+        return large(rng, args.dir)
     folders = [""]
     for top in range(args.tops):
         folders.append(f"Daten{top:02d}")

@@ -29,20 +29,23 @@ PieceCompressor::~PieceCompressor() {
   if (whole_) libdeflate_free_compressor(whole_);
 }
 
-void PieceCompressor::CompressWhole(std::string_view input, std::string* out) {
+std::string_view PieceCompressor::CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer) {
   // The same level number in both libraries: at 9 libdeflate writes less than zlib.
   if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_))) throw std::bad_alloc();
-  const size_t start = out->size();
   const size_t bound = libdeflate_deflate_compress_bound(whole_, input.size());
-  out->resize(start + bound);
-  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), out->data() + start, bound);
+  buffer->reset(new char[bound]);
+  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), buffer->get(), bound);
   if (n == 0) throw std::bad_alloc();  // cannot happen within the bound
-  out->resize(start + n);
+  return std::string_view(buffer->get(), n);
 }
 
 void PieceCompressor::Compress(std::string_view dictionary, std::string_view input, bool last,
                                std::string* out) {
-  if (dictionary.empty() && last) return CompressWhole(input, out);
+  if (dictionary.empty() && last) {
+    std::unique_ptr<char[]> buffer;
+    out->append(CompressWhole(input, &buffer));
+    return;
+  }
   deflateReset(stream_);
   if (!dictionary.empty()) {
     if (dictionary.size() > kDictionarySize) dictionary.remove_prefix(dictionary.size() - kDictionarySize);

@@ -7,6 +7,7 @@
 // files. Entries up to kWholeInflateLimit are inflated whole by libdeflate too.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -37,9 +38,11 @@ class PieceCompressor {
   // the first piece); the last piece ends the stream. A first piece that is also
   // the last is the whole file.
   void Compress(std::string_view dictionary, std::string_view input, bool last, std::string* out);
+  // A whole file into a buffer of its own, allocated and not cleared: only the
+  // pages the compressed data fill are ever touched. Returns the compressed data.
+  std::string_view CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer);
 
  private:
-  void CompressWhole(std::string_view input, std::string* out);
 
   int level_;
   z_stream_s* stream_;

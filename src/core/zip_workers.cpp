@@ -20,6 +20,10 @@ void CondVar::Wait(std::unique_lock<Mutex>& lock) {
   SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(&state_),
                             reinterpret_cast<SRWLOCK*>(&lock.mutex()->state_), INFINITE, 0);
 }
+bool CondVar::WaitFor(std::unique_lock<Mutex>& lock, unsigned milliseconds) {
+  return SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(&state_),
+                                   reinterpret_cast<SRWLOCK*>(&lock.mutex()->state_), milliseconds, 0) != 0;
+}
 void CondVar::NotifyOne() { WakeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&state_)); }
 void CondVar::NotifyAll() { WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&state_)); }
 #else
@@ -27,6 +31,9 @@ void Mutex::lock() { mutex_.lock(); }
 void Mutex::unlock() { mutex_.unlock(); }
 
 void CondVar::Wait(std::unique_lock<Mutex>& lock) { changed_.wait(lock); }
+bool CondVar::WaitFor(std::unique_lock<Mutex>& lock, unsigned milliseconds) {
+  return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds)) == std::cv_status::no_timeout;
+}
 void CondVar::NotifyOne() { changed_.notify_one(); }
 void CondVar::NotifyAll() { changed_.notify_all(); }
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 // A small pool of threads for the archive engine's compression and extraction work,
 // and the signal by which the calling thread waits for their results in order.
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,8 @@ class CondVar {
   CondVar(const CondVar&) = delete;
   CondVar& operator=(const CondVar&) = delete;
   void Wait(std::unique_lock<Mutex>& lock);
+  // Returns false when the time ran out first (or the wake-up was spurious).
+  bool WaitFor(std::unique_lock<Mutex>& lock, unsigned milliseconds);
   template <typename Predicate>
   void Wait(std::unique_lock<Mutex>& lock, Predicate done) {
     while (!done()) Wait(lock);
@@ -93,6 +96,18 @@ class Signal {
   template <typename Predicate>
   void Wait(std::unique_lock<Mutex>& lock, Predicate done) {
     changed_.Wait(lock, done);
+  }
+  // As Wait, but gives up after about `milliseconds`; returns done().
+  template <typename Predicate>
+  bool WaitFor(std::unique_lock<Mutex>& lock, unsigned milliseconds, Predicate done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!done()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) return false;
+      changed_.WaitFor(lock, static_cast<unsigned>(
+                                 std::chrono::ceil<std::chrono::milliseconds>(end - now).count()));
+    }
+    return true;
   }
 
  private:

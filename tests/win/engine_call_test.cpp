@@ -170,4 +170,20 @@ TEST_F(EngineCall, AFileGoneBeforeItIsReadIsNamedAndTheRestIsPacked) {
   EXPECT_EQ(Find("*.vk*"), std::vector<std::string>{});
 }
 
+TEST_F(EngineCall, ACancelReachesTheEngineWhileALargeFileIsCompressed) {
+  // The compression does not end until the call is stopped: the file is announced
+  // and its steps come while it is held, and the third one stops the call.
+  WriteBytes("small.txt", Text(5000));
+  WriteBytes("large.txt", Text(3'000'000, 2));
+  SetFault("VKZIP.DLL", kCompressionHeld);
+  Recorder r;
+  r.stopAt = [](const Event& e, const Recorder& rec) { return e.action == kProgressStep && rec.Count(kProgressStep) == 3; };
+  EXPECT_EQ(Zip("t.zip", {"small.txt", "large.txt"}, r), kResultCancelled) << r.AllMessages();
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"small.txt", "large.txt"}));
+  EXPECT_EQ(r.events.back().action, kProgressStep);
+  EXPECT_EQ(r.Count(kMessage), 0);
+  EXPECT_EQ(ReadBack("t.zip.vkpart").Names(), std::vector<std::string>{"small.txt"});
+  EXPECT_FALSE(Exists("t.zip"));
+}
+
 }  // namespace

@@ -41,6 +41,14 @@ bool Reporter::Progress(uint64_t done) {
   return !stopped_;
 }
 
+bool Reporter::PacedProgress(uint64_t ceiling) {
+  const uint64_t top = ceiling / kProgressStepBytes;
+  if (top <= steps_) return !stopped_;
+  // An eighth of what is left each time: the bar keeps moving however long the
+  // work takes, and the rest comes when it is done.
+  return Progress((steps_ + std::max<uint64_t>(1, (top - steps_) / 8)) * kProgressStepBytes);
+}
+
 bool Reporter::BatchEnd() { return Call(kBatchEnd, 0, 0, " "); }
 
 bool Reporter::Message(int32_t code, std::string_view text) { return Call(kMessage, code, 0, text); }

@@ -9,6 +9,10 @@
 
 namespace vk::engine {
 
+// The calling thread waits for its workers no longer than this before it reports
+// again, so that the caller's window can answer a click on its cancel button.
+constexpr unsigned kReportPaceMs = 40;
+
 class Reporter {
  public:
   Reporter(Callback callback, void* caller) : callback_(callback), caller_(caller) {}
@@ -17,6 +21,10 @@ class Reporter {
   bool FileBegins(std::string_view name, uint64_t size);
   // One progress step per kProgressStepBytes of the current file done so far.
   bool Progress(uint64_t done);
+  // While a worker is still at the current file, hands out part of its steps up to
+  // `ceiling` bytes, one step at least when any is left below it. The steps given
+  // never reach beyond what Progress is later called with.
+  bool PacedProgress(uint64_t ceiling);
   bool BatchEnd();
   bool Message(int32_t code, std::string_view text);
 

@@ -16,6 +16,9 @@ enum TestFault : int32_t {
   kDiskFullInDirectory = 4,  // the first write of its central directory finds the disk full
   kDamagedWhenWritten = 5,   // a byte of the last entry's data changes before the read-back
   kSourceVanishes = 6,    // the first file to be packed is gone when it is opened
+  // The first whole file of 1 MiB or more waits in its compression until the call is stopped, and fails
+  // after half a minute: only a call that keeps reporting meanwhile can be stopped.
+  kCompressionHeld = 7,
 };
 
 // A worker's first step: throws once when kWorkerThrows is set.

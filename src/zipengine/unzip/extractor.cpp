@@ -46,7 +46,47 @@ struct Job {
   bool awaited = false;
 };
 
-// Directories already made by this call, so that each is looked up once.
+std::wstring Parent(const std::wstring& path) {
+  const size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+constexpr wchar_t kTempPrefix[] = L"~vk";
+constexpr wchar_t kTempExtension[] = L".tmp";
+constexpr size_t kTempNameLength = 3 + 16 + 4;
+
+std::wstring TempNameBeside(const std::wstring& target) {
+  static std::atomic<uint32_t> counter{0};
+  wchar_t name[40];
+  swprintf(name, 40, L"%ls%08lX%08X%ls", kTempPrefix, GetCurrentProcessId(), counter++, kTempExtension);
+  const std::wstring dir = Parent(target);
+  return dir.empty() ? std::wstring(name) : dir + L"\\" + name;
+}
+
+bool IsTempName(const std::wstring& name) {
+  if (name.size() != kTempNameLength || name.compare(0, 3, kTempPrefix) != 0 ||
+      name.compare(kTempNameLength - 4, 4, kTempExtension) != 0)
+    return false;
+  return std::all_of(name.begin() + 3, name.end() - 4, [](wchar_t c) { return iswxdigit(c) != 0; });
+}
+
+// Removes the temporary files that an extraction killed before it could replace
+// its targets left in a folder this one writes to. One still held open by a
+// running extraction cannot be deleted and stays.
+void RemoveKilledTemporaries(const std::wstring& dir) {
+  const std::wstring prefix = dir.empty() ? std::wstring() : dir + L"\\";
+  WIN32_FIND_DATAW data;
+  const HANDLE find = FindFirstFileW(ApiPath(prefix + kTempPrefix + L"*" + kTempExtension).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempName(data.cFileName))
+      DeleteFileAt(prefix + data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+// Directories already made by this call, so that each is looked up and cleared of
+// killed runs' temporary files once, by the worker that first writes there.
 class DirectoryCache {
  public:
   bool Make(const std::wstring& dir, DWORD* error) {
@@ -56,6 +96,7 @@ class DirectoryCache {
       if (made_.count(key)) return true;
     }
     if (!MakeDirectories(dir, error)) return false;
+    RemoveKilledTemporaries(dir);
     std::lock_guard<zip::Mutex> lock(mutex_);
     made_.insert(key);
     return true;
@@ -132,50 +173,6 @@ class FileSink : public zip::DataSink {
   uint64_t offset_ = 0;
   bool stopped_ = false;
 };
-
-std::wstring Parent(const std::wstring& path) {
-  const size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-constexpr wchar_t kTempPrefix[] = L"~vk";
-constexpr wchar_t kTempExtension[] = L".tmp";
-constexpr size_t kTempNameLength = 3 + 16 + 4;
-
-std::wstring TempNameBeside(const std::wstring& target) {
-  static std::atomic<uint32_t> counter{0};
-  wchar_t name[40];
-  swprintf(name, 40, L"%ls%08lX%08X%ls", kTempPrefix, GetCurrentProcessId(), counter++, kTempExtension);
-  const std::wstring dir = Parent(target);
-  return dir.empty() ? std::wstring(name) : dir + L"\\" + name;
-}
-
-bool IsTempName(const std::wstring& name) {
-  if (name.size() != kTempNameLength || name.compare(0, 3, kTempPrefix) != 0 ||
-      name.compare(kTempNameLength - 4, 4, kTempExtension) != 0)
-    return false;
-  return std::all_of(name.begin() + 3, name.end() - 4, [](wchar_t c) { return iswxdigit(c) != 0; });
-}
-
-// Removes the temporary files that an extraction killed before it could replace
-// its targets left in the folders this one writes to. One still held open by a
-// running extraction cannot be deleted and stays.
-void RemoveKilledTemporaries(const std::vector<std::wstring>& targets) {
-  std::unordered_set<std::u16string> seen;
-  for (const auto& target : targets) {
-    const std::wstring dir = Parent(target);
-    if (!seen.insert(SystemFoldCase(ToU16(dir))).second) continue;
-    const std::wstring prefix = dir.empty() ? std::wstring() : dir + L"\\";
-    WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW(ApiPath(prefix + kTempPrefix + L"*" + kTempExtension).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempName(data.cFileName))
-        DeleteFileAt(prefix + data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-}
 
 class Extractor {
  public:
@@ -258,7 +255,11 @@ Outcome Extractor::Write(Job& job) {
   // so that nothing that exists is ever touched, and removed again through its
   // handle if the data fails its check. Anything in the way goes through a
   // temporary file beside it that replaces it only once checked.
-  File out = File::CreateTemporary(job.target, &job.error);
+  // Whether something is in the way is asked first: under Wine the question costs
+  // no server call, a creation that fails does.
+  File out;
+  if (GetFileAttributesW(ApiPath(job.target).c_str()) == INVALID_FILE_ATTRIBUTES)
+    out = File::CreateTemporary(job.target, &job.error);
   const bool direct = out.IsOpen();
   if (!direct) {
     if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
@@ -356,10 +357,11 @@ bool Extractor::Deliver(Job& job, Job& later) {
     {
       auto lock = signal_.Lock();
       // Woken for a progress step of this entry, or once it and a later one are
-      // done, so that one wake-up serves several small files.
+      // done, so that one wake-up serves several small files; a later one that
+      // takes long is not waited for beyond the pace of the reports.
       job.awaited = later.awaited = true;
       const uint64_t seen = job.progress.load();
-      signal_.Wait(lock, [&] {
+      signal_.WaitFor(lock, kReportPaceMs, [&] {
         return job.done ? later.done : job.progress.load() - seen >= kProgressStepBytes;
       });
       done = job.done;
@@ -439,14 +441,10 @@ int32_t Extractor::Run() {
 
   jobs_ = std::vector<Job>(plan_.entries.size());
   const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
-  std::vector<std::wstring> targets;
   for (size_t i = 0; i < jobs_.size(); ++i) {
     jobs_[i].plan = &plan_.entries[i];
     jobs_[i].target = base + FromU16(plan_.entries[i].target);
-    if (plan_.entries[i].refusal == zip::Refusal::kNone && !plan_.entries[i].directory)
-      targets.push_back(jobs_[i].target);
   }
-  RemoveKilledTemporaries(targets);
   // Twice as many workers as processors: a worker writing a small file spends
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.

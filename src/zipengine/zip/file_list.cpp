@@ -39,6 +39,20 @@ std::u16string ArchiveName(const std::wstring& path, bool keepDirs) {
 
 namespace {
 
+// A path as the file system takes it: relative ones below base.
+std::wstring Resolve(const std::wstring& base, const std::wstring& path) {
+  const bool relative = !(path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'))) &&
+                        !(!path.empty() && path[0] == L'\\');
+  if (!relative) return path;
+  return base.empty() || base.back() == L'\\' ? base + path : base + L'\\' + path;
+}
+
+}  // namespace
+
+std::wstring SourcePath(const std::wstring& base, const std::wstring& path) { return FullPath(Resolve(base, path)); }
+
+namespace {
+
 struct Found {
   std::wstring name;
   uint64_t size = 0;
@@ -139,30 +153,23 @@ class Collector {
 
   void AddFile(const std::wstring& path, const Found& found) {
     ++matched_;
-    const std::wstring source = FullPath(Resolve(path));
-    if (excluded_.count(zip::FoldCase(ToU16(source)))) return;
-    SourceFile file{path, ArchiveName(path, options_.keepDirs), found.size, found.modified, found.attributes,
-                    source};
-    if (file.name.empty()) return;
-    if (zip::EncodeUtf8(file.name).size() > zip::kMax16) {
+    if (excluded_.count(zip::FoldCase(ToU16(SourcePath(base_, path))))) return;
+    const std::u16string name = ArchiveName(path, options_.keepDirs);
+    if (name.empty()) return;
+    if (zip::EncodeUtf8(name).size() > zip::kMax16) {
       reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
                                              " hat einen zu langen Namen für ein ZIP-Archiv und wird nicht gepackt");
       return;
     }
-    if (!names_.insert(zip::FoldCase(file.name)).second) {
+    if (!names_.insert(zip::FoldCase(name)).second) {
       reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
                                              " kommt im Archiv schon vor und wird nur einmal gepackt");
       return;
     }
-    files_.push_back(std::move(file));
+    files_.push_back({path, found.size, found.modified, found.attributes});
   }
 
-  // A path as the file system takes it: relative ones below the call's base.
-  std::wstring Resolve(const std::wstring& path) const {
-    const bool relative = !(path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'))) &&
-                          !(!path.empty() && path[0] == L'\\');
-    return relative ? base_ + path : path;
-  }
+  std::wstring Resolve(const std::wstring& path) const { return vk::engine::Resolve(base_, path); }
 
   const CollectOptions& options_;
   Reporter& reporter_;

@@ -11,13 +11,13 @@
 
 namespace vk::engine {
 
+// Only the path is kept of the names: with thousands of files every copy counts,
+// and the others follow from it (ArchiveName, SourcePath).
 struct SourceFile {
   std::wstring path;    // as given or found, relative to the base directory
-  std::u16string name;  // in the archive, "/" as separator
   uint64_t size = 0;    // as listed; the file may still change
   FILETIME modified{};
   uint32_t attributes = 0;
-  std::wstring source;  // the full path it is read from
 };
 
 struct CollectOptions {
@@ -33,6 +33,9 @@ struct CollectOptions {
 // The name a path gets in the archive: relative, without drive, root, "." or ".."
 // steps, "/" as separator.
 std::u16string ArchiveName(const std::wstring& path, bool keepDirs);
+
+// The full path a file is read from: a relative path below base (a full path).
+std::wstring SourcePath(const std::wstring& base, const std::wstring& path);
 
 // Reports every specification that names nothing, a directory named without
 // recursion, and a file named twice (compared without regard to case), and goes on

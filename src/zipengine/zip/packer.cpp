@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "core/errors.h"
@@ -24,9 +25,10 @@ namespace vk::engine {
 namespace {
 
 // A piece is what one worker compresses at a time; the limits keep memory bounded
-// whatever the file sizes, while giving every worker enough to do.
+// whatever the file sizes, while giving every worker enough to do. The bytes in
+// flight count a piece's input and, as much again, its output.
 constexpr size_t kPieceSize = 1 << 20;
-constexpr size_t kMaxInFlightBytes = 8 << 20;
+constexpr size_t kMaxInFlightBytes = 16 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
 // A file listed up to this size is read whole by a worker and compressed in one go
@@ -71,12 +73,19 @@ struct Piece {
   std::string dictionary;
   std::string input;
   size_t inputLength = 0;
-  // Filled by the worker.
+  // Filled by the worker: a whole file's output in a buffer of its own, of which
+  // only the part the data fill is ever touched.
   std::string output;
+  std::unique_ptr<char[]> wholeBuffer;
+  std::string_view wholeOutput;
   uint32_t crc = 0;
   bool stored = false;  // a whole file that deflate does not shrink
   bool grew = false;    // a whole file beyond kWholeFileLimit
   const char* failure = nullptr;  // why the work could not be done
+  // The data are in memory: from the start, or for a whole file once its worker
+  // has read it; the file can then be announced while it is compressed.
+  bool read = false;
+  bool begun = false;  // the file was announced
   bool done = false;
   // The calling thread waits for this piece: only then is it woken (under Wine
   // every wake-up is a server call), not for every piece that finishes.
@@ -111,7 +120,7 @@ class BufferPool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 4;
+  static constexpr size_t kMaxSpare = 2;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };
@@ -196,12 +205,14 @@ class Output {
 // Reads the files in order, one piece at a time, on the calling thread.
 class Reader {
  public:
-  Reader(const std::vector<SourceFile>& files, BufferPool& buffers) : files_(files), buffers_(buffers) {}
+  Reader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers)
+      : files_(files), base_(base), buffers_(buffers) {}
 
-  // The bytes the next piece brings into memory (a whole file's listed size).
+  // The bytes the next piece brings into memory, its output included (a whole
+  // file's listed size twice).
   size_t NextBytes() const {
-    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return kPieceSize;
-    return static_cast<size_t>(files_[index_].size);
+    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return 2 * kPieceSize;
+    return 2 * static_cast<size_t>(files_[index_].size);
   }
 
   std::unique_ptr<Piece> Next() {
@@ -213,13 +224,13 @@ class Reader {
       if (listed.size <= kWholeFile) {
         p->whole = p->last = true;
         p->file = index_++;
-        p->accounted = static_cast<size_t>(listed.size);
+        p->accounted = 2 * static_cast<size_t>(listed.size);
         p->modified = FileTimeToDos(listed.modified);
         p->attributes = listed.attributes & kDosAttributes;
         return p;
       }
       DWORD error = 0;
-      file_ = OpenSource(files_[index_].source, &error);
+      file_ = OpenSource(SourcePath(base_, files_[index_].path), &error);
       BY_HANDLE_FILE_INFORMATION info{};
       if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
         error = GetLastError();
@@ -271,7 +282,8 @@ class Reader {
         offset_ += 1;
       }
     }
-    p->inputLength = p->accounted = have;
+    p->inputLength = have;
+    p->accounted = 2 * have;
     p->dictionary = tail_;
     if (have >= zip::kDictionarySize) {
       tail_.assign(in, have - zip::kDictionarySize, zip::kDictionarySize);
@@ -299,6 +311,7 @@ class Reader {
   }
 
   const std::vector<SourceFile>& files_;
+  const std::wstring& base_;
   BufferPool& buffers_;
   size_t index_ = 0;
   File file_;
@@ -317,6 +330,7 @@ class Packer {
         reporter_(reporter),
         level_(std::clamp(request.level, 0, 9)),
         archive_(FullPath(request.archive)),
+        base_(FullPath(L".")),
         temp_(archive_ + L".vktmp"),
         part_(archive_ + L".vkpart") {}
 
@@ -334,6 +348,8 @@ class Packer {
   bool ReadExistingArchive(File* old, std::vector<zip::Entry>* kept);
   bool CopyKept(File& old, std::vector<zip::Entry>& kept);
   Step PackFiles();
+  Step Await(Piece& p, Piece& later);
+  Step Begin(Piece& p);
   Step Consume(Piece& p);
   void Work(Piece& p);
   void ReadWhole(Piece& p);
@@ -351,6 +367,7 @@ class Packer {
   // Fixed when the call starts, like the files' paths (CollectOptions::base): the
   // caller may change its current directory during a callback.
   const std::wstring archive_;
+  const std::wstring base_;
   const std::wstring temp_;
   const std::wstring part_;
   std::vector<SourceFile> files_;
@@ -401,7 +418,7 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
     return false;
   }
   std::unordered_set<std::u16string> replaced;
-  for (const auto& f : files_) replaced.insert(zip::FoldCase(f.name));
+  for (const auto& f : files_) replaced.insert(zip::FoldCase(ArchiveName(f.path, request_.keepDirs)));
   const zip::OemTable& oem = *SystemNameRules().oem;
   for (auto& e : dir.entries) {
     const std::u16string name =
@@ -457,7 +474,7 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
 }
 
 void Packer::ReadWhole(Piece& p) {
-  File file = OpenSource(files_[p.file].source, &p.error);
+  File file = OpenSource(SourcePath(base_, files_[p.file].path), &p.error);
   if (!file.IsOpen()) return;
   std::string& in = p.input;
   in.resize(static_cast<size_t>(files_[p.file].size) + 1);
@@ -488,7 +505,12 @@ void Packer::Work(Piece& p) {
   if (!abort_) {
     try {
       TestFaultPoint();
-      if (p.whole) ReadWhole(p);
+      if (p.whole) {
+        ReadWhole(p);
+        auto lock = signal_.Lock();
+        p.read = true;
+        if (p.awaited) signal_.Notify();
+      }
       if (!p.error && !p.grew) Compress(p);
     } catch (const std::bad_alloc&) {
       p.failure = "nicht genug Speicher";
@@ -502,6 +524,11 @@ void Packer::Work(Piece& p) {
 }
 
 void Packer::Compress(Piece& p) {
+  if (p.whole && p.input.size() >= kPieceSize && TestFaultMet(kCompressionHeld)) {
+    for (int wait = 0; wait < 3000 && !abort_; ++wait) Sleep(10);
+    if (abort_) return;
+    throw std::runtime_error("held");
+  }
   p.crc = zip::Crc32(0, p.input.data(), p.input.size());
   if (level_ == 0) return;
   std::unique_ptr<zip::PieceCompressor> compressor;
@@ -513,19 +540,71 @@ void Packer::Compress(Piece& p) {
     }
   }
   if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
-  if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
-  compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+  if (p.whole) {
+    p.wholeOutput = compressor->CompressWhole(p.input, &p.wholeBuffer);
+  } else {
+    if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
+    compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+  }
   {
     std::lock_guard<zip::Mutex> lock(compressorsMutex_);
     compressors_.push_back(std::move(compressor));
   }
-  if (p.first && p.last && p.output.size() >= p.input.size()) {
+  if (p.first && p.last && std::max(p.output.size(), p.wholeOutput.size()) >= p.input.size()) {
     p.stored = true;
     buffers_.Give(p.output);
+    p.wholeBuffer.reset();
+    p.wholeOutput = {};
   } else {
     buffers_.Give(p.input);
   }
   std::string().swap(p.dictionary);
+}
+
+Step Packer::Begin(Piece& p) {
+  const SourceFile& file = files_[p.file];
+  zip::Entry& e = current_.entry;
+  current_ = Current{};
+  const std::u16string name = ArchiveName(file.path, request_.keepDirs);
+  zip::SetNameAndAttributes(&e, name, p.attributes);
+  e.modified = p.modified;
+  e.localOffset = output_->Position();
+  current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
+  current_.open = true;
+  p.begun = true;
+  output_->Append(zip::LocalHeader(e, current_.zip64Local));
+  return reporter_.FileBegins(WideToAnsi(FromU16(name)), p.fileSize) ? Step::kGoOn : Step::kStopped;
+}
+
+// Waits until the front piece is done, woken once for several pieces: when it and
+// the one halfway down the queue are both done, so that the workers still have
+// the rest. Meanwhile the caller hears from the engine every kReportPaceMs: the
+// file is announced as soon as its data are read, and its steps are handed out
+// paced, short of the last one.
+Step Packer::Await(Piece& p, Piece& later) {
+  while (true) {
+    bool announce, pace;
+    {
+      auto lock = signal_.Lock();
+      // A file that failed to be read is reported once its piece is done.
+      const auto announceable = [&] { return p.first && p.read && !p.begun && !p.error && !p.grew; };
+      if (p.done) return Step::kGoOn;
+      p.awaited = later.awaited = true;
+      signal_.WaitFor(lock, kReportPaceMs, [&] { return (p.done && later.done) || announceable(); });
+      if (p.done) return Step::kGoOn;
+      announce = announceable();
+      pace = p.read && (!p.first || p.begun);
+    }
+    if (announce) {
+      if (Begin(p) != Step::kGoOn) return Step::kStopped;
+      continue;
+    }
+    if (!pace) continue;
+    // A piece's steps can all be given beforehand; a file's last one waits for it.
+    const uint64_t end = current_.entry.uncompressedSize + p.inputLength;
+    if (!reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
+      return Step::kStopped;
+  }
 }
 
 Step Packer::Consume(Piece& p) {
@@ -543,14 +622,7 @@ Step Packer::Consume(Piece& p) {
                                              " hat sich beim Packen stark vergrößert und wird nicht gepackt");
       return reporter_.Stopped() ? Step::kStopped : Step::kGoOn;
     }
-    current_ = Current{};
-    zip::SetNameAndAttributes(&e, file.name, p.attributes);
-    e.modified = p.modified;
-    e.localOffset = output_->Position();
-    current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
-    current_.open = true;
-    output_->Append(zip::LocalHeader(e, current_.zip64Local));
-    if (!reporter_.FileBegins(WideToAnsi(FromU16(file.name)), p.fileSize)) return Step::kStopped;
+    if (!p.begun && Begin(p) != Step::kGoOn) return Step::kStopped;
   }
   if (p.error) {
     output_->Truncate(e.localOffset);
@@ -563,7 +635,7 @@ Step Packer::Consume(Piece& p) {
     return Step::kFailed;
   }
   const bool stored = level_ == 0 || p.stored;
-  const std::string& data = stored ? p.input : p.output;
+  const std::string_view data = stored ? std::string_view(p.input) : p.whole ? p.wholeOutput : p.output;
   output_->Append(data);
   if (output_->Failed()) {
     reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
@@ -590,7 +662,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  Reader reader(files_, buffers_);
+  Reader reader(files_, base_, buffers_);
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
@@ -605,6 +677,7 @@ Step Packer::PackFiles() {
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
       queue_.push_back(std::move(piece));
+      raw->read = !raw->whole;
       if (raw->error) {
         raw->done = true;
       } else {
@@ -613,16 +686,8 @@ Step Packer::PackFiles() {
     }
     if (queue_.empty()) return Step::kGoOn;
     Piece& p = *queue_.front();
-    {
-      auto lock = signal_.Lock();
-      if (!p.done) {
-        // Woken once for several pieces: when the front one and the one halfway
-        // down the queue are both done, so that the workers still have the rest.
-        Piece& later = *queue_[queue_.size() / 2];
-        p.awaited = later.awaited = true;
-        signal_.Wait(lock, [&] { return p.done && later.done; });
-      }
-    }
+    // Stopped while a worker is still at the piece: it goes with the queue later.
+    if (Await(p, *queue_[queue_.size() / 2]) != Step::kGoOn) return Step::kStopped;
     inFlight_ -= p.accounted;
     const Step step = Consume(p);
     buffers_.Give(p.input);
@@ -683,7 +748,7 @@ int32_t Packer::Run() {
   CollectOptions options;
   options.recurse = request_.recurse;
   options.keepDirs = request_.keepDirs;
-  options.base = FullPath(L".");
+  options.base = base_;
   options.excluded = {archive_, temp_, part_};
   options.literal = request_.literal;
   files_ = CollectFiles(request_.specs, options, reporter_);
