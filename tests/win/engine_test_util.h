@@ -131,18 +131,8 @@ inline int32_t Unzip(const std::string& archive, const std::vector<std::string>&
   return VkUnzipExecute(c);
 }
 
+using vk::testfiles::ReadBytes;
 using vk::testfiles::WriteBytes;
-
-inline std::string ReadBytes(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string data;
-  char buffer[65536];
-  DWORD n = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) data.append(buffer, n);
-  CloseHandle(h);
-  return data;
-}
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

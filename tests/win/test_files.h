@@ -10,8 +10,10 @@
 
 namespace vk::testfiles {
 
+// "<missing>" when the file cannot be opened, so that no missing file passes for an empty one.
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
