@@ -10,7 +10,7 @@ import time
 import unittest
 import zipfile
 
-from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, processes_of, winpath, wait_exit
+from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, kill_all, processes_of, winpath, wait_exit
 
 SAMPLE = {
     "Kestrone.ini": b"[Main]\r\nSprache=Deutsch\r\n",
@@ -158,8 +158,7 @@ class BackupRestore(Installation):
         while time.time() < deadline and proc.poll() is None and \
                 not any(n.startswith("~vk") for n in os.listdir(msgbase)):
             time.sleep(0.005)
-        for pid in processes_of(self.box):
-            os.kill(pid, 9)
+        kill_all(processes_of(self.box))
         wait_exit(proc, 20)
         self.assertTrue(self.wait_plugin_gone(20))
 

@@ -178,11 +178,7 @@ class E2ETestCase(unittest.TestCase):
     def tearDown(self):
         for h in self.hosts:
             h.stop()
-        for pid in processes_of(self.box):
-            try:
-                os.kill(pid, 9)
-            except OSError:
-                pass
+        kill_all(processes_of(self.box))
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
@@ -285,7 +281,19 @@ def processes_of(box):
                 cmdline = f.read().decode("latin-1")
         except OSError:
             continue
-        program = cmdline.split("\0")[0]
+        # While Wine starts a process, its loader comes before the program.
+        args = cmdline.split("\0")
+        while args and os.path.basename(args[0]).startswith("wine"):
+            args = args[1:]
+        program = args[0] if args else ""
         if tag in program and program.endswith("Plugin_Vaultkin.exe"):
             pids.append(int(entry))
     return pids
+
+
+def kill_all(pids):
+    for pid in pids:
+        try:
+            os.kill(pid, 9)
+        except OSError:
+            pass
