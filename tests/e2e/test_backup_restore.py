@@ -10,7 +10,7 @@ import time
 import unittest
 import zipfile
 
-from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, processes_of, winpath, wait_exit
+from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, kill_all, processes_of, winpath, wait_exit
 
 SAMPLE = {
     "Kestrone.ini": b"[Main]\r\nSprache=Deutsch\r\n",
@@ -64,14 +64,9 @@ class Installation(E2ETestCase):
         """Started by hand (no host): the manual mode offers the restore."""
         proc = self.start_plugin()
         self.assertIn(MANUAL_QUESTION, self.ctl.answer("Bestätigen", "&Ja"))
-        self.ctl.wait("Sicherung laden")
-        texts = self.ctl.texts("Sicherung laden")
-        self.assertIn("KestroneBackup.zip", texts)
-        self.ctl.ok("settext", "Sicherung laden", "Edit", 0, winpath(archive))
-        button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
-        self.ctl.click("Sicherung laden", button)
+        self.assertIn("KestroneBackup.zip", self.ctl.open_file("Sicherung laden", winpath(archive)))
         if wait:
-            self.assertEqual(wait_exit(proc, 60), 0)
+            self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
         return proc
 
 
@@ -163,8 +158,7 @@ class BackupRestore(Installation):
         while time.time() < deadline and proc.poll() is None and \
                 not any(n.startswith("~vk") for n in os.listdir(msgbase)):
             time.sleep(0.005)
-        for pid in processes_of(self.box):
-            os.kill(pid, 9)
+        kill_all(processes_of(self.box))
         wait_exit(proc, 20)
         self.assertTrue(self.wait_plugin_gone(20))
 
@@ -184,13 +178,10 @@ class BackupRestore(Installation):
             z.writestr("Inbound/neu.pkt", b"paket")
         proc = self.start_plugin()
         self.ctl.answer("Bestätigen", "&Ja")
-        self.ctl.wait("Sicherung laden")
-        texts = self.ctl.texts("Sicherung laden")
-        self.ctl.ok("settext", "Sicherung laden", "Edit", 0, winpath(hostile))
-        self.ctl.click("Sicherung laden", next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen")))
+        self.ctl.open_file("Sicherung laden", winpath(hostile))
         texts = self.ctl.answer("Fehler", "OK")
         self.assertTrue(any("VaultkinE2EHostile" in t for t in texts), texts)
-        self.assertEqual(wait_exit(proc, 60), 0)
+        self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
         self.assertEqual(self.read("Inbound/neu.pkt"), b"paket")
         self.assertTrue(self.ctl.call("regget", "Software\\VaultkinE2EHostile", "x").startswith("error"))
 

@@ -69,12 +69,35 @@ class WinCtl:
     def click(self, caption, button):
         return self.ok("click", caption, button)
 
+    def screen(self):
+        """Every visible top-level window with the texts of its controls, for failures."""
+        listing = self.call("list")[3:]
+        windows = listing.split("|") if listing else []
+        return "\n".join("  %r: %s" % (w, self.call("texts", w)) for w in windows) or "  none"
+
     def answer(self, caption, button, timeout_ms=20000):
         """Waits for a box with this caption, presses a button, returns the box's texts."""
         self.wait(caption, timeout_ms)
         texts = self.texts(caption)
         self.click(caption, button)
         self.ok("gone", caption, 10000)
+        return texts
+
+    def open_file(self, caption, path):
+        """Types a path into a file dialog and presses its Open button: the click comes
+        only once the name box holds the path, and the dialog must then close."""
+        self.wait(caption)
+        texts = self.texts(caption)
+        button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
+        self.ok("settext", caption, "Edit", 0, path)
+        deadline = time.time() + 10
+        while path not in self.texts(caption):
+            if time.time() > deadline:
+                raise AssertionError("the name box of %r does not take %r:\n%s" % (caption, path, self.screen()))
+            time.sleep(0.1)
+        self.click(caption, button)
+        if not self.call("gone", caption, 20000).startswith("ok"):
+            raise AssertionError("%r is still open after %s:\n%s" % (caption, button, self.screen()))
         return texts
 
     def close(self):
@@ -122,13 +145,24 @@ class Sandbox:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def wait_exit(proc, timeout):
+def wine_processes():
+    """The command lines of the Wine processes alive, for failures."""
+    out = subprocess.run(["ps", "-eo", "pid,stat,etime,args"], capture_output=True, text=True).stdout
+    return "\n".join("  " + l for l in out.splitlines()[1:]
+                     if ".exe" in l or "wineserver" in l)
+
+
+def wait_exit(proc, timeout, ctl=None):
+    """The exit code; past the timeout the process is killed and the failure says what
+    was on screen and which Wine processes lived."""
     try:
         return proc.wait(timeout)
     except subprocess.TimeoutExpired:
+        seen = "windows:\n%s\n" % ctl.screen() if ctl else ""
+        seen += "processes:\n%s" % wine_processes()
         proc.kill()
         proc.wait()
-        raise AssertionError("process did not end within %s s" % timeout)
+        raise AssertionError("process did not end within %s s\n%s" % (timeout, seen))
 
 
 class E2ETestCase(unittest.TestCase):
@@ -144,11 +178,7 @@ class E2ETestCase(unittest.TestCase):
     def tearDown(self):
         for h in self.hosts:
             h.stop()
-        for pid in processes_of(self.box):
-            try:
-                os.kill(pid, 9)
-            except OSError:
-                pass
+        kill_all(processes_of(self.box))
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
@@ -251,7 +281,19 @@ def processes_of(box):
                 cmdline = f.read().decode("latin-1")
         except OSError:
             continue
-        program = cmdline.split("\0")[0]
+        # While Wine starts a process, its loader comes before the program.
+        args = cmdline.split("\0")
+        while args and os.path.basename(args[0]).startswith("wine"):
+            args = args[1:]
+        program = args[0] if args else ""
         if tag in program and program.endswith("Plugin_Vaultkin.exe"):
             pids.append(int(entry))
     return pids
+
+
+def kill_all(pids):
+    for pid in pids:
+        try:
+            os.kill(pid, 9)
+        except OSError:
+            pass

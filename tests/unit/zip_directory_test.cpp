@@ -7,57 +7,12 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "core/zip_deflate.h"
+#include "zip_builder.h"
 
 using namespace vk::zip;
+using vk::testzip::ZipBuilder;
 
 namespace {
-
-struct Item {
-  std::string name;
-  std::string data;
-  uint16_t method = kMethodDeflated;
-  uint16_t flags = 0;
-  uint16_t versionMadeBy = 20;
-  uint32_t externalAttributes = 0;
-};
-
-// Writes archives the way the engine does, so the reader can be checked against it;
-// the callers then damage them on purpose.
-struct Builder {
-  std::string bytes;
-  std::vector<Entry> entries;
-  bool forceZip64 = false;
-
-  Builder& Add(const Item& item) {
-    Entry e;
-    e.name = item.name;
-    e.method = item.method;
-    e.flags = item.flags;
-    e.versionMadeBy = item.versionMadeBy;
-    e.externalAttributes = item.externalAttributes;
-    e.crc = Crc32(0, item.data.data(), item.data.size());
-    e.uncompressedSize = item.data.size();
-    std::string data = item.data;
-    if (item.method == kMethodDeflated) {
-      data.clear();
-      PieceCompressor(9).Compress({}, item.data, true, &data);
-    }
-    e.compressedSize = data.size();
-    e.localOffset = bytes.size();
-    bytes += LocalHeader(e, false) + data;
-    entries.push_back(e);
-    return *this;
-  }
-
-  std::string Finish() const {
-    std::string out = bytes;
-    const uint64_t cdOffset = out.size();
-    for (const auto& e : entries) out += CentralHeader(e);
-    out += EndRecords(entries.size(), cdOffset, out.size() - cdOffset, forceZip64);
-    return out;
-  }
-};
 
 std::string Read(RandomAccess& file, const Entry& e) {
   struct Collect : DataSink {
@@ -97,7 +52,7 @@ class SparseAccess : public RandomAccess {
 }  // namespace
 
 TEST(ZipDirectory, ReadsWhatTheWriterWrote) {
-  Builder b;
+  ZipBuilder b;
   b.Add({"a.txt", "hello hello hello hello"});
   b.Add({"dir/", "", kMethodStored});
   b.Add({"dir/b.bin", std::string(100000, 'x'), kMethodDeflated});
@@ -118,9 +73,10 @@ TEST(ZipDirectory, ReadsWhatTheWriterWrote) {
 }
 
 TEST(ZipDirectory, Zip64EndRecordsAndBytesInFront) {
-  Builder b;
+  ZipBuilder b;
   b.forceZip64 = true;
-  b.Add({"one", "1111"}).Add({"two", "2222"});
+  b.Add({"one", "1111"});
+  b.Add({"two", "2222"});
   const std::string plain = b.Finish();
   {
     MemoryAccess file(plain);
@@ -176,7 +132,7 @@ TEST(ZipDirectory, Zip64SizesAndOffsetsBeyondFourGiB) {
 }
 
 TEST(ZipDirectory, EveryTruncatedPrefixIsRefusedCleanly) {
-  Builder b;
+  ZipBuilder b;
   b.Add({"a.txt", "some text to compress, some text to compress"});
   b.Add({"b/c.txt", "more"});
   const std::string archive = b.Finish();
@@ -187,8 +143,9 @@ TEST(ZipDirectory, EveryTruncatedPrefixIsRefusedCleanly) {
 }
 
 TEST(ZipDirectory, DamagedDirectoriesAreRefused) {
-  Builder b;
-  b.Add({"a.txt", "aaaa"}).Add({"b.txt", "bbbb"});
+  ZipBuilder b;
+  b.Add({"a.txt", "aaaa"});
+  b.Add({"b.txt", "bbbb"});
   const std::string good = b.Finish();
   const size_t cdOffset = b.bytes.size();
   auto expectRefused = [](std::string bytes) {
@@ -216,7 +173,7 @@ TEST(ZipDirectory, DamagedDirectoriesAreRefused) {
 }
 
 TEST(ZipDirectory, AcceptsAnArchiveComment) {
-  Builder b;
+  ZipBuilder b;
   b.Add({"a.txt", "aaaa"});
   std::string s = b.Finish();
   const std::string comment = "made by hand PK\x05\x06 inside a comment of some length";
@@ -227,7 +184,7 @@ TEST(ZipDirectory, AcceptsAnArchiveComment) {
 }
 
 TEST(ZipPlan, RefusesHostileNamesAndKeepsTheRest) {
-  Builder b;
+  ZipBuilder b;
   for (const char* name : {"../x", "C:\\x", "\\\\server\\x", "a/../../x", "CON", "ok/file.txt",
                            "/abs", "ab:c", "x\\y\\z.txt"})
     b.Add({name, "data"});
@@ -250,7 +207,7 @@ TEST(ZipPlan, RefusesHostileNamesAndKeepsTheRest) {
 }
 
 TEST(ZipPlan, DuplicatesOverlapsLinksAndUnsupportedData) {
-  Builder b;
+  ZipBuilder b;
   b.Add({"Readme.txt", "first"});
   b.Add({"README.TXT", "second"});
   b.Add({"link", "target", kMethodStored, 0, (3 << 8) | 20, 0120777u << 16});
@@ -273,7 +230,7 @@ TEST(ZipPlan, DuplicatesOverlapsLinksAndUnsupportedData) {
 }
 
 TEST(ZipPlan, DuplicatesFoldAsTheFileSystemAndNamesUseItsCodePage) {
-  Builder b;
+  ZipBuilder b;
   for (const char* name : {"\xE1\xBA\xA0.txt", "\xE1\xBA\xA1.txt", "\xEF\xBC\xA1", "\xEF\xBD\x81",
                            "\xD4\xB1", "\xD5\xA1", "\xC6\x82", "\xC6\x83"})
     b.Add({name, "x", kMethodStored, kFlagUtf8});
@@ -297,8 +254,10 @@ TEST(ZipPlan, DuplicatesFoldAsTheFileSystemAndNamesUseItsCodePage) {
 }
 
 TEST(ZipPlan, OverlappingDataRefusesEveryEntryInvolved) {
-  Builder b;
-  b.Add({"a", std::string(5000, 'a')}).Add({"b", "bbbb"}).Add({"c", "cccc"});
+  ZipBuilder b;
+  b.Add({"a", std::string(5000, 'a')});
+  b.Add({"b", "bbbb"});
+  b.Add({"c", "cccc"});
   const std::string archive = b.Finish();
   MemoryAccess file(archive);
   {
@@ -336,9 +295,12 @@ TEST(ZipPlan, OverlappingDataRefusesEveryEntryInvolved) {
 }
 
 TEST(ZipPlan, SelectsBySpecificationAndFlattensWithoutDirectories) {
-  Builder b;
-  b.Add({"top.txt", "t"}).Add({"d/", "", kMethodStored}).Add({"d/x.txt", "x"});
-  b.Add({"d/e/y.dat", "y"}).Add({"other/x.txt", "x2"});
+  ZipBuilder b;
+  b.Add({"top.txt", "t"});
+  b.Add({"d/", "", kMethodStored});
+  b.Add({"d/x.txt", "x"});
+  b.Add({"d/e/y.dat", "y"});
+  b.Add({"other/x.txt", "x2"});
   const std::string archive = b.Finish();
   MemoryAccess file(archive);
   Directory dir = ReadDirectory(file);

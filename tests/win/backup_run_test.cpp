@@ -16,7 +16,7 @@ using vk::testing::Answer;
 using vk::testing::ReadBytes;
 using vk::testing::Watcher;
 using vk::testing::WriteBytes;
-using vk::testing::FileExists;
+using vk::testing::IsFile;
 using vk::testing::CancelAtFile;
 
 std::u16string Utf16Text(const std::string& bytes) {
@@ -65,7 +65,7 @@ TEST_F(BackupRun, RunsWithoutDialogAndPacksExactlyTheListedDirectories) {
   ASSERT_TRUE(Pack().RunTask(*task));
 
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
   EXPECT_GE(task->LastBackup, before);
   EXPECT_LE(task->LastBackup, vk::tasks::Now());
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
@@ -166,7 +166,7 @@ TEST_F(BackupRun, SaveDialogWhenAskedForOrDirectoryMissing) {
     EXPECT_EQ(_stricmp(w.DialogFolder().c_str(), (Host() + "\\Backup").c_str()), 0) << w.DialogFolder();
   }
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(Work("gewählt.zip"))), Sorted(ExpectedNames()));
-  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_FALSE(IsFile(DefaultArchive()));
 
   // Cancelled: nothing written, but the attempt counts as the last backup.
   task->LastBackup = 0;
@@ -176,8 +176,8 @@ TEST_F(BackupRun, SaveDialogWhenAskedForOrDirectoryMissing) {
     ASSERT_TRUE(w.Done());
   }
   EXPECT_GT(task->LastBackup, 0);
-  EXPECT_FALSE(FileExists(DefaultArchive()));
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(IsFile(DefaultArchive()));
+  EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
   EXPECT_FALSE(Pack().Visible());
 
   // A fixed name in a folder that is not there asks as well; the quotes go.
@@ -201,7 +201,7 @@ TEST_F(BackupRun, ExistingRegistryFileIsOnlyOverwrittenWhenConfirmed) {
     EXPECT_EQ(w.Seen()[0].text, "Die Datei \"" + HostFile("kestrone.reg") +
                                     "\" existiert bereits. Soll die vorhandene Datei überschrieben werden?");
   }
-  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_FALSE(IsFile(DefaultArchive()));
   EXPECT_EQ(ReadBytes(HostFile("kestrone.reg")), "REGEDIT4\r\n");
 
   {
@@ -209,7 +209,7 @@ TEST_F(BackupRun, ExistingRegistryFileIsOnlyOverwrittenWhenConfirmed) {
     EXPECT_TRUE(Pack().RunTask(*task));
     ASSERT_TRUE(w.Done());
   }
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
 }
 
@@ -228,7 +228,7 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
   }
   EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
 
   {
     // "Nein": the files packed so far are kept beside the previous archive.
@@ -275,7 +275,7 @@ TEST_F(BackupRun, ArchivesOfTheTaskAreNeverPackedOtherArchivesAre) {
   ASSERT_TRUE(Pack().RunTask(*task));
   ASSERT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted({"Backup/fremd.zip", "Inbound/a.pkt"}));
-  EXPECT_FALSE(FileExists(Incomplete()));
+  EXPECT_FALSE(IsFile(Incomplete()));
 }
 
 TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
@@ -305,7 +305,7 @@ TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(Incomplete())), without("Filebase/liste.txt"));
   EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
             std::vector<std::string>{"KestroneBackup (unvollständig).zip"});
-  EXPECT_FALSE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
 
   // The incomplete backup restores what it holds.
   WriteBytes(HostFile("MsgBase\\msg.dat"), "verloren");
@@ -396,7 +396,7 @@ TEST_F(BackupRun, NoHostInstallationEndsBeforeAnything) {
   ASSERT_TRUE(w.Done());
   EXPECT_EQ(w.Seen()[1].text, "Konnte keine Kestrone 95 Installation finden.");
   EXPECT_EQ(task->LastBackup, 0);
-  EXPECT_FALSE(FileExists(DefaultArchive()));
+  EXPECT_FALSE(IsFile(DefaultArchive()));
   EXPECT_FALSE(Pack().Visible());
 }
 

@@ -30,7 +30,7 @@ class ConfigFormTest : public ::testing::Test {
     host_.MakeDir("Inbound");
     host_.MakeDir("Plugins");
     host_.MakeDir("Versteckt", FILE_ATTRIBUTE_HIDDEN);
-    WriteFileText(host_ / "kestrone.exe", "");
+    WriteBytes(host_ / "kestrone.exe", "");
     form_ = std::make_unique<TConfigForm>();
     task_ = std::make_unique<TSet>(tasks_ / "t.set");
   }
@@ -108,9 +108,9 @@ class ConfigFormTest : public ::testing::Test {
     return ok;
   }
 
-  Scratch host_{"host"};
+  TempDir host_{"host"};
   ProgDirForTest progDir_{host_.Path()};
-  Scratch tasks_{"tasks"};
+  TempDir tasks_{"tasks"};
   std::unique_ptr<TConfigForm> form_;
   std::unique_ptr<TSet> task_;
 };
@@ -405,8 +405,8 @@ TEST_F(ConfigFormTest, BrowseButtonPutsANameWithABlankInQuotes) {
   EXPECT_EQ(shown, "\"" + chosen + "\"");
   EXPECT_EQ(task_->DefZipName, "\"" + chosen + "\"");
   task_->Save();  // the task file holds the name without its quotes
-  EXPECT_NE(ReadFileText(tasks_ / "t.set").find("DefZipName=" + chosen + "\""), std::string::npos)
-      << ReadFileText(tasks_ / "t.set");
+  EXPECT_NE(ReadBytes(tasks_ / "t.set").find("DefZipName=" + chosen + "\""), std::string::npos)
+      << ReadBytes(tasks_ / "t.set");
 }
 
 // Real keyboard and mouse input from the scripted user's thread.
@@ -480,7 +480,7 @@ TEST_F(ConfigFormTest, EveryPageIsReachedByItsTabAndByCtrlTab) {
 TEST(ConfigFormNoHost, WithoutAHostDirectoryTheTreeIsEmptyAndOkKeepsTheDirectories) {
   vk::win::App().Initialize(GetModuleHandleA(nullptr));
   ProgDirForTest progDir("");
-  Scratch tasks("tasks");
+  TempDir tasks("tasks");
   // Every host directory question (the shell's folder dialog) is cancelled as it comes.
   std::atomic<bool> done{false};
   std::atomic<int> asked{0};

@@ -14,6 +14,7 @@
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
 #include "test_files.h"
+#include "zip_builder.h"
 #include "zipengine/engine_abi.h"
 
 namespace enginetest {
@@ -130,30 +131,8 @@ inline int32_t Unzip(const std::string& archive, const std::vector<std::string>&
   return VkUnzipExecute(c);
 }
 
-inline void WriteBytes(const std::string& path, const std::string& data) {
-  const size_t slash = path.find_last_of('\\');
-  if (slash != std::string::npos) {
-    // Create the parents one by one.
-    for (size_t at = path.find('\\'); at != std::string::npos && at <= slash; at = path.find('\\', at + 1))
-      CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-  }
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  CloseHandle(h);
-}
-
-inline std::string ReadBytes(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string data;
-  char buffer[65536];
-  DWORD n = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) data.append(buffer, n);
-  CloseHandle(h);
-  return data;
-}
+using vk::testfiles::ReadBytes;
+using vk::testfiles::WriteBytes;
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -171,6 +150,7 @@ inline std::vector<std::string> Find(const std::string& pattern) {
 }
 
 using vk::testfiles::RemoveTree;
+using vk::testzip::ZipBuilder;
 using vk::testfiles::RemoveTreeW;
 
 // Text with some repetition, so that it compresses, of a given size.
@@ -200,21 +180,13 @@ inline std::string Random(size_t size, unsigned seed = 7) {
 class EngineDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
     GetCurrentDirectoryA(MAX_PATH, saved_);
-    root_ = std::string(temp) + "vkengine_" + std::to_string(GetCurrentProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    RemoveTree(root_);
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr)) << root_;
-    ASSERT_TRUE(SetCurrentDirectoryA(root_.c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA(root_.c_str())) << root_;
   }
-  void TearDown() override {
-    SetCurrentDirectoryA(saved_);
-    RemoveTree(root_);
-  }
+  void TearDown() override { SetCurrentDirectoryA(saved_); }
 
-  std::string root_;
+  vk::testfiles::TempDir dir_{"engine"};
+  const std::string root_ = dir_.Path();
   char saved_[MAX_PATH];
 };
 
@@ -253,36 +225,6 @@ struct ReadBack {
     std::vector<std::string> names;
     for (const auto& e : dir.entries) names.push_back(e.name);
     return names;
-  }
-};
-
-// Writes an archive by hand, for names and layouts the engine itself never writes.
-struct HandArchive {
-  std::string bytes;
-  std::vector<vk::zip::Entry> entries;
-
-  vk::zip::Entry& Add(const std::string& name, const std::string& data, bool deflate = true) {
-    vk::zip::Entry e;
-    e.name = name;
-    e.crc = vk::zip::Crc32(0, data.data(), data.size());
-    e.uncompressedSize = data.size();
-    std::string stored = data;
-    e.method = deflate ? vk::zip::kMethodDeflated : vk::zip::kMethodStored;
-    if (deflate) {
-      stored.clear();
-      vk::zip::PieceCompressor(6).Compress({}, data, true, &stored);
-    }
-    e.compressedSize = stored.size();
-    e.localOffset = bytes.size();
-    bytes += vk::zip::LocalHeader(e, false) + stored;
-    entries.push_back(e);
-    return entries.back();
-  }
-  std::string Finish() const {
-    std::string out = bytes;
-    const uint64_t cd = out.size();
-    for (const auto& e : entries) out += vk::zip::CentralHeader(e);
-    return out + vk::zip::EndRecords(entries.size(), cd, out.size() - cd);
   }
 };
 

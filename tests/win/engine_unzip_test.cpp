@@ -24,7 +24,7 @@ class EngineUnzip : public EngineDirTest {
     SetCurrentDirectoryA("out");
   }
 
-  void WriteArchive(const std::string& path, const HandArchive& a) { WriteBytes(path, a.Finish()); }
+  void WriteArchive(const std::string& path, const ZipBuilder& a) { WriteBytes(path, a.Finish()); }
 };
 
 FILETIME WriteTime(const std::string& path) {
@@ -87,11 +87,11 @@ TEST_F(EngineUnzip, OverwritesOnlyWhenAsked) {
 }
 
 TEST_F(EngineUnzip, HostileNamesAreRefusedAndNothingLeavesTheDirectory) {
-  HandArchive a;
+  ZipBuilder a;
   const std::vector<std::string> hostile = {"../x",  "C:\\x", "\\\\server\\x", "a/../../x", "CON",
                                             "/abs", "ok:stream", "nul.txt", "dir./y", "tab\there"};
-  for (const auto& name : hostile) a.Add(name, "evil");
-  a.Add("good/ok.txt", "fine");
+  for (const auto& name : hostile) a.Add({name, "evil"});
+  a.Add({"good/ok.txt", "fine"});
   CreateDirectoryA("inner", nullptr);
   WriteArchive("inner\\h.zip", a);
   SetCurrentDirectoryA("inner");
@@ -113,13 +113,13 @@ TEST_F(EngineUnzip, HostileNamesAreRefusedAndNothingLeavesTheDirectory) {
 }
 
 TEST_F(EngineUnzip, DuplicatesOverlapsLinksAndBombsAreRefused) {
-  HandArchive a;
-  a.Add("same.txt", "first");
-  a.Add("SAME.TXT", "second");
-  zip::Entry& link = a.Add("link", "/etc/passwd", false);
+  ZipBuilder a;
+  a.Add({"same.txt", "first"});
+  a.Add({"SAME.TXT", "second"});
+  zip::Entry& link = a.AddStored("link", "/etc/passwd");
   link.versionMadeBy = (3 << 8) | 20;
   link.externalAttributes = 0120777u << 16;
-  a.Add("bomb.txt", std::string(1 << 20, 'z')).uncompressedSize = 1000;  // inflates beyond its size
+  a.Add({"bomb.txt", std::string(1 << 20, 'z')}).uncompressedSize = 1000;  // inflates beyond its size
   zip::Entry copy = a.entries[0];  // a second entry over the first one's bytes
   copy.name = "overlap.txt";
   a.entries.push_back(copy);
@@ -141,9 +141,9 @@ TEST_F(EngineUnzip, DuplicatesOverlapsLinksAndBombsAreRefused) {
 }
 
 TEST_F(EngineUnzip, ADamagedEntryNeverReplacesAGoodFile) {
-  HandArchive a;
-  a.Add("f.txt", Text(200000));
-  a.Add("g.txt", "good");
+  ZipBuilder a;
+  a.Add({"f.txt", Text(200000)});
+  a.Add({"g.txt", "good"});
   std::string bytes = a.Finish();
   bytes[a.entries[0].localOffset + zip::kLocalHeaderSize + 5 + 2000] ^= 0x5A;  // inside f.txt's data
   WriteBytes("d.zip", bytes);
@@ -162,13 +162,13 @@ TEST_F(EngineUnzip, ADamagedEntryToANewTargetLeavesNoFile) {
   // Targets that do not exist are written under their own names: whatever fails
   // the check must be gone again, and an existing (even read-only) file must not
   // be touched.
-  HandArchive a;
-  a.Add("bits.txt", Text(200000));
-  a.Add("crc.bin", Random(70000), false).crc ^= 1;
-  a.Add("short.txt", Text(5000)).uncompressedSize += 1;
-  a.Add("long.txt", Text(5000)).uncompressedSize -= 1;
-  a.Add("kept.txt", Text(3000)).crc ^= 0x80000000u;
-  a.Add("fine.txt", "fine");
+  ZipBuilder a;
+  a.Add({"bits.txt", Text(200000)});
+  a.AddStored("crc.bin", Random(70000)).crc ^= 1;
+  a.Add({"short.txt", Text(5000)}).uncompressedSize += 1;
+  a.Add({"long.txt", Text(5000)}).uncompressedSize -= 1;
+  a.Add({"kept.txt", Text(3000)}).crc ^= 0x80000000u;
+  a.Add({"fine.txt", "fine"});
   std::string bytes = a.Finish();
   bytes[a.entries[0].localOffset + zip::kLocalHeaderSize + 8 + 3000] ^= 0x33;
   WriteBytes("d.zip", bytes);
@@ -187,9 +187,9 @@ TEST_F(EngineUnzip, ADamagedEntryToANewTargetLeavesNoFile) {
 }
 
 TEST_F(EngineUnzip, WhatIsInTheWayOfANewFileStays) {
-  HandArchive a;
-  a.Add("taken", "data");
-  a.Add("free.txt", "free");
+  ZipBuilder a;
+  a.Add({"taken", "data"});
+  a.Add({"free.txt", "free"});
   WriteArchive("w.zip", a);
   CreateDirectoryA("taken", nullptr);
   WriteBytes("taken\\inside.txt", "inside");
@@ -205,9 +205,9 @@ TEST_F(EngineUnzip, WhatIsInTheWayOfANewFileStays) {
 }
 
 TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
-  HandArchive a;
-  a.Add("one.txt", Text(3000));
-  a.Add("d/two.txt", "two");
+  ZipBuilder a;
+  a.Add({"one.txt", Text(3000)});
+  a.Add({"d/two.txt", "two"});
   const std::string bytes = a.Finish();
   CreateDirectoryA("t", nullptr);
   SetCurrentDirectoryA("t");
@@ -226,10 +226,10 @@ TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
 }
 
 TEST_F(EngineUnzip, NamesWithoutBit11AreInTheSystemsOemCodePage) {
-  HandArchive a;
-  a.Add("M\x81ller.txt", "oem");            // 0x81 is "ü" in 437 and 850
-  a.Add("K\x9Bge.txt", "oem2");             // 0x9B: "ø" in 850, "¢" in 437
-  a.Add("Gr\xC3\xB6\xC3\x9F" "e.txt", "utf8").flags = zip::kFlagUtf8;  // "Größe.txt"
+  ZipBuilder a;
+  a.Add({"M\x81ller.txt", "oem"});            // 0x81 is "ü" in 437 and 850
+  a.Add({"K\x9Bge.txt", "oem2"});             // 0x9B: "ø" in 850, "¢" in 437
+  a.Add({"Gr\xC3\xB6\xC3\x9F" "e.txt", "utf8"}).flags = zip::kFlagUtf8;  // "Größe.txt"
   WriteArchive("n.zip", a);
   Recorder r;
   EXPECT_EQ(Unzip("n.zip", {}, r), 3) << r.AllMessages();
@@ -241,11 +241,11 @@ TEST_F(EngineUnzip, NamesWithoutBit11AreInTheSystemsOemCodePage) {
 }
 
 TEST_F(EngineUnzip, DuplicatesFoldCaseAsTheSystemDoes) {
-  HandArchive a;
+  ZipBuilder a;
   // Vietnamese, full-width, Latin Extended-B and Armenian pairs: one file each.
   for (const char* name : {"\xE1\xBA\xA0.txt", "\xE1\xBA\xA1.txt", "\xEF\xBC\xA1", "\xEF\xBD\x81",
                            "\xC6\x82", "\xC6\x83", "\xD4\xB1", "\xD5\xA1"})
-    a.Add(name, name).flags = zip::kFlagUtf8;
+    a.Add({name, name}).flags = zip::kFlagUtf8;
   WriteArchive("d.zip", a);
   Recorder r;
   EXPECT_EQ(Unzip("d.zip", {}, r), 4) << r.AllMessages();
@@ -256,8 +256,8 @@ TEST_F(EngineUnzip, DuplicatesFoldCaseAsTheSystemDoes) {
 }
 
 TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {
-  HandArchive a;
-  for (int i = 0; i < 30; ++i) a.Add("f" + std::to_string(i) + ".txt", Text(150000, i));
+  ZipBuilder a;
+  for (int i = 0; i < 30; ++i) a.Add({"f" + std::to_string(i) + ".txt", Text(150000, i)});
   WriteArchive("c.zip", a);
   CreateDirectoryA("o", nullptr);
   SetCurrentDirectoryA("o");
@@ -278,10 +278,10 @@ TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {
 }
 
 TEST_F(EngineUnzip, ArchivesOfOtherWritersWithDirectoryEntries) {
-  HandArchive a;
-  a.Add("folder/", "", false);
-  a.Add("folder/empty/", "", false);
-  a.Add("folder/data.bin", Random(5000), false);
+  ZipBuilder a;
+  a.AddStored("folder/", "");
+  a.AddStored("folder/empty/", "");
+  a.AddStored("folder/data.bin", Random(5000));
   WriteArchive("o.zip", a);
   Recorder r;
   EXPECT_EQ(Unzip("o.zip", {}, r), 1);
@@ -291,8 +291,8 @@ TEST_F(EngineUnzip, ArchivesOfOtherWritersWithDirectoryEntries) {
 }
 
 TEST_F(EngineUnzip, ATargetThatCannotBeWrittenIsNamedAndLeavesNothingHalfWritten) {
-  HandArchive a;
-  for (int i = 0; i < 3; ++i) a.Add("f" + std::to_string(i) + ".txt", Text(150000, i));
+  ZipBuilder a;
+  for (int i = 0; i < 3; ++i) a.Add({"f" + std::to_string(i) + ".txt", Text(150000, i)});
   WriteArchive("w.zip", a);
   CreateDirectoryA("o", nullptr);
   SetCurrentDirectoryA("o");

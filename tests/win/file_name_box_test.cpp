@@ -57,7 +57,7 @@ class FileNameBoxTest : public ::testing::Test {
 
   std::unique_ptr<Host> host_;
   TFileNameBox box_;
-  Scratch files_{"box"};
+  TempDir files_{"box"};
 };
 
 TEST_F(FileNameBoxTest, TheButtonSitsInsideTheRightEndAndTheBoxKeepsItsMinimumHeight) {

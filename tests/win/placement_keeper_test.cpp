@@ -230,7 +230,7 @@ TEST_F(Placement, ValueOfTheWrongTypeIsReportedAndTheWindowShowsAnyway) {
 }
 
 TEST_F(Placement, EventsActiveSwitchAndIniFile) {
-  tasktest::ScratchDir dir("placement");
+  tasktest::TempDir dir("placement");
   KeptWindow w;
   int saved = 0, restored = 0;
   w.keeper.OnSavePlacement = [&] { ++saved; };

@@ -12,7 +12,7 @@ namespace {
 
 using vk::testing::Answer;
 using vk::testing::CancelAtFile;
-using vk::testing::FileExists;
+using vk::testing::IsFile;
 using vk::testing::ReadBytes;
 using vk::testing::Watcher;
 using vk::testing::WriteBytes;
@@ -69,7 +69,7 @@ TEST_F(RestoreRun, RoundTripRestoresFilesAndRegistry) {
   EXPECT_EQ(after["Filebase\\Archiv\\alt.txt"], "nicht im Archiv, bleibt so");
   EXPECT_EQ(after["Filebase\\neu.txt"], "neu");
   // The registry file stays in the host directory.
-  EXPECT_TRUE(FileExists(HostFile("kestrone.reg")));
+  EXPECT_TRUE(IsFile(HostFile("kestrone.reg")));
   EXPECT_EQ(vk::testing::Snapshot(), registry);
   EXPECT_TRUE(Extract().HookVisible(1));
   EXPECT_TRUE(Extract().HookVisible(2));
@@ -124,7 +124,7 @@ TEST_F(RestoreRun, EntriesTheEngineRefusesAreReported) {
   EXPECT_NE(seen[1].text.find("1 Datei konnte nicht zurückgeschrieben werden"), std::string::npos)
       << seen[1].text;
   EXPECT_NE(seen[1].text.find("ausserhalb.txt"), std::string::npos) << seen[1].text;
-  EXPECT_FALSE(FileExists(Host() + "\\..\\ausserhalb.txt"));
+  EXPECT_FALSE(IsFile(Host() + "\\..\\ausserhalb.txt"));
   EXPECT_EQ(ReadBytes(HostFile("Inbound\\ok.pkt")), "ok");
 }
 

@@ -4,7 +4,6 @@
 // modal boxes and file dialogs the way a user would.
 #include <windows.h>
 #include <commdlg.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,137 +18,17 @@
 
 #include "box_watchdog.h"
 #include "test_files.h"
+#include "zip_builder.h"
 
 namespace vk::testing {
 
-inline constexpr auto& ReadBytes = testfiles::ReadFileBytes;
-inline constexpr auto& WriteBytes = testfiles::WriteFileBytes;
-inline constexpr auto& FileExists = testfiles::IsFile;
-inline constexpr auto& DirectoryExists = testfiles::IsDirectory;
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
+using testfiles::IsFile;
+using testfiles::IsDirectory;
 using testfiles::RemoveTree;
-
-// A fresh directory under %TEMP%, removed with everything in it at the end.
-class TempDir {
- public:
-  explicit TempDir(const std::string& tag) {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static std::atomic<int> counter{0};
-    path_ = std::string(base) + "vk_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(counter++);
-    RemoveTree(path_);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~TempDir() {
-    char cwd[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, cwd);
-    if (_strnicmp(cwd, path_.c_str(), path_.size()) == 0) {
-      char base[MAX_PATH];
-      GetTempPathA(MAX_PATH, base);
-      SetCurrentDirectoryA(base);
-    }
-    RemoveTree(path_);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
-
-// Builds archives byte by byte (stored entries) so that the directory reader can be
-// fed exactly the headers a test needs.
-struct ZipEntryOptions {
-  bool zip64 = false;  // sizes 0xFFFFFFFF in the local header, real ones in the extra field
-  std::string extra;   // an extra field of the test's own (ignored when zip64)
-};
-
-class ZipBuilder {
- public:
-  using Options = ZipEntryOptions;
-
-  void AddStored(const std::string& name, const std::string& data, Options opt = {}) {
-    uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-    std::string extra = opt.extra;
-    if (opt.zip64) {
-      extra.clear();
-      Put16(extra, 0x0001);
-      Put16(extra, 16);
-      Put64(extra, data.size());
-      Put64(extra, data.size());
-    }
-    uint32_t offset = static_cast<uint32_t>(local_.size());
-    Put32(local_, 0x04034B50);
-    Put16(local_, opt.zip64 ? 45 : 10);
-    Put16(local_, 0);
-    Put16(local_, 0);
-    Put16(local_, 0x6000);
-    Put16(local_, 0x5421);
-    Put32(local_, crc);
-    Put32(local_, opt.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(data.size()));
-    Put32(local_, opt.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(data.size()));
-    Put16(local_, static_cast<uint16_t>(name.size()));
-    Put16(local_, static_cast<uint16_t>(extra.size()));
-    local_ += name + extra + data;
-
-    Put32(central_, 0x02014B50);
-    Put16(central_, 20);
-    Put16(central_, 10);
-    Put16(central_, 0);
-    Put16(central_, 0);
-    Put16(central_, 0x6000);
-    Put16(central_, 0x5421);
-    Put32(central_, crc);
-    Put32(central_, static_cast<uint32_t>(data.size()));
-    Put32(central_, static_cast<uint32_t>(data.size()));
-    Put16(central_, static_cast<uint16_t>(name.size()));
-    Put16(central_, 0);
-    Put16(central_, 0);
-    Put16(central_, 0);
-    Put16(central_, 0);
-    Put32(central_, 0);
-    Put32(central_, offset);
-    central_ += name;
-    ++count_;
-  }
-
-  // Bytes placed between the entries and the central directory.
-  void AddRaw(const std::string& bytes) { local_ += bytes; }
-
-  std::string Finish() const {
-    std::string end;
-    Put32(end, 0x06054B50);
-    Put16(end, 0);
-    Put16(end, 0);
-    Put16(end, static_cast<uint16_t>(count_));
-    Put16(end, static_cast<uint16_t>(count_));
-    Put32(end, static_cast<uint32_t>(central_.size()));
-    Put32(end, static_cast<uint32_t>(local_.size()));
-    Put16(end, 0);
-    return local_ + central_ + end;
-  }
-
-  static void Put16(std::string& s, uint32_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  }
-  static void Put32(std::string& s, uint32_t v) {
-    Put16(s, v & 0xFFFF);
-    Put16(s, v >> 16);
-  }
-  static void Put64(std::string& s, uint64_t v) {
-    Put32(s, static_cast<uint32_t>(v));
-    Put32(s, static_cast<uint32_t>(v >> 32));
-  }
-
- private:
-  std::string local_;
-  std::string central_;
-  int count_ = 0;
-};
+using testfiles::TempDir;
+using testzip::ZipBuilder;
 
 // What the watcher saw and did with one window.
 struct Answered {

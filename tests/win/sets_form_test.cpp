@@ -86,17 +86,17 @@ class SetsFormTest : public ::testing::Test {
     };
   }
 
-  Scratch host_{"host"};
+  TempDir host_{"host"};
   ProgDirForTest progDir_{host_.Path()};
-  Scratch tasks_{"tasks"};
+  TempDir tasks_{"tasks"};
   std::unique_ptr<TConfigForm> config_;
   std::unique_ptr<TGetFileNameForm> names_;
   std::unique_ptr<TSetsForm> form_;
 };
 
 TEST_F(SetsFormTest, ActivateTogglesTheRowAndAbbrechenKeepsTheChange) {
-  WriteFileText(tasks_ / "a.set", "\"Name=Tägliche Sicherung\",Active=1");
-  WriteFileText(tasks_ / "b.set", "Name=Monatlich,Active=0");
+  WriteBytes(tasks_ / "a.set", "\"Name=Tägliche Sicherung\",Active=1");
+  WriteBytes(tasks_ / "b.set", "Name=Monatlich,Active=0");
   form_ = std::make_unique<TSetsForm>(tasks_.Path());
   std::vector<std::string> seen;
   UserScript user({{"Sicherungsaufgaben", [&](HWND w) {
@@ -120,11 +120,11 @@ TEST_F(SetsFormTest, ActivateTogglesTheRowAndAbbrechenKeepsTheChange) {
   TSet* task = form_->Sets()[form_->Sets()[0]->Name == "Monatlich" ? 1 : 0];
   EXPECT_EQ(task->Name, "Tägliche Sicherung");
   EXPECT_FALSE(task->Active);
-  EXPECT_EQ(ReadFileText(tasks_ / "a.set"), "\"Name=Tägliche Sicherung\",Active=1");
+  EXPECT_EQ(ReadBytes(tasks_ / "a.set"), "\"Name=Tägliche Sicherung\",Active=1");
 }
 
 TEST_F(SetsFormTest, TaskButtonsFollowTheSelectionAndDoNothingWithoutOne) {
-  WriteFileText(tasks_ / "a.set", "Name=Eins,Active=1");
+  WriteBytes(tasks_ / "a.set", "Name=Eins,Active=1");
   Open();
   Select(0);
   for (int id : {TSetsForm::kBtnAkt, TSetsForm::kBtnEig, TSetsForm::kBtnLoe, TSetsForm::kBtnAus})
@@ -151,11 +151,11 @@ TEST_F(SetsFormTest, NewTaskCancelledInSettingsLeavesNoTaskAndNoFile) {
   EXPECT_EQ(form_->Sets().Count(), 0);
   EXPECT_EQ(Rows(), 0);
   form_.reset();  // writes every listed task
-  EXPECT_FALSE(FileThere(tasks_ / "neu.set"));
+  EXPECT_FALSE(IsFile(tasks_ / "neu.set"));
 }
 
 TEST_F(SetsFormTest, NewTaskConfirmedIsListedAndWrittenWhenTheProgramEnds) {
-  WriteFileText(tasks_ / "alt.set", "Name=Alt");
+  WriteBytes(tasks_ / "alt.set", "Name=Alt");
   Open();
   {
     UserScript user(NewTaskSteps("Woche.txt", IDOK, "Wochensicherung"));
@@ -167,17 +167,17 @@ TEST_F(SetsFormTest, NewTaskConfirmedIsListedAndWrittenWhenTheProgramEnds) {
   EXPECT_EQ(Cell(1, 0), "Ja");
   EXPECT_EQ(Cell(1, 1), "Wochensicherung");
   EXPECT_EQ(form_->Sets()[1]->FileName, tasks_ / "Woche.set");
-  EXPECT_FALSE(FileThere(tasks_ / "Woche.set"));
+  EXPECT_FALSE(IsFile(tasks_ / "Woche.set"));
 
   form_.reset();
-  const std::string text = ReadFileText(tasks_ / "Woche.set");
+  const std::string text = ReadBytes(tasks_ / "Woche.set");
   EXPECT_EQ(text.rfind("Name=Wochensicherung,Active=1,", 0), 0u) << text;
   // The loaded task was written back in full.
-  EXPECT_NE(ReadFileText(tasks_ / "alt.set").find("SaveFiles=1"), std::string::npos);
+  EXPECT_NE(ReadBytes(tasks_ / "alt.set").find("SaveFiles=1"), std::string::npos);
 }
 
 TEST_F(SetsFormTest, NameOfAnExistingFileKeepsTheNameDialogOpen) {
-  WriteFileText(tasks_ / "alt.set", "Name=Alt");
+  WriteBytes(tasks_ / "alt.set", "Name=Alt");
   Open();
   std::string kept;
   {
@@ -266,8 +266,8 @@ TEST_F(SetsFormTest, GetFileNameGivesTheSetExtension) {
 }
 
 TEST_F(SetsFormTest, DeleteRemovesRowAndFileAfterConfirmation) {
-  WriteFileText(tasks_ / "a.set", "Name=Weg");
-  WriteFileText(tasks_ / "b.set", "Name=Bleibt");
+  WriteBytes(tasks_ / "a.set", "Name=Weg");
+  WriteBytes(tasks_ / "b.set", "Name=Bleibt");
   Open();
   Select(RowOf("Weg"));
   {
@@ -277,7 +277,7 @@ TEST_F(SetsFormTest, DeleteRemovesRowAndFileAfterConfirmation) {
     EXPECT_EQ(user.BoxTexts(), std::vector<std::string>{"Aufgabe wirklich löschen?"});
   }
   EXPECT_EQ(Rows(), 2);
-  EXPECT_TRUE(FileThere(tasks_ / "a.set"));
+  EXPECT_TRUE(IsFile(tasks_ / "a.set"));
 
   Select(RowOf("Weg"));
   {
@@ -288,11 +288,11 @@ TEST_F(SetsFormTest, DeleteRemovesRowAndFileAfterConfirmation) {
   EXPECT_EQ(Rows(), 1);
   EXPECT_EQ(RowOf("Weg"), -1);
   EXPECT_EQ(form_->Sets().Count(), 1);
-  EXPECT_FALSE(FileThere(tasks_ / "a.set"));
+  EXPECT_FALSE(IsFile(tasks_ / "a.set"));
 
   // Gone for good: not written back at the end, not loaded next time.
   form_.reset();
-  EXPECT_FALSE(FileThere(tasks_ / "a.set"));
+  EXPECT_FALSE(IsFile(tasks_ / "a.set"));
   Open();
   EXPECT_EQ(Rows(), 1);
   EXPECT_EQ(Cell(0, 1), "Bleibt");
@@ -320,7 +320,7 @@ TEST_F(SetsFormTest, DeletingATaskWithoutFileIsRefusedWithTheFileName) {
 }
 
 TEST_F(SetsFormTest, PropertiesCancelKeepsTheTaskAndOkShowsTheNewName) {
-  WriteFileText(tasks_ / "a.set", "Name=Vorher");
+  WriteBytes(tasks_ / "a.set", "Name=Vorher");
   Open();
   Select(0);
   {
@@ -343,12 +343,12 @@ TEST_F(SetsFormTest, PropertiesCancelKeepsTheTaskAndOkShowsTheNewName) {
   }
   EXPECT_EQ(form_->Sets()[0]->Name, "Nachher");
   EXPECT_EQ(Cell(0, 1), "Nachher");
-  EXPECT_EQ(ReadFileText(tasks_ / "a.set"), "Name=Vorher");
+  EXPECT_EQ(ReadBytes(tasks_ / "a.set"), "Name=Vorher");
 }
 
 TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
-  WriteFileText(tasks_ / "a.set", "Name=Nie,AutoMode=1");
-  WriteFileText(tasks_ / "b.set", "Name=Immer,AutoMode=3,Active=0");
+  WriteBytes(tasks_ / "a.set", "Name=Nie,AutoMode=1");
+  WriteBytes(tasks_ / "b.set", "Name=Immer,AutoMode=3,Active=0");
   int runs = 0;
   std::string ran;
   bool toggledDuringRun = false;
@@ -366,7 +366,7 @@ TEST_F(SetsFormTest, RunFollowsTheAutomaticModeAndSavesTheTask) {
   Select(RowOf("Nie"));
   form_->btnAusClick();
   EXPECT_EQ(runs, 0);
-  EXPECT_NE(ReadFileText(tasks_ / "a.set").find("AutoDays=7"), std::string::npos);
+  EXPECT_NE(ReadBytes(tasks_ / "a.set").find("AutoDays=7"), std::string::npos);
 
   Select(RowOf("Immer"));
   form_->btnAusClick();  // runs although inactive

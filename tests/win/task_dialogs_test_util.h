@@ -28,38 +28,11 @@ inline void PrintTo(const RECT& r, std::ostream* out) {
 
 namespace vk::dialogtest {
 
-inline constexpr auto& ReadFileText = testfiles::ReadFileBytes;
-inline constexpr auto& WriteFileText = testfiles::WriteFileBytes;
-inline constexpr auto& FileThere = testfiles::IsFile;
-inline constexpr auto& DeleteTree = testfiles::RemoveTree;
-
-// A fresh folder under %TEMP%, removed with its contents at the end.
-class Scratch {
- public:
-  explicit Scratch(const std::string& tag) {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static std::atomic<int> counter{0};
-    path_ = std::string(base) + "vkdlg_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(counter++);
-    DeleteTree(path_);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~Scratch() { DeleteTree(path_); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-  std::string MakeDir(const std::string& relative, DWORD attributes = 0) const {
-    const std::string path = *this / relative;
-    CreateDirectoryA(path.c_str(), nullptr);
-    if (attributes) SetFileAttributesA(path.c_str(), attributes);
-    return path;
-  }
-
- private:
-  std::string path_;
-};
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
+using testfiles::IsFile;
+using testfiles::RemoveTree;
+using testfiles::TempDir;
 
 // The host's "ProgDir" for one test; the old value (or its absence) comes back after.
 class ProgDirForTest {

@@ -15,9 +15,9 @@ namespace {
 
 using tasktest::ErrorBoxes;
 using tasktest::IsFile;
-using tasktest::ReadAll;
-using tasktest::ScratchDir;
-using tasktest::WriteAll;
+using tasktest::ReadBytes;
+using tasktest::TempDir;
+using tasktest::WriteBytes;
 
 // A TConfig whose text lives in `stored`; Forget() spares a test its final save.
 struct Owner {
@@ -46,7 +46,7 @@ std::string MessageOf(const std::function<void()>& f) {
 }
 
 TEST(TasksConfigFile, LoadAndSaveExactBytes) {
-  ScratchDir dir("cfg");
+  TempDir dir("cfg");
   const std::string path = dir / "a\\b\\t.set";
   {
     Owner o(path);
@@ -57,33 +57,33 @@ TEST(TasksConfigFile, LoadAndSaveExactBytes) {
 
     o.stored = std::string("Größe,\"x y\"\0tail", 16);
     o.config->Save();  // makes the parents; no BOM, no line break
-    EXPECT_EQ(ReadAll(path), o.stored);
+    EXPECT_EQ(ReadBytes(path), o.stored);
     o.config->Load();
     EXPECT_EQ(o.loaded, o.stored);
     o.stored = "kurz";
     o.config->Save();
-    EXPECT_EQ(ReadAll(path), "kurz");
+    EXPECT_EQ(ReadBytes(path), "kurz");
     EXPECT_FALSE(IsFile(path + ".tmp"));
     o.stored = "am Ende";
   }
-  EXPECT_EQ(ReadAll(path), "am Ende");  // destroying saves once more
+  EXPECT_EQ(ReadBytes(path), "am Ende");  // destroying saves once more
 
   TConfig bare(path);
   bare.Load();  // no OnLoad: nothing at all
   bare.Save();  // no OnSave: an empty text, an empty file
   EXPECT_TRUE(IsFile(path));
-  EXPECT_EQ(ReadAll(path), "");
+  EXPECT_EQ(ReadBytes(path), "");
 }
 
 TEST(TasksConfigFile, ErrorsNameTheFileAndLeaveItAsItWas) {
-  ScratchDir dir("cfg");
+  TempDir dir("cfg");
   Owner noDir("t.set");
   EXPECT_EQ(MessageOf<EInOutError>([&] { noDir.config->Save(); }),
             "Das Verzeichnis kann nicht erstellt werden");
   noDir.Forget();
 
   const std::string locked = dir / "locked.set";
-  WriteAll(locked, "x");
+  WriteBytes(locked, "x");
   {
     win::ScopedHandle hold(CreateFileA(locked.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
@@ -95,44 +95,44 @@ TEST(TasksConfigFile, ErrorsNameTheFileAndLeaveItAsItWas) {
   }
 
   const std::string readOnly = dir / "ro.set";
-  WriteAll(readOnly, "bleibt");
+  WriteBytes(readOnly, "bleibt");
   SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
   Owner o(readOnly);
   o.stored = "neu";
   EXPECT_EQ(MessageOf<EFCreateError>([&] { o.config->Save(); }),
             "Datei " + readOnly + " kann nicht erstellt werden");
-  EXPECT_EQ(ReadAll(readOnly), "bleibt");
+  EXPECT_EQ(ReadBytes(readOnly), "bleibt");
   EXPECT_FALSE(IsFile(readOnly + ".tmp"));
   SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
   o.config->Save();  // still usable
-  EXPECT_EQ(ReadAll(readOnly), "neu");
+  EXPECT_EQ(ReadBytes(readOnly), "neu");
 }
 
 TEST(TasksConfigFile, ReplacingKeepsAttributesAndClearsLeftovers) {
-  ScratchDir dir("cfg");
+  TempDir dir("cfg");
   const std::string path = dir / "h.set";
-  WriteAll(path, "alt");
+  WriteBytes(path, "alt");
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  WriteAll(path + ".tmp", "halb geschrieb");  // an interrupted write of an earlier run
+  WriteBytes(path + ".tmp", "halb geschrieb");  // an interrupted write of an earlier run
   SetFileAttributesA((path + ".tmp").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
   Owner o(path);
   o.stored = "neu";
   o.config->Save();
-  EXPECT_EQ(ReadAll(path), "neu");
+  EXPECT_EQ(ReadBytes(path), "neu");
   EXPECT_FALSE(IsFile(path + ".tmp"));
   const DWORD attrs = GetFileAttributesA(path.c_str());
   EXPECT_TRUE((attrs & FILE_ATTRIBUTE_HIDDEN) && (attrs & FILE_ATTRIBUTE_SYSTEM));
 }
 
 TEST(TasksConfigFile, AFailedFinalSaveIsShownNotThrown) {
-  ScratchDir dir("cfg");
+  TempDir dir("cfg");
   const std::string path = dir / "ro.set";
-  WriteAll(path, "bleibt");
+  WriteBytes(path, "bleibt");
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
   ErrorBoxes boxes;
   Owner(path).stored = "neu";
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Datei " + path + " kann nicht erstellt werden"});
-  EXPECT_EQ(ReadAll(path), "bleibt");
+  EXPECT_EQ(ReadBytes(path), "bleibt");
 }
 
 TEST(TasksConfigRegistry, StringValues) {
@@ -167,10 +167,10 @@ TEST(TasksConfigRegistry, StringValues) {
 }
 
 TEST(TasksDirs, MakeDirsAndDirExists) {
-  ScratchDir dir("dirs");
+  TempDir dir("dirs");
   EXPECT_TRUE(DirExists(dir.Path() + "\\"));
   EXPECT_FALSE(DirExists(dir / "fehlt"));
-  WriteAll(dir / "datei", "x");
+  WriteBytes(dir / "datei", "x");
   EXPECT_FALSE(DirExists(dir / "datei"));
 
   MakeDirs(dir / "a\\b\\c\\");

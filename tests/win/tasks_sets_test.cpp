@@ -18,10 +18,10 @@ namespace {
 using tasktest::ErrorBoxes;
 using tasktest::IsFile;
 using tasktest::ProgDirValue;
-using tasktest::ReadAll;
+using tasktest::ReadBytes;
 using tasktest::SavedRegValue;
-using tasktest::ScratchDir;
-using tasktest::WriteAll;
+using tasktest::TempDir;
+using tasktest::WriteBytes;
 
 const char kDefaultTaskText[] =
     "Name=,Active=1,\"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase\",UseDefZipName=0,"
@@ -72,8 +72,8 @@ std::vector<std::string> FileNamesOf(const TSets& sets) {
 }
 
 TEST_F(TasksStore, AMissingOrEmptyFolderHoldsNoTasks) {
-  ScratchDir missing("store", /*create=*/false);
-  ScratchDir empty("store");
+  TempDir missing("store", /*create=*/false);
+  TempDir empty("store");
   for (const std::string& folder : {missing.Path(), empty.Path()}) {
     auto sets = std::make_unique<TSets>(folder);
     EXPECT_EQ(sets->Count(), 0);
@@ -85,7 +85,7 @@ TEST_F(TasksStore, AMissingOrEmptyFolderHoldsNoTasks) {
 }
 
 TEST_F(TasksStore, ANewTaskHasTheDefaultsAndIsWrittenWhenDestroyed) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   const std::string path = dir / "Vaultkin\\neu.set";
   {
     TSet set(path);
@@ -96,14 +96,14 @@ TEST_F(TasksStore, ANewTaskHasTheDefaultsAndIsWrittenWhenDestroyed) {
     EXPECT_EQ(set.DefZipName, "C:\\Kestrone\\Backup\\KestroneBackup.zip");
     EXPECT_FALSE(IsFile(path));  // loading never writes
   }
-  EXPECT_EQ(ReadAll(path), kDefaultTaskText);
+  EXPECT_EQ(ReadBytes(path), kDefaultTaskText);
 }
 
 TEST_F(TasksStore, ListsHiddenSystemAndReadOnlyFilesButNoDirectories) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   for (const char* name : {"a.set", "hidden.set", "system.set", "ro.set", "UPPER.SET",
                            "notes.txt", "x.settings", "y.set.tmp"})
-    WriteAll(dir / name, "Name=x");
+    WriteBytes(dir / name, "Name=x");
   SetFileAttributesA((dir / "hidden.set").c_str(), FILE_ATTRIBUTE_HIDDEN);
   SetFileAttributesA((dir / "system.set").c_str(), FILE_ATTRIBUTE_SYSTEM);
   SetFileAttributesA((dir / "ro.set").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -119,19 +119,19 @@ TEST_F(TasksStore, ListsHiddenSystemAndReadOnlyFilesButNoDirectories) {
   // The read-only file cannot be rewritten: one message, and it keeps its text.
   EXPECT_EQ(boxes.Texts(),
             std::vector<std::string>{"Datei " + (dir / "ro.set") + " kann nicht erstellt werden"});
-  EXPECT_EQ(ReadAll(dir / "ro.set"), "Name=x");
+  EXPECT_EQ(ReadBytes(dir / "ro.set"), "Name=x");
   for (const char* name : {"a.set", "hidden.set", "system.set", "UPPER.SET"})
-    EXPECT_EQ(ReadCommaList(ReadAll(dir / name)).size(), 10u) << name;
+    EXPECT_EQ(ReadCommaList(ReadBytes(dir / name)).size(), 10u) << name;
   for (const char* name : {"notes.txt", "x.settings", "y.set.tmp"})
-    EXPECT_EQ(ReadAll(dir / name), "Name=x") << name;
+    EXPECT_EQ(ReadBytes(dir / name), "Name=x") << name;
   EXPECT_TRUE(GetFileAttributesA((dir / "hidden.set").c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
 TEST_F(TasksStore, AnUnloadableFileIsReportedNeverWrittenAndTheOthersLoad) {
-  ScratchDir dir("store");
-  WriteAll(dir / "int.set", "Name=a,AutoDays=sieben,AutoMode=3");
-  WriteAll(dir / "float.set", "Name=b,AutoMode=3,LastBackup=gestern");
-  WriteAll(dir / "good.set", "Name=gut,AutoMode=3");
+  TempDir dir("store");
+  WriteBytes(dir / "int.set", "Name=a,AutoDays=sieben,AutoMode=3");
+  WriteBytes(dir / "float.set", "Name=b,AutoMode=3,LastBackup=gestern");
+  WriteBytes(dir / "good.set", "Name=gut,AutoMode=3");
   ErrorBoxes boxes;
   auto sets = std::make_unique<TSets>(dir.Path());
   ASSERT_EQ(sets->Count(), 1);
@@ -143,9 +143,9 @@ TEST_F(TasksStore, AnUnloadableFileIsReportedNeverWrittenAndTheOthersLoad) {
   sets->RunDueTasks();
   EXPECT_EQ(ran, std::vector<std::string>{"gut"});
   sets.reset();
-  EXPECT_EQ(ReadAll(dir / "int.set"), "Name=a,AutoDays=sieben,AutoMode=3");
-  EXPECT_EQ(ReadAll(dir / "float.set"), "Name=b,AutoMode=3,LastBackup=gestern");
-  EXPECT_NE(ReadAll(dir / "good.set").find("Name=gut,Active=1,"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir / "int.set"), "Name=a,AutoDays=sieben,AutoMode=3");
+  EXPECT_EQ(ReadBytes(dir / "float.set"), "Name=b,AutoMode=3,LastBackup=gestern");
+  EXPECT_NE(ReadBytes(dir / "good.set").find("Name=gut,Active=1,"), std::string::npos);
   EXPECT_EQ(boxes.Texts().size(), 2u);  // nothing more at the end
 
   // Such a task, made by itself, neither runs nor saves when told to.
@@ -156,28 +156,28 @@ TEST_F(TasksStore, AnUnloadableFileIsReportedNeverWrittenAndTheOthersLoad) {
     set.Save();
   }
   EXPECT_EQ(ran, std::vector<std::string>{"gut"});
-  EXPECT_EQ(ReadAll(dir / "int.set"), "Name=a,AutoDays=sieben,AutoMode=3");
+  EXPECT_EQ(ReadBytes(dir / "int.set"), "Name=a,AutoDays=sieben,AutoMode=3");
 }
 
 TEST_F(TasksStore, EveryTaskIsRewrittenWithAllEntriesAtTheEnd) {
-  ScratchDir dir("store");
-  WriteAll(dir / "nur.set", "Name=Nur");
-  WriteAll(dir / "zwei.set", "Name=Zwei,Active=2,\"DefZipName=\"\"D:\\a b.zip\"\"\"");
+  TempDir dir("store");
+  WriteBytes(dir / "nur.set", "Name=Nur");
+  WriteBytes(dir / "zwei.set", "Name=Zwei,Active=2,\"DefZipName=\"\"D:\\a b.zip\"\"\"");
   {
     TSets sets(dir.Path());
     ASSERT_EQ(sets.Count(), 2);
     for (const auto& set : sets)
       if (set->Name == "Zwei") set->SaveFiles = false;  // a change made in a dialog
   }
-  EXPECT_EQ(ReadAll(dir / "nur.set"), std::string(kDefaultTaskText).replace(0, 5, "Name=Nur"));
-  EXPECT_EQ(ReadAll(dir / "zwei.set"),
+  EXPECT_EQ(ReadBytes(dir / "nur.set"), std::string(kDefaultTaskText).replace(0, 5, "Name=Nur"));
+  EXPECT_EQ(ReadBytes(dir / "zwei.set"),
             "Name=Zwei,Active=1,\"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase\","
             "UseDefZipName=0,\"DefZipName=D:\\a b.zip\",AutoMode=1,AutoDays=7,LastBackup=0,"
             "SaveRegistry=1,SaveFiles=0");
 }
 
 TEST_F(TasksStore, RunIfDueFollowsTheAutomaticModeAndAlwaysSaves) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   struct Case {
     const char* name;
     int32_t mode;
@@ -200,7 +200,7 @@ TEST_F(TasksStore, RunIfDueFollowsTheAutomaticModeAndAlwaysSaves) {
     set.LastBackup = c.daysAgo < 0 ? 0 : Now() - c.daysAgo;
     set.RunIfDue();
     EXPECT_EQ(ran.size(), c.runs ? 1u : 0u) << c.name;
-    EXPECT_NE(ReadAll(path).find(std::string("Name=") + c.name + ","), std::string::npos) << c.name;
+    EXPECT_NE(ReadBytes(path).find(std::string("Name=") + c.name + ","), std::string::npos) << c.name;
     set.Discard();
   }
   // With no runner installed nothing runs, and the task is saved all the same.
@@ -213,7 +213,7 @@ TEST_F(TasksStore, RunIfDueFollowsTheAutomaticModeAndAlwaysSaves) {
 }
 
 TEST_F(TasksStore, ATaskIsSavedEvenWhenItsRunFails) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   const std::string path = dir / "t.set";
   onRun = [](TSet& set) {
     set.LastBackup = 40000.5;  // the run records its start, then fails
@@ -227,16 +227,16 @@ TEST_F(TasksStore, ATaskIsSavedEvenWhenItsRunFails) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "Sicherung abgebrochen");
   }
-  EXPECT_NE(ReadAll(path).find(",LastBackup=40000.5,"), std::string::npos);
+  EXPECT_NE(ReadBytes(path).find(",LastBackup=40000.5,"), std::string::npos);
   set.Discard();
 }
 
 TEST_F(TasksStore, RunDueTasksRunsActiveTasksOneAfterTheOther) {
-  ScratchDir dir("store");
-  WriteAll(dir / "a.set", "Name=a,AutoMode=3");
-  WriteAll(dir / "b.set", "Name=b,AutoMode=3,Active=0");
-  WriteAll(dir / "c.set", "Name=c,AutoMode=1");
-  WriteAll(dir / "d.set", "Name=d,AutoMode=3");
+  TempDir dir("store");
+  WriteBytes(dir / "a.set", "Name=a,AutoMode=3");
+  WriteBytes(dir / "b.set", "Name=b,AutoMode=3,Active=0");
+  WriteBytes(dir / "c.set", "Name=c,AutoMode=1");
+  WriteBytes(dir / "d.set", "Name=d,AutoMode=3");
   ErrorBoxes boxes;
   TSets sets(dir.Path());
   ASSERT_EQ(sets.Count(), 4);
@@ -253,7 +253,7 @@ TEST_F(TasksStore, RunDueTasksRunsActiveTasksOneAfterTheOther) {
 }
 
 TEST_F(TasksStore, AddRemoveAndDiscard) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   const std::string path = dir / "neu.set";
   auto sets = std::make_unique<TSets>(dir.Path());
   auto set = std::make_unique<TSet>(path);
@@ -268,7 +268,7 @@ TEST_F(TasksStore, AddRemoveAndDiscard) {
 }
 
 TEST_F(TasksStore, LastBackupIsWrittenWithTheRegionalSeparatorAndReadWithEither) {
-  ScratchDir dir("store");
+  TempDir dir("store");
   const std::string path = dir / "t.set";
   SetDecimal(",");
   ASSERT_EQ(DecimalSeparator(), ',') << "the regional setting is not seen in this process";
@@ -278,7 +278,7 @@ TEST_F(TasksStore, LastBackupIsWrittenWithTheRegionalSeparatorAndReadWithEither)
     TSet set(path);
     set.LastBackup = EncodeDateTime(t);
   }
-  const std::string text = ReadAll(path);
+  const std::string text = ReadBytes(path);
   EXPECT_NE(text.find(",\"LastBackup=35967,6091666667\","), std::string::npos) << text;
   {
     TSet set(path);
@@ -294,7 +294,7 @@ TEST_F(TasksStore, LastBackupIsWrittenWithTheRegionalSeparatorAndReadWithEither)
     EXPECT_NEAR(set.LastBackup, EncodeDateTime(t), 1e-9);
   }
   EXPECT_TRUE(boxes.Texts().empty());
-  EXPECT_NE(ReadAll(path).find(",LastBackup=35967.6091666667,"), std::string::npos) << ReadAll(path);
+  EXPECT_NE(ReadBytes(path).find(",LastBackup=35967.6091666667,"), std::string::npos) << ReadBytes(path);
 }
 
 }  // namespace

@@ -22,32 +22,11 @@
 
 namespace vk::tasktest {
 
-inline constexpr auto& ReadAll = testfiles::ReadFileBytes;
-inline constexpr auto& WriteAll = testfiles::WriteFileBytes;
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 using testfiles::IsFile;
 using testfiles::RemoveTree;
-
-// A fresh folder under %TEMP% (not created when `create` is false), removed at the end.
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& tag, bool create = true) {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static std::atomic<int> counter{0};
-    path_ = std::string(base) + "vktasks_" + tag + "_" + std::to_string(GetCurrentProcessId()) +
-            "_" + std::to_string(counter++);
-    RemoveTree(path_);
-    if (create) CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~ScratchDir() { RemoveTree(path_); }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
+using testfiles::TempDir;
 
 // Remembers one value under HKEY_CURRENT_USER and puts it back (or removes it) at
 // the end of the test.

@@ -14,7 +14,7 @@
 namespace vk::widgets {
 namespace {
 
-using tasktest::ScratchDir;
+using tasktest::TempDir;
 
 constexpr const char* kExtensions[] = {".HTM", ".HTML", ".SHTML", ".SHTM"};
 constexpr char kSavedAside[] = "Software\\VaultkinWebLinkTest";
@@ -92,7 +92,7 @@ class Browsers {
     exe_ = dir_ / "browser.exe";
     CopyFileA((bin + "\\stand_in_browser.exe").c_str(), exe_.c_str(), FALSE);
     CopyFileA(exe_.c_str(), Com().c_str(), FALSE);
-    tasktest::WriteAll(Bat(), "@\"" + exe_ + "\" %*\r\n");
+    tasktest::WriteBytes(Bat(), "@\"" + exe_ + "\" %*\r\n");
     SetEnvironmentVariableA("VAULTKIN_BROWSER_LOG", Log().c_str());
   }
   ~Browsers() { SetEnvironmentVariableA("VAULTKIN_BROWSER_LOG", nullptr); }
@@ -108,7 +108,7 @@ class Browsers {
     std::string line;
     for (int i = 0; i < 3000; ++i) {
       if (tasktest::IsFile(Log())) {
-        line = tasktest::ReadAll(Log());
+        line = tasktest::ReadBytes(Log());
         DeleteFileA(Log().c_str());
         if (EndsWith(line, ending)) break;
       }
@@ -118,7 +118,7 @@ class Browsers {
   }
 
  private:
-  ScratchDir dir_;
+  TempDir dir_;
   std::string exe_;
 };
 

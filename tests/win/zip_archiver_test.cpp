@@ -513,7 +513,8 @@ TEST_F(ZipDirReader, MissingFileGivesNoEntriesAndNoUpdate) {
 TEST_F(ZipDirReader, ReadsEveryLocalHeader) {
   ZipBuilder b;
   b.AddStored("one.txt", "hello");
-  b.AddStored("sub/two.bin", std::string(1000, '\x7f'), {false, std::string("\x55\x54\x05\x00\x01\x02\x03\x04\x05", 9)});
+  b.Add({"sub/two.bin", std::string(1000, '\x7f'), vk::zip::kMethodStored, 0, 20, 0, false,
+         std::string("\x55\x54\x05\x00\x01\x02\x03\x04\x05", 9)});
   std::string longName = std::string(300, 'L') + ".txt";
   b.AddStored(longName, "");
   ASSERT_EQ(Read(b.Finish()), "");
@@ -539,7 +540,7 @@ TEST_F(ZipDirReader, ReadsEveryLocalHeader) {
 
 TEST_F(ZipDirReader, Zip64SizesComeFromTheExtraField) {
   ZipBuilder b;
-  b.AddStored("big.dat", std::string(4099, 'b'), {true, ""});
+  b.Add({"big.dat", std::string(4099, 'b'), vk::zip::kMethodStored, 0, 20, 0, true});
   b.AddStored("after.txt", "x");
   ASSERT_EQ(Read(b.Finish()), "");
   ASSERT_EQ(zip.DirEntries().size(), 2u);
@@ -580,8 +581,8 @@ TEST_F(ZipDirReader, DamagedArchivesNameTheirError) {
 TEST_F(ZipDirReader, EveryPrefixIsReadCleanlyOrRefused) {
   ZipBuilder b;
   b.AddStored("first.txt", "first file contents");
-  b.AddStored("dir/second", std::string(300, 's'), {true, ""});
-  b.AddStored(std::string(260, 'n'), "x", {false, std::string("\x0a\x00\x04\x00zzzz", 8)});
+  b.Add({"dir/second", std::string(300, 's'), vk::zip::kMethodStored, 0, 20, 0, true});
+  b.Add({std::string(260, 'n'), "x", vk::zip::kMethodStored, 0, 20, 0, false, std::string("\x0a\x00\x04\x00zzzz", 8)});
   const std::string whole = b.Finish();
   const std::set<std::string> known = {"Error 1 reading Zip File", "Error 2 reading Zip file",
                                        "Error 3 reading Zip file", "Error 4 reading Zip file",
@@ -706,9 +707,9 @@ TEST_F(ZipArchiverEngine, CancelStopsTheEngineAndTheNextCallStartsClean) {
   zip.Add();
   EXPECT_LT(zip.DllResult(), 0);
   EXPECT_EQ(Starts().size(), 2u);  // nothing after the answer
-  EXPECT_FALSE(vk::testing::FileExists(out / "t.zip"));
+  EXPECT_FALSE(vk::testing::IsFile(out / "t.zip"));
   // What was complete is left for the caller to keep or drop.
-  ASSERT_TRUE(vk::testing::FileExists(out / "t.zip.vkpart"));
+  ASSERT_TRUE(vk::testing::IsFile(out / "t.zip.vkpart"));
   TZipArchiver part;
   part.SetZipFilename(out / "t.zip.vkpart");
   ASSERT_EQ(part.DirEntries().size(), 1u);
@@ -719,7 +720,7 @@ TEST_F(ZipArchiverEngine, CancelStopsTheEngineAndTheNextCallStartsClean) {
   zip.FSpecArgs = {"a.txt", "big.bin", "sub\\c.txt"};
   zip.Add();
   EXPECT_EQ(zip.DllResult(), 3);
-  EXPECT_TRUE(vk::testing::FileExists(out / "t.zip"));
+  EXPECT_TRUE(vk::testing::IsFile(out / "t.zip"));
 }
 
 }  // namespace

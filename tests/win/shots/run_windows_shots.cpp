@@ -13,7 +13,7 @@
 #include "../run_fixture.h"
 #include "../test_setup.h"
 
-using vk::testing::FileExists;
+using vk::testing::IsFile;
 using vk::testing::Watcher;
 using vk::testing::WriteBytes;
 
@@ -23,7 +23,7 @@ class RunWindows : public vk::testing::RunFixture {
  protected:
   static void WaitForPhoto(const std::string& dir, const std::string& name) {
     WriteBytes(dir + "\\" + name + ".ready", "");
-    for (int i = 0; i < 3000 && !FileExists(dir + "\\" + name + ".done"); ++i) {
+    for (int i = 0; i < 3000 && !IsFile(dir + "\\" + name + ".done"); ++i) {
       vk::win::App().ProcessMessages();
       Sleep(20);
     }
