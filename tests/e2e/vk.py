@@ -76,9 +76,18 @@ class WinCtl:
         return "\n".join("  %r: %s" % (w, self.call("texts", w)) for w in windows) or "  none"
 
     def answer(self, caption, button, timeout_ms=20000):
-        """Waits for a box with this caption, presses a button, returns the box's texts."""
+        """Waits for a box with this caption, presses a button, returns the box's texts.
+        The caption shows before the box has its controls: the texts are read once the
+        button is there."""
         self.wait(caption, timeout_ms)
+        deadline = time.time() + timeout_ms / 1000
+        wanted = button.replace("&", "")
         texts = self.texts(caption)
+        while wanted not in (t.replace("&", "") for t in texts):
+            if time.time() > deadline:
+                raise AssertionError("%r has no button %r:\n%s" % (caption, button, self.screen()))
+            time.sleep(0.05)
+            texts = self.texts(caption)
         self.click(caption, button)
         self.ok("gone", caption, 10000)
         return texts
