@@ -61,7 +61,11 @@ class WinCtl:
         return answer[3:]
 
     def wait(self, caption, timeout_ms=20000):
-        return self.ok("wait", caption, timeout_ms)
+        answer = self.call("wait", caption, timeout_ms)
+        if not answer.startswith("ok"):
+            raise AssertionError("no window %r within %d ms:\n%s\n%s"
+                                 % (caption, timeout_ms, self.screen(), wine_processes()))
+        return answer[3:]
 
     def texts(self, caption):
         return self.ok("texts", caption).split("|")
