@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <unordered_set>
 #include <vector>
 
 #include "core/comma_list.h"
@@ -59,6 +60,16 @@ std::string EngineSpec(const std::wstring& name) {
   return mark + utf8;
 }
 
+// A name as the file system compares it, letter case folded; kept in sets, as a
+// host directory holds thousands of files.
+std::wstring Folded(const std::wstring& name) {
+  if (name.empty()) return name;
+  std::wstring out(name.size(), L'\0');
+  const int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.data(), static_cast<int>(name.size()),
+                             out.data(), static_cast<int>(out.size()));
+  return n == static_cast<int>(name.size()) ? out : name;
+}
+
 std::wstring FullPath(const std::wstring& path) {
   DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
@@ -78,14 +89,14 @@ std::wstring ModulePath(HMODULE module) {
 // engine libraries (a restore could not write them while the program runs), and
 // the archive with everything the run writes beside it (else each backup would
 // hold the one before it).
-std::vector<std::wstring> NotPacked(const std::string& archive) {
-  std::vector<std::wstring> files = {ModulePath(nullptr)};
+std::unordered_set<std::wstring> NotPacked(const std::string& archive) {
+  std::unordered_set<std::wstring> files = {Folded(ModulePath(nullptr))};
   for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
-    if (HMODULE module = GetModuleHandleA(library)) files.push_back(ModulePath(module));
+    if (HMODULE module = GetModuleHandleA(library)) files.insert(Folded(ModulePath(module)));
   const std::string work = archive + kWorkSuffix;
   for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
                                TPackForm::IncompleteArchive(archive)})
-    files.push_back(FullPath(Wide(f)));
+    files.insert(Folded(FullPath(Wide(f))));
   return files;
 }
 
@@ -107,9 +118,6 @@ std::string StoredDir(const std::string& dir) {
   return out;
 }
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
-}
 
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -212,19 +220,9 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   ZipArchiver1.SetZipFilename(work);
 
-  const std::vector<std::wstring> notPacked = NotPacked(archive);
-  auto packable = [&notPacked](const std::wstring& path) {
-    for (const std::wstring& f : notPacked)
-      if (SameName(path, f)) return false;
-    return true;
-  };
-  std::vector<std::wstring> listedNames;
+  const std::unordered_set<std::wstring> notPacked = NotPacked(archive);
+  std::unordered_set<std::wstring> listedNames;
   std::vector<std::string> specs;
-  auto listed = [&listedNames](const std::wstring& name) {
-    for (const std::wstring& s : listedNames)
-      if (SameName(s, name)) return true;
-    return false;
-  };
   const std::wstring host = Wide(hostDir_);
   for (const std::string& d : ReadCommaList(dirs)) {
     const std::wstring dir = host + L"\\" + Wide(d) + L"\\";
@@ -238,18 +236,17 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       const std::wstring name = found.cFileName;
       // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-      if (!packable(FullPath(dir + name))) continue;
+      if (notPacked.count(Folded(FullPath(dir + name)))) continue;
       const std::wstring spec = stored.empty() ? name : stored + L"\\" + name;
       // A directory listed twice ("." and ".\") must not give entries of the same name.
-      if (listed(spec)) continue;
-      listedNames.push_back(spec);
+      if (!listedNames.insert(Folded(spec)).second) continue;
       specs.push_back(EngineSpec(spec));
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
-  if (!listed(Wide(kRegFileName)) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
+  if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
   ZipArchiver1.FSpecArgs = specs;
   ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
 
