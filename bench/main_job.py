@@ -33,6 +33,10 @@ ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))
 SCALE = float(os.environ.get("BENCH_SCALE", "1"))
 LARGE = os.environ.get("BENCH_TREE") == "large"
 POLL = 0.02
+# The backup's stages as the bench sees them from outside: the plug-in's process, the
+# registry file (REGEDIT at work), the engine's temporary archive (listing done), its
+# last growth (packing done), its rename (read-back check done), the task written.
+STAGES = ("plugin", "regedit", "writing", "written", "checked", "done")
 
 
 def peak_kib(pids):
@@ -92,29 +96,46 @@ class Bench:
                        env=vk.ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def backup(self):
+        """Wall time, time from the plug-in's start, peak memory, and the moments at which
+        each stage was first seen (seconds from the host's start)."""
         if os.path.exists(self.reg):
             os.remove(self.reg)
         self.box.write_task("bench.set", self.task)
         subprocess.run(["sync"])
+        work = self.archive + ".vknew"
+        temp = work + ".vktmp"
+        seen, size = {}, -1
         start = time.monotonic()
         host = vk.Host(self.box)
-        plugin_start, peak = None, 0
+        peak = 0
         while "LastBackup=0," in self.box.read_task("bench.set"):
+            now = time.monotonic() - start
             pids = vk.processes_of(self.box)
-            if pids and plugin_start is None:
-                plugin_start = time.monotonic()
+            if pids:
+                seen.setdefault("plugin", now)
+            if os.path.exists(self.reg):
+                seen.setdefault("regedit", now)
+            try:
+                grown = os.path.getsize(temp)
+                seen.setdefault("writing", now)
+                if grown != size:
+                    size, seen["written"] = grown, now
+            except OSError:
+                if "writing" in seen:
+                    seen.setdefault("checked", now)
             peak = max(peak, peak_kib(pids))
             time.sleep(POLL)
-            if time.monotonic() - start > 600:
+            if now > 600:
                 raise SystemExit("the backup did not end within 600 s: %s" % self.ctl.call("list"))
-        end = time.monotonic()
+        end = time.monotonic() - start
+        seen["done"] = end
         peak = max(peak, peak_kib(vk.processes_of(self.box)))
         self.ctl.ok("close", "Kestrone 95")
         deadline = time.time() + 30
         while vk.processes_of(self.box) and time.time() < deadline:
             time.sleep(0.1)
         host.stop()
-        return end - start, end - (plugin_start or start), peak
+        return end, end - seen.get("plugin", 0), peak, seen
 
     def restore(self):
         proc = self.box.start_plugin()
@@ -180,6 +201,7 @@ def main():
     b = Bench()
     r = {k: [] for k in ("zip", "prog", "prog_own", "engine_pack", "unzip", "restore", "engine_extract",
                          "peak_backup", "peak_restore")}
+    stages = []
     try:
         print("tree: %d files, %.0f MB in %d folders; %d cores; %d rounds" % (
             len(b.files), sum(os.path.getsize(os.path.join(b.host, f)) for f in b.files) / 1e6,
@@ -187,8 +209,9 @@ def main():
         for n in range(ROUNDS):
             # Rounds alternate which side goes first, so that a slow spell falls on both.
             def backup():
-                total, own, peak = b.backup()
+                total, own, peak, seen = b.backup()
                 r["prog"].append(total), r["prog_own"].append(own), r["peak_backup"].append(peak)
+                stages.append(seen)
 
             def restore():
                 seconds, peak = b.restore()
@@ -209,6 +232,8 @@ def main():
         print("  zip -9 -r -q                %7.2f s" % m["zip"])
         print("  background backup           %7.2f s  = %.2f x zip (target <= 0.30); from the plug-in's start "
               "%.2f s = %.2f x" % (m["prog"], m["prog"] / m["zip"], m["prog_own"], m["prog_own"] / m["zip"]))
+        print("    stages, first seen (s from the host's start): " + ", ".join(
+            "%s %.2f" % (k, statistics.median(s.get(k, 0) for s in stages)) for k in STAGES))
         print("  engine alone, level 9       %7.2f s  = %.2f x zip" % (m["engine_pack"], m["engine_pack"] / m["zip"]))
         print("  unzip -q -o                 %7.2f s" % m["unzip"])
         print("  restore after the dialog    %7.2f s  = %.2f x unzip (target <= 1.00)" % (
