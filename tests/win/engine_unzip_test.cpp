@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "engine_test_util.h"
+#include "win/handles.h"
 
 using namespace enginetest;
 namespace zip = vk::zip;
@@ -84,6 +85,46 @@ TEST_F(EngineUnzip, OverwritesOnlyWhenAsked) {
   EXPECT_EQ(Unzip("..\\sample.zip", {"top.txt"}, over), 1) << over.AllMessages();
   EXPECT_EQ(ReadBytes("top.txt"), Text(1000));
   EXPECT_TRUE(Find("~vk*").empty());
+}
+
+// A restore over an intact installation: what is already as in the archive stays the
+// same file, even one held open, and only takes the entry's time; a file of the same
+// size that differs near its end is replaced. The progress steps are those of a
+// plain extraction.
+TEST_F(EngineUnzip, AFileAlreadyAsInTheArchiveStaysInPlace) {
+  PackSample();
+  Recorder first;
+  ASSERT_EQ(Unzip("..\\sample.zip", {}, first), 4) << first.AllMessages();
+  const FILETIME entryTime = WriteTime("dir\\big.txt");
+  const auto fileIndex = [](const char* path) {
+    vk::win::ScopedHandle h(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(h.Get(), &info);
+    return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  };
+  const uint64_t bigIndex = fileIndex("dir\\big.txt");
+  {
+    vk::win::ScopedHandle big(CreateFileA("dir\\big.txt", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    const FILETIME old = {0, 30000000};
+    ASSERT_TRUE(SetFileTime(big.Get(), nullptr, nullptr, &old));
+  }
+  std::string changed = Random(100000);
+  changed[99990] ^= 1;
+  WriteBytes("dir\\sub\\rand.bin", changed);
+  vk::win::ScopedHandle held(CreateFileA("top.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+  Recorder again;
+  EXPECT_EQ(Unzip("..\\sample.zip", {}, again), 4) << again.AllMessages();
+  EXPECT_EQ(fileIndex("dir\\big.txt"), bigIndex);
+  const FILETIME bigTime = WriteTime("dir\\big.txt");
+  EXPECT_EQ(CompareFileTime(&entryTime, &bigTime), 0);
+  EXPECT_EQ(ReadBytes("dir\\sub\\rand.bin"), Random(100000));
+  EXPECT_EQ(ReadBytes("top.txt"), Text(1000));
+  EXPECT_EQ(again.Count(kProgressStep), first.Count(kProgressStep));
+  EXPECT_TRUE(Find("~vk*").empty());
+  EXPECT_TRUE(Find("dir\\sub\\~vk*").empty());
 }
 
 TEST_F(EngineUnzip, HostileNamesAreRefusedAndNothingLeavesTheDirectory) {

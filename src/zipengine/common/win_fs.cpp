@@ -162,6 +162,14 @@ File File::OpenRead(const std::wstring& path, DWORD* error) {
   return File(h);
 }
 
+File File::OpenCompare(const std::wstring& path, DWORD* error) {
+  const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
+  return File(h);
+}
+
 File File::Create(const std::wstring& path, DWORD disposition, DWORD* error) {
   const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -59,6 +59,8 @@ class File {
   File& operator=(const File&) = delete;
 
   static File OpenRead(const std::wstring& path, DWORD* error);
+  // For reading a file that may then take a new time stamp, whoever else has it open.
+  static File OpenCompare(const std::wstring& path, DWORD* error);
   // disposition: CREATE_ALWAYS, CREATE_NEW, ...
   static File Create(const std::wstring& path, DWORD disposition, DWORD* error);
   // A new file (never one that exists) that is written once and then renamed or
