@@ -9,7 +9,7 @@ import time
 import zipfile
 
 from test_backup_restore import SAMPLE, TASK, Installation
-from vk import kill_all, processes_of, wine_processes, winpath
+from vk import end_everything_of, wine_processes, winpath
 
 KILLS = 20
 BIG = "MsgBase/gross.dat"
@@ -27,22 +27,11 @@ class KilledRuns(Installation):
         self.reg_file = os.path.join(self.box.host, "kestrone.reg")
 
     def kill(self):
-        """Kills the program and the host without warning. A host killed while it was
-        starting the program leaves a program that shows up only afterwards (and, with
-        no host, would ask whether to restore): it is killed as well once it does."""
-        kill_all(processes_of(self.box))
+        """Kills the program, the host and the REGEDIT they started, without warning."""
+        if not end_everything_of(self.box):
+            self.fail("the program outlives its kill:\n%s\n%s" % (self.ctl.screen(), wine_processes()))
         for host in self.hosts:
             host.stop()
-        deadline = time.time() + 20
-        quiet_since = time.time()
-        while time.time() - quiet_since < 0.5:
-            late = processes_of(self.box)
-            if late:
-                if time.time() > deadline:
-                    self.fail("the program outlives its kill:\n%s\n%s" % (self.ctl.screen(), wine_processes()))
-                kill_all(late)
-                quiet_since = time.time()
-            time.sleep(0.1)
 
     def leftovers(self, prefixes, suffixes=()):
         return [n for _, _, names in os.walk(self.box.host) for n in names

@@ -191,7 +191,7 @@ class E2ETestCase(unittest.TestCase):
     def tearDown(self):
         for h in self.hosts:
             h.stop()
-        kill_all(processes_of(self.box))
+        end_everything_of(self.box)
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
@@ -282,26 +282,38 @@ class Host:
             self.proc.wait()
 
 
-def processes_of(box):
-    """Linux ids of the Wine processes whose command line names this sandbox's plug-in."""
-    tag = os.path.basename(box.root)
-    pids = []
+def _command_lines():
+    """(Linux id, argument list) of every process that can be read."""
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open("/proc/%s/cmdline" % entry, "rb") as f:
-                cmdline = f.read().decode("latin-1")
+                yield int(entry), f.read().decode("latin-1").split("\0")
         except OSError:
             continue
+
+
+def processes_of(box):
+    """Linux ids of the Wine processes whose command line names this sandbox's plug-in."""
+    tag = os.path.basename(box.root)
+    pids = []
+    for pid, args in _command_lines():
         # While Wine starts a process, its loader comes before the program.
-        args = cmdline.split("\0")
         while args and os.path.basename(args[0]).startswith("wine"):
             args = args[1:]
         program = args[0] if args else ""
         if tag in program and program.endswith("Plugin_Vaultkin.exe"):
-            pids.append(int(entry))
+            pids.append(pid)
     return pids
+
+
+def everything_of(box):
+    """Every process whose command line names this sandbox: the plug-in, its hosts, and
+    the REGEDIT it started. A parent killed while it starts a program leaves that
+    program created but never run; it would stay until the Wine server ends."""
+    tag = os.path.basename(box.root)
+    return [pid for pid, args in _command_lines() if any(tag in a for a in args)]
 
 
 def kill_all(pids):
@@ -310,3 +322,20 @@ def kill_all(pids):
             os.kill(pid, 9)
         except OSError:
             pass
+
+
+def end_everything_of(box, patience=20):
+    """Kills every process of the sandbox without warning, again and again until none
+    has come for half a second: a program being started when its parent was killed
+    shows up only afterwards. False when they keep coming past the patience."""
+    deadline = time.time() + patience
+    quiet_since = time.time()
+    while time.time() - quiet_since < 0.5:
+        late = everything_of(box)
+        if late:
+            if time.time() > deadline:
+                return False
+            kill_all(late)
+            quiet_since = time.time()
+        time.sleep(0.1)
+    return True
