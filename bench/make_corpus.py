@@ -6,8 +6,8 @@ same bytes, names and time stamps on every run.
     make_corpus.py DIR [--scale F] [--tops N]
 F < 1 makes a smaller corpus for quick checks; N top folders (default 12) set how
 many folders there are: 40 give about 800, the shape of a real installation.
---large writes instead the files that test the engine's memory bound and pacing: ten
-of 7.9 MiB (just below what is compressed whole), three of 12 to 30 MiB and two of
+--large writes instead the files that test the engine's memory bound and pacing: forty
+of 1.9 MiB (just below what is compressed whole), three of 12 to 30 MiB and two of
 100 MiB, beside a few small ones.
 """
 import argparse
@@ -93,7 +93,7 @@ def large(rng, top):
     # 4 MiB made once and repeated with changes: 100 MiB of fresh data would take
     # Python minutes, and a repeat 4 MiB away is beyond deflate's reach anyway.
     base = bytearray(binary_file(rng, 4 << 20))
-    sizes = [int(7.9 * (1 << 20))] * 10 + [12 << 20, 20 << 20, 30 << 20] + [100 << 20] * 2
+    sizes = [int(1.9 * (1 << 20))] * 40 + [12 << 20, 20 << 20, 30 << 20] + [100 << 20] * 2
     for i, size in enumerate(sizes):
         with open(os.path.join(top, f"gross{i:02d}.bin"), "wb") as f:
             for done in range(0, size, len(base)):

@@ -43,7 +43,7 @@ struct ZipBuilder {
     std::string data = item.data;
     if (item.method == zip::kMethodDeflated) {
       data.clear();
-      zip::PieceCompressor(9).Compress({}, item.data, true, &data);
+      zip::PieceCompressor(9).Compress(item.data, true, &data);
     }
     e.compressedSize = data.size();
     e.localOffset = bytes.size();

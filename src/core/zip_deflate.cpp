@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace vk::zip {
@@ -16,60 +17,85 @@ constexpr int kMemLevel = 8;
 constexpr size_t kIoBuffer = 128 * 1024;
 }  // namespace
 
-PieceCompressor::PieceCompressor(int level) : level_(std::clamp(level, 1, 9)), stream_(new z_stream{}) {
-  if (deflateInit2(stream_, level_, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
-    delete stream_;
+PieceCompressor::PieceCompressor(int level) : level_(std::clamp(level, 1, 9)), scan_(new z_stream{}) {
+  if (inflateInit2(scan_, kRawWindowBits) != Z_OK) {
+    delete scan_;
     throw std::bad_alloc();
   }
 }
 
 PieceCompressor::~PieceCompressor() {
-  deflateEnd(stream_);
-  delete stream_;
+  inflateEnd(scan_);
+  delete scan_;
   if (whole_) libdeflate_free_compressor(whole_);
 }
 
-std::string_view PieceCompressor::CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer) {
-  // The same level number in both libraries: at 9 libdeflate writes less than zlib.
+size_t PieceCompressor::Bound(size_t size) {
+  // The same level number as zlib's: at 9 libdeflate writes less than zlib.
   if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_))) throw std::bad_alloc();
-  const size_t bound = libdeflate_deflate_compress_bound(whole_, input.size());
-  buffer->reset(new char[bound]);
-  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), buffer->get(), bound);
-  if (n == 0) throw std::bad_alloc();  // cannot happen within the bound
-  return std::string_view(buffer->get(), n);
+  return libdeflate_deflate_compress_bound(whole_, size);
 }
 
-void PieceCompressor::Compress(std::string_view dictionary, std::string_view input, bool last,
-                               std::string* out) {
-  if (dictionary.empty() && last) {
-    std::unique_ptr<char[]> buffer;
-    out->append(CompressWhole(input, &buffer));
-    return;
-  }
-  deflateReset(stream_);
-  if (!dictionary.empty()) {
-    if (dictionary.size() > kDictionarySize) dictionary.remove_prefix(dictionary.size() - kDictionarySize);
-    deflateSetDictionary(stream_, reinterpret_cast<const Bytef*>(dictionary.data()),
-                         static_cast<uInt>(dictionary.size()));
-  }
-  const size_t start = out->size();
-  // deflateBound covers the stream; a sync flush adds at most a few bytes more.
-  out->resize(start + deflateBound(stream_, static_cast<uLong>(input.size())) + 16);
-  stream_->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-  stream_->avail_in = static_cast<uInt>(input.size());
-  size_t written = start;
-  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+size_t PieceCompressor::Deflate(std::string_view input, char* to, size_t room) {
+  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), to, room);
+  if (n == 0) throw std::bad_alloc();  // cannot happen within the bound
+  return n;
+}
+
+std::string_view PieceCompressor::CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer) {
+  const size_t bound = Bound(input.size());
+  buffer->reset(new char[bound]);
+  return std::string_view(buffer->get(), Deflate(input, buffer->get(), bound));
+}
+
+bool PieceCompressor::FindLastBlock(std::string_view data, uint64_t* header, uint64_t* end) {
+  inflateReset(scan_);
+  scan_->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  scan_->avail_in = static_cast<uInt>(data.size());
+  scratch_.resize(kIoBuffer);
+  uint64_t boundary = 0;
+  bool ended = false;
   while (true) {
-    if (written == out->size()) out->resize(out->size() + kIoBuffer);
-    stream_->next_out = reinterpret_cast<Bytef*>(out->data() + written);
-    stream_->avail_out = static_cast<uInt>(out->size() - written);
-    const int rc = deflate(stream_, flush);
-    written = out->size() - stream_->avail_out;
-    if (rc == Z_STREAM_END) break;
-    if (!last && stream_->avail_in == 0 && stream_->avail_out != 0) break;
-    if (rc != Z_OK && rc != Z_BUF_ERROR) throw std::bad_alloc();
+    // The inflated bytes are not wanted; zlib keeps the window it needs itself.
+    scan_->next_out = reinterpret_cast<Bytef*>(scratch_.data());
+    scan_->avail_out = static_cast<uInt>(scratch_.size());
+    const int rc = inflate(scan_, Z_BLOCK);
+    if (rc == Z_STREAM_END) {
+      *header = boundary;
+      return ended;
+    }
+    if (rc != Z_OK) return false;
+    // After a block's end code (128): either the next block's header begins here,
+    // or, after the last block (64), the stream ends here.
+    if (scan_->data_type & 128) {
+      const uint64_t at = uint64_t{scan_->total_in} * 8 - (scan_->data_type & 7);
+      if (scan_->data_type & 64) {
+        *end = at;
+        ended = true;
+      } else {
+        boundary = at;
+      }
+    }
   }
-  out->resize(written);
+}
+
+void PieceCompressor::Compress(std::string_view input, bool last, std::string* out) {
+  const size_t start = out->size();
+  const size_t bound = Bound(input.size());
+  out->resize(start + bound);
+  out->resize(start + Deflate(input, out->data() + start, bound));
+  if (last) return;
+  // libdeflate ends every buffer with a final block. That block becomes an ordinary
+  // one, and an empty stored block (three zero bits, zeros to the byte boundary,
+  // LEN 0, NLEN 0xFFFF) brings the stream to a byte boundary, where the next
+  // piece's blocks go on.
+  uint64_t header = 0, end = 0;
+  if (!FindLastBlock(std::string_view(*out).substr(start), &header, &end)) throw std::logic_error("libdeflate wrote no whole stream");
+  std::string& o = *out;
+  o[start + header / 8] = static_cast<char>(o[start + header / 8] & ~(1 << (header % 8)));
+  if (end % 8) o[start + end / 8] = static_cast<char>(o[start + end / 8] & ((1 << (end % 8)) - 1));
+  o.resize(start + (end + 3 + 7) / 8, '\0');
+  o.append("\x00\x00\xFF\xFF", 4);
 }
 
 const char* DataResultText(DataResult result) {

@@ -1,10 +1,9 @@
 #pragma once
-// Compressing a file in independent pieces that still form one deflate stream
-// (each piece primed with the 32 KiB before it and ended on a byte boundary), and
-// reading an entry's data back with its size and CRC-32 checked. A file that is one
-// piece alone goes through libdeflate, which compresses whole buffers faster and
-// smaller than zlib but cannot continue a stream; zlib keeps the pieces of larger
-// files. Entries up to kWholeInflateLimit are inflated whole by libdeflate too.
+// Compressing a file in independent pieces that still form one deflate stream, and
+// reading an entry's data back with its size and CRC-32 checked. Every piece goes
+// through libdeflate, which compresses whole buffers faster and smaller than zlib;
+// a piece that is not the last is ended on a byte boundary without ending the
+// stream. Entries up to kWholeInflateLimit are inflated whole by libdeflate too.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,12 +19,10 @@ struct libdeflate_decompressor;
 
 namespace vk::zip {
 
-// The deflate window: what a piece is primed with.
-constexpr size_t kDictionarySize = 32 * 1024;
 // Entries whose data, packed and unpacked, fit this are read and inflated whole.
 constexpr uint64_t kWholeInflateLimit = 2 << 20;
 
-// One per thread: keeps its zlib state between pieces.
+// One per thread: keeps its libdeflate and zlib states between pieces.
 class PieceCompressor {
  public:
   explicit PieceCompressor(int level);
@@ -33,19 +30,24 @@ class PieceCompressor {
   PieceCompressor(const PieceCompressor&) = delete;
   PieceCompressor& operator=(const PieceCompressor&) = delete;
 
-  // Appends the raw deflate data of one piece of a file to out. dictionary holds
-  // the bytes that precede the piece in the file (up to kDictionarySize; empty for
-  // the first piece); the last piece ends the stream. A first piece that is also
-  // the last is the whole file.
-  void Compress(std::string_view dictionary, std::string_view input, bool last, std::string* out);
+  // Appends the raw deflate data of one piece of a file to out; the last piece ends
+  // the stream. A piece knows nothing of the bytes before it: what is lost is the
+  // matches of its first 32 KiB into the piece before.
+  void Compress(std::string_view input, bool last, std::string* out);
   // A whole file into a buffer of its own, allocated and not cleared: only the
   // pages the compressed data fill are ever touched. Returns the compressed data.
   std::string_view CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer);
 
  private:
+  size_t Bound(size_t size);  // the room libdeflate may need for size bytes
+  size_t Deflate(std::string_view input, char* to, size_t room);
+  // The bit offsets in a raw deflate stream of its last block's header and of its
+  // end, read with zlib; false when data is not one whole stream.
+  bool FindLastBlock(std::string_view data, uint64_t* header, uint64_t* end);
 
   int level_;
-  z_stream_s* stream_;
+  z_stream_s* scan_;
+  std::string scratch_;
   libdeflate_compressor* whole_ = nullptr;
 };
 

@@ -173,10 +173,10 @@ TEST_F(EngineZip, ManySpecificationsAndLongNames) {
 }
 
 TEST_F(EngineZip, CallbacksOnTheCallingThreadInFileOrder) {
-  // Small files, whole files of MiBs and one in pieces (beyond 8 MiB) mixed, so
-  // that workers finish out of order.
+  // Small files, whole files of over a MiB and one in pieces (beyond 2 MiB) mixed,
+  // so that workers finish out of order.
   auto sizeOf = [](size_t i) -> size_t {
-    return i == 14 ? 9'000'000 + i : i % 7 == 0 ? 3'000'000 + i : 100 + 997 * i;
+    return i == 14 ? 9'000'000 + i : i % 7 == 0 ? 1'500'000 + i : 100 + 997 * i;
   };
   std::vector<std::string> specs;
   for (int i = 0; i < 40; ++i) {

@@ -31,10 +31,10 @@ constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kMaxInFlightBytes = 16 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
-// A file listed up to this size is read whole by a worker and compressed in one go
-// (faster and smaller than in pieces), so that opening the many small files overlaps
-// too; larger files go in pieces.
-constexpr size_t kWholeFile = 8 << 20;
+// A file listed up to this size is read whole by a worker and compressed in one go,
+// so that opening the many small files overlaps too; larger files go in pieces,
+// which the workers compress side by side within the memory bound.
+constexpr size_t kWholeFile = 2 << 20;
 // A whole file that has grown beyond this meanwhile is reported and left out.
 constexpr size_t kWholeFileLimit = kWholeFile + kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -70,7 +70,6 @@ struct Piece {
   uint64_t fileSize = 0;
   zip::DosDateTime modified;
   uint32_t attributes = 0;
-  std::string dictionary;
   std::string input;
   size_t inputLength = 0;
   // Filled by the worker: a whole file's output in a buffer of its own, of which
@@ -242,7 +241,6 @@ class Reader {
       p->attributes = info.dwFileAttributes & kDosAttributes;
       size_ = p->fileSize;
       offset_ = 0;
-      tail_.clear();
       carry_.clear();
     }
     p->file = index_;
@@ -284,13 +282,6 @@ class Reader {
     }
     p->inputLength = have;
     p->accounted = 2 * have;
-    p->dictionary = tail_;
-    if (have >= zip::kDictionarySize) {
-      tail_.assign(in, have - zip::kDictionarySize, zip::kDictionarySize);
-    } else {
-      tail_ += in;
-      if (tail_.size() > zip::kDictionarySize) tail_.erase(0, tail_.size() - zip::kDictionarySize);
-    }
     if (eof) {
       p->last = true;
       file_.Close();
@@ -317,7 +308,6 @@ class Reader {
   File file_;
   uint64_t size_ = 0;
   uint64_t offset_ = 0;
-  std::string tail_;
   std::string carry_;
 };
 
@@ -524,7 +514,7 @@ void Packer::Work(Piece& p) {
 }
 
 void Packer::Compress(Piece& p) {
-  if (p.whole && p.input.size() >= kPieceSize && TestFaultMet(kCompressionHeld)) {
+  if (p.input.size() >= kPieceSize && TestFaultMet(kCompressionHeld)) {
     for (int wait = 0; wait < 3000 && !abort_; ++wait) Sleep(10);
     if (abort_) return;
     throw std::runtime_error("held");
@@ -544,7 +534,7 @@ void Packer::Compress(Piece& p) {
     p.wholeOutput = compressor->CompressWhole(p.input, &p.wholeBuffer);
   } else {
     if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
-    compressor->Compress(p.dictionary, p.input, p.last, &p.output);
+    compressor->Compress(p.input, p.last, &p.output);
   }
   {
     std::lock_guard<zip::Mutex> lock(compressorsMutex_);
@@ -558,7 +548,6 @@ void Packer::Compress(Piece& p) {
   } else {
     buffers_.Give(p.input);
   }
-  std::string().swap(p.dictionary);
 }
 
 Step Packer::Begin(Piece& p) {
