@@ -118,7 +118,6 @@ std::string StoredDir(const std::string& dir) {
   return out;
 }
 
-
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;

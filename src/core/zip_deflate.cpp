@@ -13,7 +13,6 @@ namespace vk::zip {
 
 namespace {
 constexpr int kRawWindowBits = -15;
-constexpr int kMemLevel = 8;
 constexpr size_t kIoBuffer = 128 * 1024;
 }  // namespace
 
@@ -90,7 +89,8 @@ void PieceCompressor::Compress(std::string_view input, bool last, std::string* o
   // LEN 0, NLEN 0xFFFF) brings the stream to a byte boundary, where the next
   // piece's blocks go on.
   uint64_t header = 0, end = 0;
-  if (!FindLastBlock(std::string_view(*out).substr(start), &header, &end)) throw std::logic_error("libdeflate wrote no whole stream");
+  if (!FindLastBlock(std::string_view(*out).substr(start), &header, &end))
+    throw std::logic_error("libdeflate wrote no whole stream");
   std::string& o = *out;
   o[start + header / 8] = static_cast<char>(o[start + header / 8] & ~(1 << (header % 8)));
   if (end % 8) o[start + end / 8] = static_cast<char>(o[start + end / 8] & ((1 << (end % 8)) - 1));

@@ -142,9 +142,9 @@ class ReadKits {
   std::vector<std::unique_ptr<ReadKit>> free_;
 };
 
-// Writes the inflated data into the new file and publishes the progress.
-// Takes an entry's bytes into its file; or, given the file already there, only
-// compares them with it and stops at the first byte that differs.
+// Takes an entry's bytes into its new file, or, given the file already there, only
+// compares them with it and stops at the first byte that differs; publishes the
+// progress either way.
 class FileSink : public zip::DataSink {
  public:
   FileSink(File& file, Job& job, zip::Signal& signal, const std::atomic<bool>& abort, bool compare = false)
