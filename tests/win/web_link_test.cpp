@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,18 +102,24 @@ class Browsers {
   std::string Bat() const { return dir_ / "start.bat"; }
   std::string Log() const { return dir_ / "started.txt"; }
 
-  // The command line of a browser started with this ending, or the last other one
-  // seen (empty when none came) after 30 s. A browser of an earlier step that writes
-  // late is passed over rather than taken for the one awaited.
-  std::string Started(const std::string& ending) const {
+  // Opens the link and returns the command line of the browser started with this
+  // ending, or the last other one seen (empty when none came). A browser of an
+  // earlier step that writes late is passed over rather than taken for the one
+  // awaited. Under Wine a program started now and then never runs (about one start
+  // in a hundred here): after 10 s the link is used again, as a user would click
+  // again, three times at most.
+  std::string Started(const std::function<bool()>& open, const std::string& ending) const {
     std::string line;
-    for (int i = 0; i < 3000; ++i) {
-      if (tasktest::IsFile(Log())) {
-        line = tasktest::ReadBytes(Log());
-        DeleteFileA(Log().c_str());
-        if (EndsWith(line, ending)) break;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      EXPECT_TRUE(open());
+      for (int i = 0; i < 1000; ++i) {
+        if (tasktest::IsFile(Log())) {
+          line = tasktest::ReadBytes(Log());
+          DeleteFileA(Log().c_str());
+          if (EndsWith(line, ending)) return line;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return line;
   }
@@ -150,16 +157,17 @@ TEST(WebLink, OnlyShtmRegisteredWithParametersAndPlaceholders) {
   EXPECT_EQ(found.program, Upper(browsers.Exe()));
   EXPECT_EQ(found.parameters, " -NOHOME \"\"");
   TWebLink link;
+  const auto open = [&link] { return link.OpenUrl(); };
   link.Url = "http://example.org/seite";
-  ASSERT_TRUE(link.OpenUrl());
   const std::string tail = " http://example.org/seite  -NOHOME \"\"";
-  EXPECT_TRUE(EndsWith(browsers.Started(tail), tail));
+  EXPECT_TRUE(EndsWith(browsers.Started(open, tail), tail));
 }
 
 TEST(WebLink, FirstExtensionWinsAndTheExtensionsOwnCommandStandsIn) {
   Associations assoc;
   Browsers browsers;
   TWebLink link;
+  const auto open = [&link] { return link.OpenUrl(); };
   link.Url = "http://a.example/";
   // ".HTM" names a type without a command; its own key has one: that one is used,
   // before the ".SHTM" association.
@@ -168,8 +176,8 @@ TEST(WebLink, FirstExtensionWinsAndTheExtensionsOwnCommandStandsIn) {
   assoc.Set(".HTM", kType);
   assoc.Set(".HTM\\shell\\open\\command", browsers.Exe());
   EXPECT_EQ(TWebLink::FindBrowser().parameters, "");
-  ASSERT_TRUE(link.OpenUrl());
-  EXPECT_TRUE(EndsWith(browsers.Started(" http://a.example/ "), " http://a.example/ ")) << "address and one blank";
+  EXPECT_TRUE(EndsWith(browsers.Started(open, " http://a.example/ "), " http://a.example/ "))
+      << "address and one blank";
   // A command longer than the buffer is passed over, not cut.
   assoc.Set(".HTM\\shell\\open\\command", browsers.Exe() + std::string(1100, 'x'));
   EXPECT_EQ(TWebLink::FindBrowser().program, Upper(browsers.Com()));
@@ -179,17 +187,16 @@ TEST(WebLink, BatchAndComPrograms) {
   Associations assoc;
   Browsers browsers;
   TWebLink link;
+  const auto open = [&link] { return link.OpenUrl(); };
   link.Url = "http://b.example/";
   assoc.Set(".HTML", "");
   assoc.Set(".HTML\\shell\\open\\command", browsers.Bat() + " %1 -new");
   EXPECT_EQ(TWebLink::FindBrowser().program, Upper(browsers.Bat()));
-  ASSERT_TRUE(link.OpenUrl());
-  std::string started = browsers.Started("-NEW");
+  std::string started = browsers.Started(open, "-NEW");
   EXPECT_NE(started.find("http://b.example/"), std::string::npos) << started;
   EXPECT_TRUE(EndsWith(started, "-NEW")) << started;
   assoc.Set(".HTML\\shell\\open\\command", browsers.Com() + " /x");
-  ASSERT_TRUE(link.OpenUrl());
-  started = browsers.Started(" http://b.example/ /X");
+  started = browsers.Started(open, " http://b.example/ /X");
   EXPECT_TRUE(EndsWith(started, " http://b.example/ /X")) << started;
 }
 
@@ -201,9 +208,12 @@ TEST(WebLink, InfoWindowLinkOpensItsAddress) {
   app::TInfoForm info;
   EXPECT_EQ(info.WebLink1.Url, VK_WEB_ADDRESS);
   EXPECT_EQ(info.WebLink1.EMail, VK_MAIL_ADDRESS);
-  SendMessageA(info.Handle(), WM_COMMAND, MAKEWPARAM(app::TInfoForm::kLink, STN_CLICKED),
-               reinterpret_cast<LPARAM>(info.Item(app::TInfoForm::kLink)));
-  const std::string started = browsers.Started(" " VK_WEB_ADDRESS " ");
+  const auto click = [&] {
+    SendMessageA(info.Handle(), WM_COMMAND, MAKEWPARAM(app::TInfoForm::kLink, STN_CLICKED),
+                 reinterpret_cast<LPARAM>(info.Item(app::TInfoForm::kLink)));
+    return true;
+  };
+  const std::string started = browsers.Started(click, " " VK_WEB_ADDRESS " ");
   EXPECT_TRUE(EndsWith(started, " " VK_WEB_ADDRESS " ")) << started;
 }
 
