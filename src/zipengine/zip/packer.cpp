@@ -19,297 +19,15 @@
 #include "zipengine/common/verify.h"
 #include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
+#include "zipengine/zip/pack_output.h"
+#include "zipengine/zip/pack_piece.h"
+#include "zipengine/zip/pack_reader.h"
 
 namespace vk::engine {
 
 namespace {
 
-// A piece is what one worker compresses at a time; the limits keep memory bounded
-// whatever the file sizes, while giving every worker enough to do. The bytes in
-// flight count a piece's input and, as much again, its output.
-constexpr size_t kPieceSize = 1 << 20;
-constexpr size_t kMaxInFlightBytes = 16 << 20;
-constexpr size_t kMaxInFlightPieces = 64;
 constexpr size_t kCopyBuffer = 1 << 20;
-// A file listed up to this size is read whole by a worker and compressed in one go,
-// so that opening the many small files overlaps too; larger files go in pieces,
-// which the workers compress side by side within the memory bound.
-constexpr size_t kWholeFile = 2 << 20;
-// A whole file that has grown beyond this meanwhile is reported and left out.
-constexpr size_t kWholeFileLimit = kWholeFile + kPieceSize;
-constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-
-// A file that another program holds open without sharing (the host writes its
-// files while it runs) is tried again for about two seconds before it counts as
-// unreadable.
-constexpr int kOpenAttempts = 9;
-constexpr DWORD kOpenRetryWait = 250;
-
-File OpenSource(const std::wstring& path, DWORD* error) {
-  if (TestFaultMet(kSourceVanishes)) {
-    *error = ERROR_FILE_NOT_FOUND;
-    return File();
-  }
-  for (int attempt = 1;; ++attempt) {
-    File file = File::OpenRead(path, error);
-    if (file.IsOpen() || attempt == kOpenAttempts ||
-        (*error != ERROR_SHARING_VIOLATION && *error != ERROR_LOCK_VIOLATION))
-      return file;
-    Sleep(kOpenRetryWait);
-  }
-}
-
-struct Piece {
-  size_t file = 0;
-  bool first = false;
-  bool last = false;
-  bool whole = false;     // a small file, read by the worker
-  size_t accounted = 0;   // counted against the in-flight limit
-  DWORD error = 0;  // the file could not be opened (first) or read
-  uint64_t fileSize = 0;
-  zip::DosDateTime modified;
-  uint32_t attributes = 0;
-  std::string input;
-  size_t inputLength = 0;
-  // Filled by the worker: a whole file's output in a buffer of its own, of which
-  // only the part the data fill is ever touched.
-  std::string output;
-  std::unique_ptr<char[]> wholeBuffer;
-  std::string_view wholeOutput;
-  uint32_t crc = 0;
-  bool stored = false;  // a whole file that deflate does not shrink
-  bool grew = false;    // a whole file beyond kWholeFileLimit
-  const char* failure = nullptr;  // why the work could not be done
-  // The data are in memory: from the start, or for a whole file once its worker
-  // has read it; the file can then be announced while it is compressed.
-  bool read = false;
-  bool begun = false;  // the file was announced
-  bool done = false;
-  // The calling thread waits for this piece: only then is it woken (under Wine
-  // every wake-up is a server call), not for every piece that finishes.
-  bool awaited = false;
-};
-
-// Piece-sized buffers handed round instead of freed: under Wine a block this
-// large is mapped and unmapped each time, and every fresh page faults.
-class BufferPool {
- public:
-  // Frees the spares once no piece needs them any more.
-  void Clear() {
-    std::lock_guard<zip::Mutex> lock(mutex_);
-    spare_.clear();
-  }
-  std::string Take() {
-    std::lock_guard<zip::Mutex> lock(mutex_);
-    if (spare_.empty()) return {};
-    std::string b = std::move(spare_.back());
-    spare_.pop_back();
-    b.clear();
-    return b;
-  }
-  // Leaves b empty.
-  void Give(std::string& b) {
-    // Whole files' larger buffers are freed: kept, they would hold memory for good.
-    if (b.capacity() >= kPieceSize / 2 && b.capacity() <= kPieceSize + kPieceSize / 4) {
-      std::lock_guard<zip::Mutex> lock(mutex_);
-      if (spare_.size() < kMaxSpare) spare_.push_back(std::move(b));
-    }
-    std::string().swap(b);
-  }
-
- private:
-  static constexpr size_t kMaxSpare = 2;
-  zip::Mutex mutex_;
-  std::vector<std::string> spare_;
-};
-
-// The archive being written, buffered; what was written can be patched (the local
-// header, once the sizes are known) or dropped again (a file that failed midway).
-class Output {
- public:
-  explicit Output(File& file) : file_(file) { buffer_.reserve(kBuffer); }
-
-  void Append(std::string_view data) {
-    if (buffer_.size() + data.size() > kBuffer) FlushBuffer();
-    if (data.size() >= kBuffer) {
-      Write(base_, data);
-      base_ += data.size();
-    } else {
-      buffer_.append(data);
-    }
-  }
-
-  void Patch(uint64_t offset, std::string_view data) {
-    if (offset >= base_ && offset + data.size() <= Position()) {
-      std::copy(data.begin(), data.end(), buffer_.begin() + static_cast<ptrdiff_t>(offset - base_));
-      return;
-    }
-    if (offset + data.size() > base_) FlushBuffer();
-    Write(offset, data);
-  }
-
-  void Truncate(uint64_t offset) {
-    if (offset >= base_) {
-      buffer_.resize(static_cast<size_t>(offset - base_));
-    } else {
-      buffer_.clear();
-      base_ = offset;
-    }
-  }
-
-  // From here on the central directory is written: the file data go out first.
-  void BeginDirectory() {
-    FlushBuffer();
-    directory_ = true;
-  }
-
-  // Writes what is buffered and cuts the file where the archive ends.
-  bool Finish() {
-    FlushBuffer();
-    if (!failed_ && !file_.SetSize(base_, &error_)) failed_ = true;
-    return !failed_;
-  }
-
-  uint64_t Position() const { return base_ + buffer_.size(); }
-  bool Failed() const { return failed_; }
-  DWORD Error() const { return error_; }
-
- private:
-  static constexpr size_t kBuffer = 1 << 20;
-
-  void FlushBuffer() {
-    if (buffer_.empty()) return;
-    Write(base_, buffer_);
-    base_ += buffer_.size();
-    buffer_.clear();
-  }
-
-  void Write(uint64_t offset, std::string_view data) {
-    if (!failed_ && TestFaultMet(directory_ ? kDiskFullInDirectory : kDiskFullInData)) {
-      error_ = ERROR_DISK_FULL;
-      failed_ = true;
-    }
-    if (!failed_ && !file_.WriteAt(offset, data.data(), data.size(), &error_)) failed_ = true;
-  }
-
-  File& file_;
-  uint64_t base_ = 0;
-  std::string buffer_;
-  DWORD error_ = 0;
-  bool failed_ = false;
-  bool directory_ = false;
-};
-
-// Reads the files in order, one piece at a time, on the calling thread.
-class Reader {
- public:
-  Reader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers)
-      : files_(files), base_(base), buffers_(buffers) {}
-
-  // The bytes the next piece brings into memory, its output included (a whole
-  // file's listed size twice).
-  size_t NextBytes() const {
-    if (file_.IsOpen() || index_ >= files_.size() || files_[index_].size > kWholeFile) return 2 * kPieceSize;
-    return 2 * static_cast<size_t>(files_[index_].size);
-  }
-
-  std::unique_ptr<Piece> Next() {
-    auto p = std::make_unique<Piece>();
-    if (!file_.IsOpen()) {
-      if (index_ >= files_.size()) return nullptr;
-      p->first = true;
-      const SourceFile& listed = files_[index_];
-      if (listed.size <= kWholeFile) {
-        p->whole = p->last = true;
-        p->file = index_++;
-        p->accounted = 2 * static_cast<size_t>(listed.size);
-        p->modified = FileTimeToDos(listed.modified);
-        p->attributes = listed.attributes & kDosAttributes;
-        return p;
-      }
-      DWORD error = 0;
-      file_ = OpenSource(SourcePath(base_, files_[index_].path), &error);
-      BY_HANDLE_FILE_INFORMATION info{};
-      if (file_.IsOpen() && !GetFileInformationByHandle(file_.Handle(), &info)) {
-        error = GetLastError();
-        file_.Close();
-      }
-      if (!file_.IsOpen()) return Failed(std::move(p), error);
-      p->fileSize = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-      p->modified = FileTimeToDos(info.ftLastWriteTime);
-      p->attributes = info.dwFileAttributes & kDosAttributes;
-      size_ = p->fileSize;
-      offset_ = 0;
-      carry_.clear();
-    }
-    p->file = index_;
-    std::string& in = p->input;
-    in = buffers_.Take();
-    in.append(carry_);
-    carry_.clear();
-    size_t have = in.size();
-    const uint64_t known = size_ > offset_ ? size_ - offset_ : 0;
-    in.resize(static_cast<size_t>(std::min<uint64_t>(kPieceSize, have + std::max<uint64_t>(known, 1))));
-    bool eof = false;
-    while (have < kPieceSize) {
-      if (have == in.size()) in.resize(std::min(kPieceSize, in.size() * 2));
-      size_t got = 0;
-      DWORD error = 0;
-      if (!file_.ReadAt(offset_, in.data() + have, in.size() - have, &got, &error))
-        return Failed(std::move(p), error);
-      if (got == 0) {
-        eof = true;
-        break;
-      }
-      have += got;
-      offset_ += got;
-    }
-    in.resize(have);
-    if (!eof && offset_ >= size_) {
-      // A full piece where the file should end: find out now, so that this piece
-      // can end the deflate stream.
-      char c;
-      size_t got = 0;
-      DWORD error = 0;
-      if (!file_.ReadAt(offset_, &c, 1, &got, &error)) return Failed(std::move(p), error);
-      if (got == 0) {
-        eof = true;
-      } else {
-        carry_.assign(1, c);
-        offset_ += 1;
-      }
-    }
-    p->inputLength = have;
-    p->accounted = 2 * have;
-    if (eof) {
-      p->last = true;
-      file_.Close();
-      ++index_;
-    }
-    return p;
-  }
-
- private:
-  std::unique_ptr<Piece> Failed(std::unique_ptr<Piece> p, DWORD error) {
-    p->file = index_++;
-    p->error = error ? error : ERROR_READ_FAULT;
-    p->last = true;
-    p->input.clear();
-    p->inputLength = 0;
-    file_.Close();
-    return p;
-  }
-
-  const std::vector<SourceFile>& files_;
-  const std::wstring& base_;
-  BufferPool& buffers_;
-  size_t index_ = 0;
-  File file_;
-  uint64_t size_ = 0;
-  uint64_t offset_ = 0;
-  std::string carry_;
-};
 
 enum class Step { kGoOn, kStopped, kFailed };
 
@@ -342,7 +60,6 @@ class Packer {
   Step Begin(Piece& p);
   Step Consume(Piece& p);
   void Work(Piece& p);
-  void ReadWhole(Piece& p);
   void Compress(Piece& p);
   int32_t Finish(const std::wstring& target);
   int32_t Fail(int32_t code, const std::string& text);
@@ -380,7 +97,7 @@ class Packer {
 
   File tempFile_;
   bool tempExists_ = false;
-  std::unique_ptr<Output> output_;
+  std::unique_ptr<PackOutput> output_;
   std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
 };
 
@@ -463,40 +180,12 @@ bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
   return true;
 }
 
-void Packer::ReadWhole(Piece& p) {
-  File file = OpenSource(SourcePath(base_, files_[p.file].path), &p.error);
-  if (!file.IsOpen()) return;
-  std::string& in = p.input;
-  in.resize(static_cast<size_t>(files_[p.file].size) + 1);
-  size_t have = 0;
-  while (true) {
-    if (have == in.size()) {
-      if (in.size() > kWholeFileLimit) {
-        p.grew = true;
-        std::string().swap(in);
-        return;
-      }
-      in.resize(std::min(in.size() * 2, kWholeFileLimit + 1));
-    }
-    size_t got = 0;
-    if (!file.ReadAt(have, in.data() + have, in.size() - have, &got, &p.error)) {
-      std::string().swap(in);
-      return;
-    }
-    if (got == 0) break;
-    have += got;
-  }
-  in.resize(have);
-  p.inputLength = have;
-  p.fileSize = have;
-}
-
 void Packer::Work(Piece& p) {
   if (!abort_) {
     try {
       TestFaultPoint();
       if (p.whole) {
-        ReadWhole(p);
+        ReadWhole(SourcePath(base_, files_[p.file].path), files_[p.file].size, p);
         auto lock = signal_.Lock();
         p.read = true;
         if (p.awaited) signal_.Notify();
@@ -651,7 +340,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  Reader reader(files_, base_, buffers_);
+  PieceReader reader(files_, base_, buffers_);
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
@@ -754,7 +443,7 @@ int32_t Packer::Run() {
   tempFile_ = File::Create(temp_, CREATE_ALWAYS, &error);
   if (!tempFile_.IsOpen()) return Fail(kErrArchiveWrite, WriteError(error));
   tempExists_ = true;
-  output_ = std::make_unique<Output>(tempFile_);
+  output_ = std::make_unique<PackOutput>(tempFile_);
   if (!CopyKept(old, kept)) return kResultFailed;
   old.Close();
 
