@@ -19,7 +19,7 @@ FILE_VERSION = tuple(int(VERSION_H[k]) for k in ("VK_VERSION_MAJOR", "VK_VERSION
 
 
 def _block(buf, pos):
-    """One node of a version resource: (key, value bytes, children)."""
+    """One node of a version resource: (key, value bytes, children, length)."""
     length, value_length, is_text = struct.unpack_from("<HHH", buf, pos)
     key_end = pos + 6
     while buf[key_end:key_end + 2] != b"\0\0":
@@ -35,37 +35,14 @@ def _block(buf, pos):
 
 
 def version_resource(path):
-    """(file version, {name: text}) of a PE file's version resource."""
+    """(file version, {name: text}) of a PE file's version resource, found by its key."""
     with open(path, "rb") as f:
         data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-    optional = pe + 24
-    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
-    resources_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
-
-    def offset(rva):
-        for i in range(sections):
-            size, address, raw_size, raw = struct.unpack_from("<IIII", data, optional + optional_size + 40 * i + 8)
-            if address <= rva < address + max(size, raw_size):
-                return raw + rva - address
-        raise AssertionError("%s has no resources" % path)
-
-    base = offset(resources_rva)
-
-    def first_entry(table, wanted=None):
-        named, numbered = struct.unpack_from("<HH", data, base + table + 12)
-        for i in range(named + numbered):
-            name, child = struct.unpack_from("<II", data, base + table + 16 + 8 * i)
-            if wanted is None or name == wanted:
-                return child & 0x7FFFFFFF
-        raise AssertionError("%s has no version resource" % path)
-
-    leaf = first_entry(first_entry(first_entry(0, wanted=16)))   # RT_VERSION, its name, its language
-    rva, size = struct.unpack_from("<II", data, base + leaf)
-    key, fixed, children, _ = _block(data[offset(rva):offset(rva) + size], 0)
+    start = data.find("VS_VERSION_INFO\0".encode("utf-16-le")) - 6
+    assert start >= 0, "%s has no version resource" % path
+    _, fixed, children, _ = _block(data, start)
     signature, _, ms, ls = struct.unpack_from("<IIII", fixed)
-    assert key == "VS_VERSION_INFO" and signature == 0xFEEF04BD, path
+    assert signature == 0xFEEF04BD, path
     texts = {}
     for group in children:
         for table in group[2] if group[0] == "StringFileInfo" else []:
