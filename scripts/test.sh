@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the three targets and runs every test: native unit tests, the Windows tests
-# and the end-to-end tests under wine64.  scripts/test.sh [--quick]
+# Builds the three targets and runs every test: the core's unit tests natively and under
+# wine64, the Windows tests and the end-to-end tests under wine64.  scripts/test.sh [--quick]
 # --quick leaves out the long tests (multi-GiB archives, runs killed at forty moments).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,7 +31,7 @@ for tree in build/native build/win64; do
     failed=$((failed + 1))
   fi
   # The failing cases by name, from GoogleTest's own lines (ctest names only the suite).
-  while read -r c; do cases+=("$c"); done < <(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\).*/\1/p' "$log" | sort -u)
+  while read -r c; do cases+=("$c (${tree#build/})"); done < <(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\).*/\1/p' "$log" | sort -u)
   rm -f "$log"
 done
 for c in "${cases[@]}"; do echo "failed: $c"; done

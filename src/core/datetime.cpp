@@ -46,16 +46,18 @@ TDateTime EncodeDateTime(const LocalTime& t) {
 
 LocalTime DecodeDateTime(TDateTime value) {
   // A task file may hold any finite number; beyond the calendar's years 1..9999
-  // the day count would not fit an integer.
-  constexpr double kFirst = -693593.0;                    // 1 January 0001
+  // the day count would not fit an integer. Before 1899 a day's time counts below
+  // its number: 1 January 0001 runs from -693593.0 down to just above -693594.0.
+  constexpr double kFirst = -693593.0;
+  constexpr double kBeforeFirst = -693594.0;                     // 31 December of year 0
   constexpr double kLast = 2958465.0 + 86399999.0 / 86400000.0;  // 31 December 9999, 23:59:59.999
-  if (!(value >= kFirst)) value = std::isnan(value) ? 0 : kFirst;
+  if (!(value > kBeforeFirst)) value = std::isnan(value) ? 0 : kFirst;
   if (value > kLast) value = kLast;
   double whole = std::trunc(value);
   int64_t ms = std::llround(std::fabs(value - whole) * static_cast<double>(kMsPerDay));
-  if (ms >= kMsPerDay) {  // rounded up into the next day
+  if (ms >= kMsPerDay) {  // rounded up into the next day, which is one number up either side
     ms -= kMsPerDay;
-    whole += value >= 0 ? 1 : -1;
+    whole += 1;
   }
   LocalTime t;
   CivilFromDays(static_cast<int64_t>(whole) + kEpoch, t);

@@ -1,5 +1,6 @@
 #include "core/set_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -13,8 +14,10 @@ namespace vk {
 namespace {
 
 constexpr int kPrecision = 15;
-// The largest double as FloatToText writes it.
-constexpr long double kLargestWritten = 1.79769313486232E308L;
+// The largest double as FloatToText writes it, 1.79769313486232E308, as the digits
+// and the exponent of 0.179769313486232E309.
+constexpr char kLargestWrittenDigits[] = "179769313486232";
+constexpr int64_t kLargestWrittenExponent = 309;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -37,6 +40,35 @@ std::string WithoutQuotes(std::string name) {
     name = std::move(inner);
   }
   return name;
+}
+
+// Whether `plain` (an optional '-', digits with an optional '.', an optional exponent
+// 'e') is at least 1E308 and at most the largest double as written, decided on its
+// digits: mingw-w64's from_chars for long double refuses such numbers as out of range.
+bool IsLargestWritten(const std::string& plain) {
+  std::string digits;    // the significant digits: the value is 0.digits × 10^exponent
+  int64_t exponent = 0;
+  bool fraction = false;
+  size_t p = !plain.empty() && plain[0] == '-' ? 1 : 0;
+  for (; p < plain.size() && plain[p] != 'e'; ++p) {
+    if (plain[p] == '.') {
+      fraction = true;
+    } else if (!digits.empty() || plain[p] != '0') {
+      digits += plain[p];
+      if (!fraction) ++exponent;
+    } else if (fraction) {
+      --exponent;  // a leading zero after the point
+    }
+  }
+  if (p < plain.size()) {
+    const bool negative = plain[++p] == '-';
+    if (plain[p] == '-' || plain[p] == '+') ++p;
+    int64_t e = 0;  // held below any overflow: beyond a million it no longer matters
+    for (; p < plain.size(); ++p) e = std::min<int64_t>(e * 10 + (plain[p] - '0'), 1000000);
+    exponent += negative ? -e : e;
+  }
+  while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  return exponent == kLargestWrittenExponent && digits <= kLargestWrittenDigits;
 }
 
 // A Boolean is stored as an integer; only its low eight bits count.
@@ -134,16 +166,11 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
   double value = 0;
   const char* const end = plain.data() + plain.size();
   const auto res = std::from_chars(plain.data(), end, value);
-  if (res.ec == std::errc::result_out_of_range) {
-    // The largest doubles, rounded to 15 digits, are written just above the
-    // largest double; what the writer writes must read back.
-    long double wide = 0;
-    const auto w = std::from_chars(plain.data(), end, wide);
-    if (w.ec == std::errc() && w.ptr == end && std::fabs(wide) > 1 &&
-        std::fabs(wide) <= kLargestWritten)
-      return std::signbit(wide) ? -std::numeric_limits<double>::max()
-                               : std::numeric_limits<double>::max();
-  }
+  // The largest doubles, rounded to 15 digits, are written just above the largest
+  // double; what the writer writes must read back.
+  if (res.ec == std::errc::result_out_of_range && IsLargestWritten(plain))
+    return plain[0] == '-' ? -std::numeric_limits<double>::max()
+                           : std::numeric_limits<double>::max();
   if (res.ec != std::errc() || res.ptr != end || !std::isfinite(value)) InvalidFloat(text);
   return value;
 }

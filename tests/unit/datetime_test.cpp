@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+
 namespace vk {
 namespace {
 
@@ -37,6 +40,46 @@ TEST(DateTime, DecodesWhatItEncodesToTheMillisecond) {
   EXPECT_EQ(EncodeDateTime(late), EncodeDateTime(At(9999, 12, 31, 23, 59, 59, 999)));
   const LocalTime early = DecodeDateTime(-1e300);
   EXPECT_EQ(EncodeDateTime(early), EncodeDateTime(At(1, 1, 1)));
+}
+
+// Every day of the years 1 to 9999 in order, each at times that reach both ends of the
+// day (a day before 1899 counts its time below its number).
+TEST(DateTime, EveryDayOfTheCalendarRoundTrips) {
+  LocalTime previous = At(0, 12, 31);
+  int days = 0;
+  for (int64_t n = -693593; n <= 2958465; ++n, ++days) {
+    const LocalTime day = DecodeDateTime(static_cast<double>(n));
+    const bool next = (day.year == previous.year && day.month == previous.month &&
+                       day.day == previous.day + 1) ||
+                      (day.day == 1 && ((day.year == previous.year && day.month == previous.month + 1) ||
+                                        (day.year == previous.year + 1 && day.month == 1)));
+    if (!next) FAIL() << "day " << n << " follows " << previous.year << "-" << previous.month;
+    previous = day;
+    for (int ms : {0, 44338, 43200000, 86399999, static_cast<int>((n * 1000003) % 86400000 + 86400000) % 86400000}) {
+      LocalTime t = day;
+      t.hour = ms / 3600000, t.minute = ms / 60000 % 60, t.second = ms / 1000 % 60;
+      t.millisecond = ms % 1000;
+      const LocalTime back = DecodeDateTime(EncodeDateTime(t));
+      if (back.year != t.year || back.month != t.month || back.day != t.day ||
+          back.hour != t.hour || back.minute != t.minute || back.second != t.second ||
+          back.millisecond != t.millisecond)
+        FAIL() << t.year << "-" << t.month << "-" << t.day << " at " << ms << " ms became "
+               << back.year << "-" << back.month << "-" << back.day << " at "
+               << ((back.hour * 60 + back.minute) * 60 + back.second) * 1000 + back.millisecond;
+    }
+  }
+  EXPECT_EQ(days, 3652059);
+  EXPECT_EQ(previous.year, 9999);
+  EXPECT_EQ(previous.day, 31);
+}
+
+// Rounding up to the next millisecond at the end of a day moves to the following
+// day, which is the next number up on both sides of 1899.
+TEST(DateTime, RoundingIntoTheNextDay) {
+  for (const auto& [value, next] :
+       {std::pair{-1.9999999999, At(1899, 12, 30)}, std::pair{-693593.9999999999, At(1, 1, 2)},
+        std::pair{45351.9999999999, At(2024, 3, 1)}, std::pair{-693594.5, At(1, 1, 1)}})
+    EXPECT_EQ(EncodeDateTime(DecodeDateTime(value)), EncodeDateTime(next)) << value;
 }
 
 TEST(DueTest, EveryNDaysAtTheBoundary) {

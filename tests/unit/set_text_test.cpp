@@ -108,6 +108,21 @@ TEST(SetText, WhatIsWrittenReadsBack) {
             "'1.79769313486233E308' ist kein gültiger Fließkommawert");
 }
 
+// The largest doubles are written rounded up beyond the largest double; any spelling
+// of up to that value reads back as the largest double, on every C++ runtime.
+TEST(TextToNumber, LargestWrittenInAnySpelling) {
+  constexpr double kMax = 1.7976931348623157e308;
+  for (const char* text : {"1.79769313486232E308", "1,79769313486232e+308", "+1.79769313486232E308",
+                           "179769313486232E294", "0.000179769313486232E312",
+                           "1797693134862320000000000e284", "1.7976931348623158E308"})
+    EXPECT_EQ(TextToFloat(text, ','), kMax) << text;
+  EXPECT_EQ(TextToFloat("-1.79769313486232E308", '.'), -kMax);
+  for (const char* bad : {"1.797693134862320001E308", "1.8E308", "1E309", "-1E400",
+                          "1E99999999999999999999", "1E-400"})
+    EXPECT_EQ(ConvertMessage([&] { TextToFloat(bad, '.'); }),
+              std::string("'") + bad + "' ist kein gültiger Fließkommawert");
+}
+
 TEST(SetText, BooleansUseTheLowEightBits) {
   EXPECT_TRUE(Load("Active=2").Active);
   EXPECT_FALSE(Load("Active=256").Active);

@@ -222,6 +222,8 @@ TEST(ZipEntryData, StoredDataAndAStoppingSink) {
   EXPECT_EQ(ReadBack(data, e, &sink2), DataResult::kTooShort);
 }
 
+// Platform-dependent on purpose: the lock and condition variable under the pool are
+// the C++ library's natively and Windows' slim ones in the mingw-w64 builds.
 TEST(ZipWorkers, RunsEveryTaskAndSignalsTheWaiter) {
   Signal signal;
   int done = 0;
