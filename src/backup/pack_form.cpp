@@ -290,14 +290,16 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
   if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
-  ZipArchiver1.FSpecArgs = specs;
-  ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
-
   Canceled = false;
-  if (ZipArchiver1.FSpecArgs.empty()) {
+  if (specs.empty()) {
     report_.RunProblem("Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.");
     return;
   }
+  // The backup being replaced: what has not changed since is taken over from it.
+  if (FileExists(archive))
+    specs.insert(specs.begin(), engine::kReferenceSpecMark + EngineSpec(FullPath(Wide(archive))));
+  ZipArchiver1.FSpecArgs = specs;
+  ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
   ZipArchiver1.Add();
 
   if (Canceled) {
