@@ -85,7 +85,7 @@ const PageControl kPageControls[] = {
     {2, {"EDIT", "1", F::kEditGenerations, 8, 120, 57, 22, kEdit | WS_GROUP, WS_EX_CLIENTEDGE}},
     {2, {UPDOWN_CLASSA, "", F::kUpDownGenerations, 65, 120, 16, 22,
          UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS}},
-    {2, {"STATIC", "Sicherungen in der gleichen Datei aufbewahren (die älteren mit Datum im Namen).",
+    {2, {"STATIC", "Sicherungen aufbewahren (die älteren mit Datum im Namen).",
          F::kLabelGenerations, 84, 121, 213, 29, kLabel}},
 
     {3,
