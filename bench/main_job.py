@@ -2,7 +2,9 @@
 """The main job as a user meets it: the host stand-in starts the real
 Plugin_Vaultkin.exe, whose due task backs up a generated installation (about 250 MB,
 8,000 files in about 800 folders, every folder included) in the background; then the
-program, started by hand, restores the archive in its manual mode. `zip -9 -r` and
+program, started by hand, restores the archive in its manual mode. Each round backs up
+three times: a first backup (no archive there), a repeat of the unchanged
+installation, and a repeat after 5 % of its text files changed. `zip -9 -r` and
 `unzip -o` work on the same tree in the same rounds, and engine_run.exe drives the
 engine alone on it. Prints wall times (medians over the rounds), ratios, archive sizes
 and the plug-in process's peak memory.
@@ -17,6 +19,7 @@ printed beside it). Restore time: from pressing "Open" in the file dialog to the
 program's end (the registry import included). Both sides overwrite the same tree.
 """
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -137,6 +140,26 @@ class Bench:
         host.stop()
         return end, end - seen.get("plugin", 0), peak, seen
 
+    def first_backup(self):
+        """A backup with no archive before it, so nothing can be reused."""
+        if os.path.exists(self.archive):
+            os.remove(self.archive)
+        result = self.backup()
+        self.first_size = os.path.getsize(self.archive)
+        return result
+
+    def change_texts(self, round_no, share=0.05):
+        """Changes `share` of the text files (other ones each round): a few bytes in the
+        middle, as an edited configuration or log would."""
+        rng = random.Random(1000 + round_no)
+        texts = [f for f in self.files if f.endswith((".ini", ".txt", ".cfg", ".log", ".csv", ".xml"))]
+        for rel in rng.sample(texts, max(1, int(len(texts) * share))):
+            path = os.path.join(self.host, rel)
+            with open(path, "r+b") as f:
+                data = f.read()
+                f.seek(len(data) // 2)
+                f.write(b"Runde %d" % round_no)
+
     def restore(self):
         proc = self.box.start_plugin()
         self.ctl.answer("Bestätigen", "&Ja")
@@ -199,9 +222,9 @@ class Bench:
 
 def main():
     b = Bench()
-    r = {k: [] for k in ("zip", "prog", "prog_own", "engine_pack", "unzip", "restore", "engine_extract",
-                         "peak_backup", "peak_restore")}
-    stages = []
+    r = {k: [] for k in ("zip", "prog", "prog_own", "repeat", "repeat_own", "changed", "changed_own",
+                         "engine_pack", "unzip", "restore", "engine_extract", "peak_backup", "peak_restore")}
+    stages, repeat_stages = [], []
     try:
         print("tree: %d files, %.0f MB in %d folders; %d cores; %d rounds" % (
             len(b.files), sum(os.path.getsize(os.path.join(b.host, f)) for f in b.files) / 1e6,
@@ -209,9 +232,15 @@ def main():
         for n in range(ROUNDS):
             # Rounds alternate which side goes first, so that a slow spell falls on both.
             def backup():
-                total, own, peak, seen = b.backup()
+                total, own, peak, seen = b.first_backup()
                 r["prog"].append(total), r["prog_own"].append(own), r["peak_backup"].append(peak)
                 stages.append(seen)
+                total, own, peak, seen = b.backup()
+                r["repeat"].append(total), r["repeat_own"].append(own), r["peak_backup"].append(peak)
+                repeat_stages.append(seen)
+                b.change_texts(n)
+                total, own, peak, seen = b.backup()
+                r["changed"].append(total), r["changed_own"].append(own), r["peak_backup"].append(peak)
 
             def restore():
                 seconds, peak = b.restore()
@@ -222,10 +251,10 @@ def main():
                         lambda: r["engine_extract"].append(b.engine_extract())]
             for step in (packs if n % 2 == 0 else packs[::-1]) + (extracts if n % 2 == 0 else extracts[::-1]):
                 step()
-            print("round %d: zip %.2f s, program backup %.2f s, engine pack %.2f s; unzip %.2f s, program "
-                  "restore %.2f s, engine extract %.2f s" % (n + 1, r["zip"][-1], r["prog"][-1], r["engine_pack"][-1],
-                                                          r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1]),
-                  flush=True)
+            print("round %d: zip %.2f s, program backup %.2f s (repeat %.2f s, after changes %.2f s), engine pack "
+                  "%.2f s; unzip %.2f s, program restore %.2f s, engine extract %.2f s" % (
+                      n + 1, r["zip"][-1], r["prog"][-1], r["repeat"][-1], r["changed"][-1], r["engine_pack"][-1],
+                      r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1]), flush=True)
         m = {k: statistics.median(v) for k, v in r.items()}
         sizes = {k: os.path.getsize(p) for k, p in (("prog", b.archive), ("zip", b.zip), ("engine", b.engine_zip))}
         print("medians of %d rounds:" % ROUNDS)
@@ -234,14 +263,20 @@ def main():
               "%.2f s = %.2f x" % (m["prog"], m["prog"] / m["zip"], m["prog_own"], m["prog_own"] / m["zip"]))
         print("    stages, first seen (s from the host's start): " + ", ".join(
             "%s %.2f" % (k, statistics.median(s.get(k, 0) for s in stages)) for k in STAGES))
+        for key, label, target in (("repeat", "repeat, unchanged", 0.10), ("changed", "repeat, 5 % changed", 0.15)):
+            print("  %-27s %7.2f s  = %.2f x zip (target <= %.2f); from the plug-in's start %.2f s = %.2f x" % (
+                label, m[key], m[key] / m["zip"], target, m[key + "_own"], m[key + "_own"] / m["zip"]))
+        print("    unchanged repeat's stages (s from the host's start): " + ", ".join(
+            "%s %.2f" % (k, statistics.median(s.get(k, 0) for s in repeat_stages)) for k in STAGES))
         print("  engine alone, level 9       %7.2f s  = %.2f x zip" % (m["engine_pack"], m["engine_pack"] / m["zip"]))
         print("  unzip -q -o                 %7.2f s" % m["unzip"])
         print("  restore after the dialog    %7.2f s  = %.2f x unzip (target <= 1.00)" % (
             m["restore"], m["restore"] / m["unzip"]))
         print("  engine alone, extract       %7.2f s  = %.2f x unzip" % (
             m["engine_extract"], m["engine_extract"] / m["unzip"]))
-        print("  archive: program %d, zip %d, engine %d bytes; program/zip %.4f (target <= 1.00)" % (
-            sizes["prog"], sizes["zip"], sizes["engine"], sizes["prog"] / sizes["zip"]))
+        print("  archive: program %d (first backup %d), zip %d, engine %d bytes; program's first/zip %.4f "
+              "(target <= 1.00)" % (sizes["prog"], b.first_size, sizes["zip"], sizes["engine"],
+                                    b.first_size / sizes["zip"]))
         print("  peak memory of the plug-in (VmHWM, largest of the rounds): backup %.1f MiB, restore %.1f MiB "
               "(target <= 64)" % (max(r["peak_backup"]) / 1024, max(r["peak_restore"]) / 1024))
         print("  longest wait between two engine callbacks (a click is answered at the next one): "

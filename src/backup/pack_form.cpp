@@ -2,11 +2,13 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
 #include "core/comma_list.h"
 #include "core/errors.h"
+#include "core/generation_names.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
@@ -85,6 +87,45 @@ std::wstring ModulePath(HMODULE module) {
   return FullPath(std::wstring(buffer.data(), n));
 }
 
+// The older backups kept beside `archive`, as full paths.
+std::vector<std::string> OlderGenerations(const std::string& archive) {
+  const std::string dir = tasks::ExtractFileDir(archive);
+  const std::string name = archive.substr(dir.size() + (dir.size() < archive.size() ? 1 : 0));
+  std::vector<std::string> found;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsGenerationOf(name, entry.cFileName))
+      found.push_back(dir + "\\" + entry.cFileName);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return found;
+}
+
+// The name an archive gets when it becomes an older backup: the local time it was
+// written. Two backups within one second take the next free second.
+std::string OlderName(const std::string& archive) {
+  FILETIME written{}, local{};
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExA(archive.c_str(), GetFileExInfoStandard, &data)) written = data.ftLastWriteTime;
+  FileTimeToLocalFileTime(&written, &local);
+  ULARGE_INTEGER t;
+  t.LowPart = local.dwLowDateTime;
+  t.HighPart = local.dwHighDateTime;
+  for (;; t.QuadPart += 10000000) {
+    local.dwLowDateTime = t.LowPart;
+    local.dwHighDateTime = t.HighPart;
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&local, &st);
+    LocalTime lt;
+    lt.year = st.wYear, lt.month = st.wMonth, lt.day = st.wDay;
+    lt.hour = st.wHour, lt.minute = st.wMinute, lt.second = st.wSecond;
+    const std::string name = GenerationName(archive, lt);
+    if (!FileExists(name)) return name;
+  }
+}
+
 // Files that never go into a backup: the running program's executable and its two
 // engine libraries (a restore could not write them while the program runs), and
 // the archive with everything the run writes beside it (else each backup would
@@ -97,6 +138,7 @@ std::unordered_set<std::wstring> NotPacked(const std::string& archive) {
   for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
                                TPackForm::IncompleteArchive(archive)})
     files.insert(Folded(FullPath(Wide(f))));
+  for (const std::string& older : OlderGenerations(archive)) files.insert(Folded(FullPath(Wide(older))));
   return files;
 }
 
@@ -154,7 +196,9 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   if (!task.DefZipName.empty() && task.DefZipName[0] == '"') task.DefZipName = Unquote(task.DefZipName);
   std::string archive = task.DefZipName;
   std::string dir = tasks::ExtractFileDir(archive);
+  generations_ = std::max<int32_t>(task.Generations, 1);
   if (!task.UseDefZipName || !tasks::DirExists(dir)) {
+    generations_ = 0;  // the user picks the name, and decides what becomes of the old file
     if (!AskArchiveName(dir, &archive)) {
       Hide();
       return false;
@@ -246,14 +290,16 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
   if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
-  ZipArchiver1.FSpecArgs = specs;
-  ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
-
   Canceled = false;
-  if (ZipArchiver1.FSpecArgs.empty()) {
+  if (specs.empty()) {
     report_.RunProblem("Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.");
     return;
   }
+  // The backup being replaced: what has not changed since is taken over from it.
+  if (FileExists(archive))
+    specs.insert(specs.begin(), engine::kReferenceSpecMark + EngineSpec(FullPath(Wide(archive))));
+  ZipArchiver1.FSpecArgs = specs;
+  ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
   ZipArchiver1.Add();
 
   if (Canceled) {
@@ -269,11 +315,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
     // keeping, but not in place of the last complete backup.
     KeepIncomplete(archive, work);
   } else {
-    std::string why;
-    if (Replace(work, archive, &why))
-      DeleteIfThere(IncompleteArchive(archive));
-    else
-      report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht ersetzt werden: " + why);
+    MakeNewest(archive, work);
   }
   DeleteIfThere(work);
   DeleteIfThere(part);
@@ -284,6 +326,25 @@ std::string TPackForm::IncompleteArchive(const std::string& archive) {
   const size_t dot = archive.rfind('.');
   const size_t cut = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? archive.size() : dot;
   return archive.substr(0, cut) + " (unvollständig)" + archive.substr(cut);
+}
+
+void TPackForm::MakeNewest(const std::string& archive, const std::string& from) {
+  std::string why, older;
+  if (generations_ > 1 && FileExists(archive)) {
+    older = OlderName(archive);
+    if (!Replace(archive, older, &why)) {
+      report_.RunProblem("Die vorherige Sicherung konnte nicht als \"" + older + "\" aufbewahrt werden: " + why);
+      return;
+    }
+  }
+  if (!Replace(from, archive, &why)) {
+    report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht ersetzt werden: " + why);
+    if (!older.empty()) Replace(older, archive, &why);
+    return;
+  }
+  DeleteIfThere(IncompleteArchive(archive));
+  if (generations_ == 0) return;
+  for (const std::string& gone : GenerationsBeyond(OlderGenerations(archive), generations_ - 1)) DeleteIfThere(gone);
 }
 
 void TPackForm::KeepIncomplete(const std::string& archive, const std::string& from) {

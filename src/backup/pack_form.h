@@ -34,9 +34,15 @@ class TPackForm : public TRunForm {
   void SettleCancelledArchive(const std::string& archive);
   // Moves the written archive `from` to the incomplete name and says so in the report.
   void KeepIncomplete(const std::string& archive, const std::string& from);
+  // Makes the checked archive `from` the newest backup `archive`; with generations,
+  // the one it replaces is kept under its time's name and the oldest beyond them go.
+  void MakeNewest(const std::string& archive, const std::string& from);
 
   std::string hostDir_;
   bool incomplete_ = false;  // this run kept an incomplete backup
+  // Complete backups kept of a fixed archive name, the newest included; 0 when the
+  // name was asked for, and older ones are left alone.
+  int generations_ = 0;
 };
 
 // Created by the start-up, once.

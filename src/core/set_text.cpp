@@ -188,6 +188,8 @@ std::string SaveSetText(SetFields& f, char decimalSeparator) {
   list.push_back("LastBackup=" + FloatToText(f.LastBackup, decimalSeparator));
   list.push_back(std::string("SaveRegistry=") + BoolText(f.SaveRegistry));
   list.push_back(std::string("SaveFiles=") + BoolText(f.SaveFiles));
+  // Only when used, so that the files of tasks that keep one backup stay as they were.
+  if (f.Generations != 1) list.push_back("Generations=" + std::to_string(f.Generations));
   return WriteCommaList(list);
 }
 
@@ -210,6 +212,7 @@ SetFields LoadSetText(const std::string& text, char decimalSeparator,
   if (!(v = ValueOfKey(list, "LastBackup")).empty()) f.LastBackup = TextToFloat(v, decimalSeparator);
   if (!(v = ValueOfKey(list, "SaveRegistry")).empty()) f.SaveRegistry = TextToBool(v);
   if (!(v = ValueOfKey(list, "SaveFiles")).empty()) f.SaveFiles = TextToBool(v);
+  if (!(v = ValueOfKey(list, "Generations")).empty()) f.Generations = TextToInt(v);
   return f;
 }
 

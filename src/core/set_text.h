@@ -1,6 +1,6 @@
 #pragma once
 // The text of a ".set" task file, both ways: ten Key=Value entries in one comma
-// list. Pure functions: the decimal separator and the default archive name come
+// list, and an eleventh, Generations, only when it is not 1. Pure functions: the decimal separator and the default archive name come
 // from the caller, which reads them from the system.
 #include <cstdint>
 #include <functional>
@@ -25,6 +25,8 @@ struct SetFields {
   TDateTime LastBackup = 0;
   bool SaveRegistry = true;
   bool SaveFiles = true;
+  // How many complete backups of a fixed archive name are kept; below 1 counts as 1.
+  int32_t Generations = 1;
 };
 
 // The default archive of a host installation directory (empty: "\Backup\...").

@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "tasks/hostdir.h"
@@ -18,6 +19,9 @@ namespace {
 
 constexpr char kFormProp[] = "VaultkinConfigForm";
 constexpr char kTreeProcProp[] = "VaultkinTreeProc";
+
+// Kept backups of one archive name: enough for a month of daily ones and more.
+constexpr int kMaxGenerations = 99;
 
 constexpr int kStateExcluded = 1;
 constexpr int kStateIncluded = 2;
@@ -78,6 +82,11 @@ const PageControl kPageControls[] = {
     {2, {"BUTTON", "Dateinamen jedesmal abfragen", F::kRadioButton2, 8, 56, 280, 17, kRadio}},
     {2, {"BUTTON", "Kestrone-Registrierungeinträge mit sichern", F::kCheckBox2, 8, 92, 280, 17,
          kCheck | WS_GROUP}},
+    {2, {"EDIT", "1", F::kEditGenerations, 8, 120, 57, 22, kEdit | WS_GROUP, WS_EX_CLIENTEDGE}},
+    {2, {UPDOWN_CLASSA, "", F::kUpDownGenerations, 65, 120, 16, 22,
+         UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS}},
+    {2, {"STATIC", "Sicherungen aufbewahren (die älteren mit Datum im Namen).",
+         F::kLabelGenerations, 84, 121, 213, 29, kLabel}},
 
     {3,
      {"STATIC",
@@ -225,6 +234,10 @@ TConfigForm::TConfigForm() {
   SendMessageA(upDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(kEdit1)), 0);
   SendMessageA(upDown, UDM_SETRANGE32, 1, 32767);
   SendMessageA(upDown, UDM_SETPOS32, 0, 1);
+  HWND generations = Control(kUpDownGenerations);
+  SendMessageA(generations, UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(kEditGenerations)), 0);
+  SendMessageA(generations, UDM_SETRANGE32, 1, kMaxGenerations);
+  SendMessageA(generations, UDM_SETPOS32, 0, 1);
 
   SetControlChecked(kRadioButton2, true);
   SetActivePage(0);
@@ -294,6 +307,8 @@ bool TConfigForm::Execute(TSet* task) {
   SetControlChecked(kRadioButton2, !task->UseDefZipName);
   RadioButton1Click();
   SetControlText(kFileNameBox1, task->DefZipName);
+  SendMessageA(Control(kUpDownGenerations), UDM_SETPOS32, 0,
+               std::clamp<int32_t>(task->Generations, 1, kMaxGenerations));
   switch (task->AutoMode) {
     case kAutoNever: ChooseAutoMode(kRbAuto1); break;
     case kAutoEveryNDays: ChooseAutoMode(kRbAuto2); break;
@@ -314,6 +329,7 @@ bool TConfigForm::Execute(TSet* task) {
   if (!hostDir_.empty()) task->InclDirs = GetInclDirs();
   task->UseDefZipName = ControlChecked(kRadioButton1);
   task->DefZipName = ControlText(kFileNameBox1);
+  task->Generations = Position(kUpDownGenerations);
   task->AutoMode = kAutoNever;
   if (ControlChecked(kRbAuto2)) task->AutoMode = kAutoEveryNDays;
   if (ControlChecked(kRbAuto3)) task->AutoMode = kAutoEveryStart;
@@ -487,6 +503,8 @@ void TConfigForm::CheckBox3Click() { EnableWindow(Tree(), ControlChecked(kCheckB
 void TConfigForm::RadioButton1Click() {
   const bool fixed = ControlChecked(kRadioButton1);
   FileNameBox1.SetEnabled(fixed);
+  // Generations are kept of a fixed name only.
+  for (int id : {kEditGenerations, kUpDownGenerations, kLabelGenerations}) EnableWindow(Control(id), fixed);
 }
 
 void TConfigForm::ChooseAutoMode(int id) {
@@ -507,11 +525,13 @@ void TConfigForm::Label5Click() {
     ChooseAutoMode(kRbAuto3);
 }
 
+int32_t TConfigForm::Position(int upDown) const {
+  BOOL invalid = FALSE;
+  return static_cast<int32_t>(SendMessageA(Control(upDown), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&invalid)));
+}
+
 int TConfigForm::AutoDaysPosition() const {
-  BOOL invalid = FALSE;  // a typed text that is no number in range keeps the last position
-  const auto position = static_cast<int32_t>(
-      SendMessageA(Control(kUpDown1), UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&invalid)));
-  return static_cast<int16_t>(static_cast<uint32_t>(position) & 0xFFFF);
+  return static_cast<int16_t>(static_cast<uint32_t>(Position(kUpDown1)) & 0xFFFF);
 }
 
 void TConfigForm::OnCommand(int id, int notifyCode, HWND control) {

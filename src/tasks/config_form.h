@@ -71,7 +71,8 @@ class TConfigForm : public win::Form {
     // "Verzeichnisse"
     kCheckBox3 = 120, kLabel3, kTvFolders,
     // "Sicherungen"
-    kRadioButton1 = 130, kFileNameBox1, kFileNameButton, kRadioButton2, kCheckBox2,
+    kRadioButton1 = 130, kFileNameBox1, kFileNameButton, kRadioButton2, kCheckBox2, kEditGenerations,
+    kUpDownGenerations, kLabelGenerations,
     // "Automation"
     kLabel6 = 140, kRbAuto1, kRbAuto2, kLabel2, kEdit1, kUpDown1, kLabelDays, kRbAuto3, kLabel5,
     kButtonCancel = IDCANCEL, kButtonOK = IDOK,
@@ -96,6 +97,8 @@ class TConfigForm : public win::Form {
                     const StringList& inclDirs);
   void ChooseAutoMode(int id);
   int AutoDaysPosition() const;
+  // An up-down control's position; a typed text that is no number in range keeps the last one.
+  int32_t Position(int upDown) const;
 
   std::map<int, HWND> controls_;
   WNDPROC treeProc_ = nullptr;

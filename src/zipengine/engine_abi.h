@@ -31,6 +31,10 @@ constexpr int kNameBuffer = 256;
 // The backup run hands over this way the names that the ANSI code page cannot
 // spell; every other specification is ANSI text as before.
 constexpr char kUtf8SpecMark[] = "\xEF\xBB\xBF";
+// A specification that begins with this byte (no file name holds it) names, in
+// either form above, an earlier archive of the same files: a file whose content it
+// already holds, checked, is taken over from it instead of being compressed again.
+constexpr char kReferenceSpecMark[] = "\x01";
 
 // Callback actions. All callbacks come on the thread that called the entry, in file
 // order. kBatchEnd ends every call that was not stopped, failed ones included; after

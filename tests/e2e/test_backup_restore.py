@@ -28,6 +28,7 @@ TASK = ('Name=Test,Active=1,"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase,.\\Plu
 
 class Installation(E2ETestCase):
     """A sample host installation with its registry branch, backed up and restored."""
+    task_text = TASK
 
     def setUp(self):
         super().setUp()
@@ -49,7 +50,7 @@ class Installation(E2ETestCase):
 
     def back_up(self):
         """The host starts the program; its due task writes the archive."""
-        self.box.write_task("test.set", TASK.format(archive=winpath(self.archive)))
+        self.box.write_task("test.set", self.task_text.format(archive=winpath(self.archive)))
         host = self.start_host()
         deadline = time.time() + 60
         while time.time() < deadline and "LastBackup=0," in self.box.read_task("test.set"):

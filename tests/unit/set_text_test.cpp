@@ -46,6 +46,18 @@ TEST(SetText, DefaultTaskByteForByte) {
             "\"Name=Nur ein Name\"" + std::string(kDefaultTaskText).substr(5));
 }
 
+TEST(SetText, GenerationsAreWrittenOnlyWhenNotOne) {
+  EXPECT_EQ(Load(kDefaultTaskText).Generations, 1);
+  EXPECT_EQ(Save(Load(std::string(kDefaultTaskText) + ",Generations=1")), kDefaultTaskText);
+  SetFields f = Load(kDefaultTaskText);
+  f.Generations = 3;
+  const std::string text = Save(f);
+  EXPECT_EQ(text, std::string(kDefaultTaskText) + ",Generations=3");
+  EXPECT_EQ(Load(text).Generations, 3);
+  EXPECT_EQ(Load("generations=0").Generations, 0);  // kept as read; the run counts it as 1
+  EXPECT_EQ(ConvertMessage([] { Load("Generations=drei"); }), "'drei' ist kein gültiger Integerwert");
+}
+
 TEST(SetText, EveryFieldRoundTrips) {
   SetFields f;
   f.Name = "Wöchentlich \"alles\", bitte";

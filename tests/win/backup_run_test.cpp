@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/regfile.h"
+#include "core/zip_directory.h"
+#include "core/zip_format.h"
 #include "run_fixture.h"
 
 namespace {
@@ -265,6 +267,79 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
   EXPECT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+}
+
+// The CRC of one entry, read with the format core.
+uint32_t EntryCrc(const std::string& archive, const std::string& name) {
+  std::string bytes = ReadBytes(archive);
+  vk::zip::MemoryAccess access(bytes);
+  for (const vk::zip::Entry& e : vk::zip::ReadDirectory(access).entries)
+    if (e.name == name) return e.crc;
+  return 0;
+}
+
+uint32_t Crc(const std::string& data) { return vk::zip::Crc32(0, data.data(), data.size()); }
+
+// Dates an archive as written on day `day` of December 2026, 10:00 local time.
+void WrittenOn(const std::string& path, int day) {
+  SYSTEMTIME st = {2026, 12, 0, static_cast<WORD>(day), 10, 0, 0, 0};
+  FILETIME local, utc;
+  SystemTimeToFileTime(&st, &local);
+  LocalFileTimeToFileTime(&local, &utc);
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  SetFileTime(h, nullptr, nullptr, &utc);
+  CloseHandle(h);
+}
+
+TEST_F(BackupRun, GenerationsKeepTheLastCompleteBackupsByTheirTime) {
+  auto task = MakeTask();
+  task->Generations = 3;
+  WriteBytes(HostFile("Backup\\KestroneBackup (2026-11-30 10-00-00).zip.txt"), "kein Archiv der Aufgabe");
+  const auto older = [&](int day) { return HostFile("Backup\\KestroneBackup (2026-12-0" + std::to_string(day) + " 10-00-00).zip"); };
+  for (int day = 1; day <= 4; ++day) {
+    WriteBytes(HostFile("MsgBase\\msg.dat"), "Stand " + std::to_string(day));
+    ASSERT_TRUE(Pack().RunTask(*task)) << day;
+    WrittenOn(DefaultArchive(), day);
+  }
+  // The newest under its own name, the two before it under their times, the first gone.
+  EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
+            (std::vector<std::string>{"KestroneBackup (2026-11-30 10-00-00).zip.txt", "KestroneBackup (2026-12-02 10-00-00).zip",
+                                      "KestroneBackup (2026-12-03 10-00-00).zip"}));
+  EXPECT_EQ(EntryCrc(DefaultArchive(), "MsgBase/msg.dat"), Crc("Stand 4"));
+  EXPECT_EQ(EntryCrc(older(3), "MsgBase/msg.dat"), Crc("Stand 3"));
+  EXPECT_EQ(EntryCrc(older(2), "MsgBase/msg.dat"), Crc("Stand 2"));
+  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(older(2))), Sorted(ExpectedNames()));  // older ones are never packed
+
+  // Runs that bring no complete backup change none of the three.
+  const auto folder = vk::testing::FilesBelow(Host() + "\\Backup");
+  WriteBytes(HostFile("MsgBase\\msg.dat"), "Stand 5");
+  {
+    CancelAtFile cancel(Pack(), 3, /*escape=*/true);
+    Watcher w({{"Bestätigen", IDYES}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+  }
+  {
+    vk::testing::OtherProcessHolds holder(HostFile("Filebase\\liste.txt"));
+    ASSERT_EQ(holder.Answer(), "ok");
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(holder.Release(), "ok");
+  }
+  auto after = vk::testing::FilesBelow(Host() + "\\Backup");
+  EXPECT_EQ(after.erase("KestroneBackup (unvollständig).zip"), 1u);
+  EXPECT_TRUE(after == folder);
+
+  // With the name asked for each time, older backups are left alone.
+  task->UseDefZipName = false;
+  {
+    Watcher w({{"Sicherung speichern unter...", IDOK, Work("gewählt.zip")}});
+    EXPECT_TRUE(Pack().RunTask(*task));
+  }
+  EXPECT_EQ(EntryCrc(Work("gewählt.zip"), "MsgBase/msg.dat"), Crc("Stand 5"));
+  EXPECT_TRUE(IsFile(older(3)) && IsFile(older(2)));
 }
 
 TEST_F(BackupRun, ArchivesOfTheTaskAreNeverPackedOtherArchivesAre) {

@@ -342,6 +342,42 @@ TEST_F(ConfigFormTest, OkCopiesEveryPageBack) {
   EXPECT_FALSE(form_->ControlChecked(F::kRbAuto1));
 }
 
+TEST_F(ConfigFormTest, GenerationsBelongToTheFixedNameAndFollowTheRegistryOption) {
+  task_->UseDefZipName = true;
+  task_->Generations = 3;
+  std::string shown;
+  bool enabledWhenFixed = false, disabledWhenAsking = false, enabledAgain = false;
+  HWND afterRegistry = nullptr;
+  ASSERT_TRUE(Run(
+      [&](HWND) {
+        shown = WindowText(form_->Control(F::kEditGenerations));
+        enabledWhenFixed = IsWindowEnabled(form_->Control(F::kEditGenerations)) &&
+                           IsWindowEnabled(form_->Control(F::kUpDownGenerations));
+        SendMessageA(form_->Control(F::kRadioButton2), BM_CLICK, 0, 0);
+        disabledWhenAsking = !IsWindowEnabled(form_->Control(F::kEditGenerations)) &&
+                             !IsWindowEnabled(form_->Control(F::kUpDownGenerations));
+        SendMessageA(form_->Control(F::kRadioButton1), BM_CLICK, 0, 0);
+        enabledAgain = IsWindowEnabled(form_->Control(F::kEditGenerations));
+        afterRegistry = GetNextDlgTabItem(GetParent(form_->Control(F::kCheckBox2)),
+                                          form_->Control(F::kCheckBox2), FALSE);
+        TypeInto(form_->Control(F::kEditGenerations), "5");
+      },
+      IDOK));
+  EXPECT_EQ(shown, "3");
+  EXPECT_TRUE(enabledWhenFixed);
+  EXPECT_TRUE(disabledWhenAsking);
+  EXPECT_TRUE(enabledAgain);
+  EXPECT_EQ(afterRegistry, form_->Control(F::kEditGenerations));
+  EXPECT_EQ(task_->Generations, 5);
+
+  // Values beyond the box's range are shown at its nearest end and stored so on OK.
+  for (auto [stored, kept] : {std::pair{0, 1}, std::pair{500, 99}}) {
+    task_->Generations = stored;
+    ASSERT_TRUE(Run([&](HWND) { TypeInto(form_->Control(F::kEditGenerations), "abc"); }, IDOK));
+    EXPECT_EQ(task_->Generations, kept) << stored;
+  }
+}
+
 TEST_F(ConfigFormTest, LabelsToggleTheirOptionAndChooseItAlone) {
   form_->SetControlChecked(F::kRbAuto1, true);
   form_->Label2Click();

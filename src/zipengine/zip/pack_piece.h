@@ -56,6 +56,10 @@ struct Piece {
   // has read it; the file can then be announced while it is compressed.
   bool read = false;
   bool begun = false;  // the file was announced
+  // The earlier archive's entry of this name and size: its data are taken over when
+  // the file's content has its CRC and they check out (reused), else compressed.
+  zip::Entry* candidate = nullptr;
+  bool reused = false;
   bool done = false;
   // The calling thread waits for this piece: only then is it woken (under Wine
   // every wake-up is a server call), not for every piece that finishes.
@@ -93,6 +97,32 @@ class BufferPool {
   static constexpr size_t kMaxSpare = 2;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
+};
+
+// States kept between the workers' tasks (compressors, readers), handed round.
+template <class T>
+class Spares {
+ public:
+  template <class Make>
+  std::unique_ptr<T> Take(const Make& make) {
+    {
+      std::lock_guard<zip::Mutex> lock(mutex_);
+      if (!spare_.empty()) {
+        std::unique_ptr<T> t = std::move(spare_.back());
+        spare_.pop_back();
+        return t;
+      }
+    }
+    return make();
+  }
+  void Give(std::unique_ptr<T> t) {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    spare_.push_back(std::move(t));
+  }
+
+ private:
+  zip::Mutex mutex_;
+  std::vector<std::unique_ptr<T>> spare_;
 };
 
 }  // namespace vk::engine

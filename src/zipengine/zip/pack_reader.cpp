@@ -70,6 +70,7 @@ std::unique_ptr<Piece> PieceReader::Next() {
       p->accounted = 2 * static_cast<size_t>(listed.size);
       p->modified = FileTimeToDos(listed.modified);
       p->attributes = listed.attributes & kDosAttributes;
+      p->candidate = Candidate(listed.path, listed.size);
       return p;
     }
     DWORD error = 0;
@@ -86,6 +87,7 @@ std::unique_ptr<Piece> PieceReader::Next() {
     size_ = p->fileSize;
     offset_ = 0;
     carry_.clear();
+    if (Unchanged(*p)) return p;
   }
   p->file = index_;
   std::string& in = p->input;
@@ -132,6 +134,41 @@ std::unique_ptr<Piece> PieceReader::Next() {
     ++index_;
   }
   return p;
+}
+
+zip::Entry* PieceReader::Candidate(const std::wstring& path, uint64_t size) const {
+  return reference_ ? reference_->Candidate(ArchiveName(path, keepDirs_), size) : nullptr;
+}
+
+// Read here once for its CRC, which is far cheaper than compressing it; a file
+// that differs is then read again in pieces.
+bool PieceReader::Unchanged(Piece& p) {
+  zip::Entry* candidate = Candidate(files_[index_].path, p.fileSize);
+  if (!candidate) return false;
+  std::string buffer = buffers_.Take();
+  buffer.resize(kPieceSize);
+  uint32_t crc = 0;
+  uint64_t have = 0;
+  bool read = true;
+  while (have <= p.fileSize) {
+    size_t got = 0;
+    DWORD error = 0;
+    read = file_.ReadAt(have, buffer.data(), buffer.size(), &got, &error);
+    if (!read || got == 0) break;
+    crc = zip::Crc32(crc, buffer.data(), got);
+    have += got;
+  }
+  buffers_.Give(buffer);
+  // A read error is met again, and reported, when the file is packed.
+  if (!read || have != p.fileSize || crc != candidate->crc) return false;
+  p.candidate = candidate;
+  p.crc = crc;
+  p.last = true;
+  p.inputLength = static_cast<size_t>(p.fileSize);
+  p.accounted = 2 * kPieceSize;  // its data are only streamed through
+  p.file = index_++;
+  file_.Close();
+  return true;
 }
 
 std::unique_ptr<Piece> PieceReader::Failed(std::unique_ptr<Piece> p, DWORD error) {

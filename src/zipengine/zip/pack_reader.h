@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "zipengine/common/reference.h"
 #include "zipengine/common/win_fs.h"
 #include "zipengine/zip/file_list.h"
 #include "zipengine/zip/pack_piece.h"
@@ -20,8 +21,10 @@ void ReadWhole(const std::wstring& path, uint64_t listedSize, Piece& p);
 // Reads the files in order, one piece at a time, on the calling thread.
 class PieceReader {
  public:
-  PieceReader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers)
-      : files_(files), base_(base), buffers_(buffers) {}
+  // With a reference, every file gets its candidate entry there, if any.
+  PieceReader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers,
+              Reference* reference, bool keepDirs)
+      : files_(files), base_(base), buffers_(buffers), reference_(reference), keepDirs_(keepDirs) {}
 
   // The bytes the next piece brings into memory, its output included (a whole
   // file's listed size twice).
@@ -36,10 +39,16 @@ class PieceReader {
 
  private:
   std::unique_ptr<Piece> Failed(std::unique_ptr<Piece> p, DWORD error);
+  zip::Entry* Candidate(const std::wstring& path, uint64_t size) const;
+  // A large file whose content has its candidate's CRC: it becomes one piece that
+  // takes the candidate over.
+  bool Unchanged(Piece& p);
 
   const std::vector<SourceFile>& files_;
   const std::wstring& base_;
   BufferPool& buffers_;
+  Reference* const reference_;
+  const bool keepDirs_;
   size_t index_ = 0;
   File file_;
   uint64_t size_ = 0;

@@ -16,6 +16,7 @@
 #include "core/zip_directory.h"
 #include "core/zip_names.h"
 #include "core/zip_workers.h"
+#include "zipengine/common/reference.h"
 #include "zipengine/common/verify.h"
 #include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
@@ -54,6 +55,9 @@ class Packer {
 
  private:
   bool ReadExistingArchive(File* old, std::vector<zip::Entry>* kept);
+  bool TakeOver(Piece& p);
+  void CompressWhole(Piece& p);
+  Step CopyReused(Piece& p);
   bool CopyKept(File& old, std::vector<zip::Entry>& kept);
   Step PackFiles();
   Step Await(Piece& p, Piece& later);
@@ -92,8 +96,9 @@ class Packer {
   size_t inFlight_ = 0;
   std::atomic<bool> abort_{false};
   BufferPool buffers_;
-  zip::Mutex compressorsMutex_;
-  std::vector<std::unique_ptr<zip::PieceCompressor>> compressors_;
+  Spares<zip::PieceCompressor> compressors_;
+  Spares<zip::EntryReader> entryReaders_;
+  std::unique_ptr<Reference> reference_;
 
   File tempFile_;
   bool tempExists_ = false;
@@ -190,7 +195,14 @@ void Packer::Work(Piece& p) {
         p.read = true;
         if (p.awaited) signal_.Notify();
       }
-      if (!p.error && !p.grew) Compress(p);
+      if (p.error || p.grew) {
+      } else if (!p.candidate || !TakeOver(p)) {
+        // A large file met as unchanged was not cut into pieces.
+        if (p.candidate && !p.whole)
+          CompressWhole(p);
+        else
+          Compress(p);
+      }
     } catch (const std::bad_alloc&) {
       p.failure = "nicht genug Speicher";
     } catch (...) {
@@ -202,6 +214,74 @@ void Packer::Work(Piece& p) {
   if (p.awaited) signal_.Notify();
 }
 
+bool Packer::TakeOver(Piece& p) {
+  zip::Entry& old = *p.candidate;
+  if (p.whole) {
+    if (p.input.size() != old.uncompressedSize) return false;
+    p.crc = zip::Crc32(0, p.input.data(), p.input.size());
+    if (p.crc != old.crc) return false;
+  }
+  auto reader = entryReaders_.Take([] { return std::make_unique<zip::EntryReader>(); });
+  const bool sound = reference_->Check(old, *reader);
+  entryReaders_.Give(std::move(reader));
+  if (!sound) return false;
+  p.reused = true;
+  buffers_.Give(p.input);
+  return true;
+}
+
+void Packer::CompressWhole(Piece& p) {
+  File file = OpenSource(SourcePath(base_, files_[p.file].path), &p.error);
+  if (!file.IsOpen()) return;
+  auto compressor = compressors_.Take([this] { return std::make_unique<zip::PieceCompressor>(level_); });
+  std::string piece = buffers_.Take();
+  p.crc = 0;
+  uint64_t have = 0;
+  while (have < p.fileSize && !abort_) {
+    piece.resize(static_cast<size_t>(std::min<uint64_t>(kPieceSize, p.fileSize - have)));
+    if (!file.ReadExactly(have, piece.data(), piece.size())) {
+      p.error = ERROR_READ_FAULT;  // it shrank, or failed to read, since its CRC was taken
+      break;
+    }
+    p.crc = zip::CombineCrc32(p.crc, zip::Crc32(0, piece.data(), piece.size()), piece.size());
+    have += piece.size();
+    compressor->Compress(piece, have == p.fileSize, &p.output);
+  }
+  buffers_.Give(piece);
+  compressors_.Give(std::move(compressor));
+}
+
+Step Packer::CopyReused(Piece& p) {
+  zip::Entry& e = current_.entry;
+  const zip::Entry& old = *p.candidate;
+  std::string buffer = buffers_.Take();
+  for (uint64_t done = 0; done < old.compressedSize;) {
+    buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBuffer, old.compressedSize - done)));
+    if (!reference_->Read(old, done, buffer.data(), buffer.size())) {
+      buffers_.Give(buffer);
+      reporter_.Message(kErrArchiveRead, "Das frühere Archiv kann nicht mehr gelesen werden");
+      return Step::kFailed;
+    }
+    output_->Append(buffer);
+    done += buffer.size();
+  }
+  buffers_.Give(buffer);
+  if (output_->Failed()) {
+    reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
+    return Step::kFailed;
+  }
+  e.method = old.method;
+  e.crc = old.crc;
+  e.uncompressedSize = old.uncompressedSize;
+  e.compressedSize = old.compressedSize;
+  if (!reporter_.Progress(e.uncompressedSize)) return Step::kStopped;
+  current_.open = false;
+  output_->Patch(e.localOffset, zip::LocalHeader(e, current_.zip64Local));
+  entries_.push_back(e);
+  ++packed_;
+  return Step::kGoOn;
+}
+
 void Packer::Compress(Piece& p) {
   if (p.input.size() >= kPieceSize && TestFaultMet(kCompressionHeld)) {
     for (int wait = 0; wait < 3000 && !abort_; ++wait) Sleep(10);
@@ -210,25 +290,14 @@ void Packer::Compress(Piece& p) {
   }
   p.crc = zip::Crc32(0, p.input.data(), p.input.size());
   if (level_ == 0) return;
-  std::unique_ptr<zip::PieceCompressor> compressor;
-  {
-    std::lock_guard<zip::Mutex> lock(compressorsMutex_);
-    if (!compressors_.empty()) {
-      compressor = std::move(compressors_.back());
-      compressors_.pop_back();
-    }
-  }
-  if (!compressor) compressor = std::make_unique<zip::PieceCompressor>(level_);
+  auto compressor = compressors_.Take([this] { return std::make_unique<zip::PieceCompressor>(level_); });
   if (p.whole) {
     p.wholeOutput = compressor->CompressWhole(p.input, &p.wholeBuffer);
   } else {
     if (p.input.size() >= kPieceSize / 2) p.output = buffers_.Take();
     compressor->Compress(p.input, p.last, &p.output);
   }
-  {
-    std::lock_guard<zip::Mutex> lock(compressorsMutex_);
-    compressors_.push_back(std::move(compressor));
-  }
+  compressors_.Give(std::move(compressor));
   if (p.first && p.last && std::max(p.output.size(), p.wholeOutput.size()) >= p.input.size()) {
     p.stored = true;
     buffers_.Give(p.output);
@@ -312,6 +381,7 @@ Step Packer::Consume(Piece& p) {
                       "Archiv " + ArchiveText() + " kann nicht geschrieben werden: " + p.failure);
     return Step::kFailed;
   }
+  if (p.reused) return CopyReused(p);
   const bool stored = level_ == 0 || p.stored;
   const std::string_view data = stored ? std::string_view(p.input) : p.whole ? p.wholeOutput : p.output;
   output_->Append(data);
@@ -340,7 +410,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  PieceReader reader(files_, base_, buffers_);
+  PieceReader reader(files_, base_, buffers_, reference_.get(), request_.keepDirs);
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
@@ -447,11 +517,17 @@ int32_t Packer::Run() {
   if (!CopyKept(old, kept)) return kResultFailed;
   old.Close();
 
+  // Compressing to store nothing takes over nothing either.
+  if (!request_.reference.empty() && level_ > 0) {
+    reference_ = std::make_unique<Reference>(FullPath(request_.reference));
+    if (reference_->Empty()) reference_.reset();
+  }
   pool_ = std::make_unique<zip::WorkerPool>();
   const Step step = reporter_.Stopped() ? Step::kStopped : PackFiles();
   abort_ = true;
   pool_.reset();  // the pieces still queued are dropped
   queue_.clear();
+  reference_.reset();
   pool_ = std::make_unique<zip::WorkerPool>();
   if (step == Step::kFailed) {
     if (!reporter_.Stopped()) reporter_.BatchEnd();

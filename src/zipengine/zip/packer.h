@@ -19,6 +19,8 @@ struct PackRequest {
   std::vector<bool> literal;  // one flag for each entry of specs: it names one file or directory, never a pattern
   bool recurse = false;
   bool keepDirs = true;
+  // An earlier archive of the same files whose checked data unchanged files take over; none when empty.
+  std::wstring reference;
 };
 
 // The entry's result: the number of files packed, 0 when there was nothing to

@@ -30,7 +30,9 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
     const std::string_view mark = kUtf8SpecMark;
     for (int32_t i = 0; i < command->argc; ++i) {
       if (!command->specs[i] || !*command->specs[i]) continue;
-      const std::string_view spec = command->specs[i];
+      std::string_view spec = command->specs[i];
+      const bool reference = spec.substr(0, 1) == kReferenceSpecMark;
+      if (reference) spec.remove_prefix(1);
       const bool literal = spec.substr(0, mark.size()) == mark;
       std::optional<std::u16string> utf8;
       if (literal) utf8 = vk::zip::DecodeUtf8(spec.substr(mark.size()));
@@ -39,7 +41,12 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
         if (reporter.Stopped()) return kResultCancelled;
         continue;
       }
-      request.specs.push_back(literal ? FromU16(*utf8) : AnsiToWide(spec));
+      std::wstring name = literal ? FromU16(*utf8) : AnsiToWide(spec);
+      if (reference) {
+        request.reference = std::move(name);
+        continue;
+      }
+      request.specs.push_back(std::move(name));
       request.literal.push_back(literal);
     }
     return Pack(request, reporter);

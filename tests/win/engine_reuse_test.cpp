@@ -1,0 +1,112 @@
+// VKZIP.DLL given an earlier archive of the same files: unchanged files take over
+// its data; changed ones (also behind a restored last-write time) and entries whose
+// data do not check out are compressed afresh, and the archive stays whole.
+#include <functional>
+
+#include "engine_test_util.h"
+
+using namespace enginetest;
+
+namespace {
+
+// Small files go whole to a worker, big.dat (beyond 2 MiB) in pieces: both ways.
+const std::vector<std::string> kFiles = {"a.txt", "b.txt", "big.dat", "c.txt"};
+
+class EngineReuse : public EngineDirTest {
+ protected:
+  void SetUp() override {
+    EngineDirTest::SetUp();
+    for (size_t i = 0; i < kFiles.size(); ++i)
+      WriteBytes(kFiles[i], Text(kFiles[i] == "big.dat" ? 5 << 20 : 40000 + 1000 * i, static_cast<unsigned>(i + 1)));
+    // The earlier archive at level 1: an entry taken over keeps its level-1 size.
+    Recorder r;
+    ASSERT_EQ(Zip("old.zip", kFiles, r, {1}), 4) << r.AllMessages();
+  }
+
+  // Packs at level 9 with old.zip (or `reference`) as the earlier archive, and once
+  // without, for the sizes of fresh entries. Every file must come back as it is now.
+  void Pack(const std::string& reference = "old.zip") {
+    std::vector<std::string> specs = {kReferenceSpecMark + reference};
+    specs.insert(specs.end(), kFiles.begin(), kFiles.end());
+    Recorder r, fresh;
+    ASSERT_EQ(Zip("new.zip", specs, r), 4) << r.AllMessages();
+    EXPECT_EQ(r.Files(), kFiles);
+    EXPECT_EQ(r.AllMessages(), "");
+    DeleteFileA("fresh.zip");
+    ASSERT_EQ(Zip("fresh.zip", kFiles, fresh), 4);
+    ReadBack z("new.zip");
+    for (const std::string& f : kFiles) EXPECT_EQ(z.Data(f), ReadBytes(f)) << f;
+  }
+
+  // The files whose entries took over the earlier archive's data.
+  std::vector<std::string> TakenOver() {
+    ReadBack now("new.zip"), old("old.zip"), fresh("fresh.zip");
+    std::vector<std::string> names;
+    for (const std::string& f : kFiles) {
+      EXPECT_NE(old.Find(f)->compressedSize, fresh.Find(f)->compressedSize) << "level 1 and 9 alike: " << f;
+      if (now.Find(f)->compressedSize == old.Find(f)->compressedSize) names.push_back(f);
+    }
+    return names;
+  }
+};
+
+// Other bytes, the same size, and the last-write time put back as it was.
+void ChangeBehindItsTime(const std::string& path, size_t at) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME created, accessed, written;
+  ASSERT_TRUE(GetFileTime(h, &created, &accessed, &written));
+  SetFilePointer(h, static_cast<LONG>(at), nullptr, FILE_BEGIN);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(h, "XYZ", 3, &n, nullptr));
+  ASSERT_TRUE(SetFileTime(h, &created, &accessed, &written));
+  CloseHandle(h);
+}
+
+void FlipDataByte(const std::string& archive, const std::string& name) {
+  std::string bytes = ReadBytes(archive);
+  ReadBack z(archive);
+  const vk::zip::Entry* e = z.Find(name);
+  bytes[e->localOffset + 30 + name.size() + e->compressedSize / 2] ^= 0x55;
+  WriteBytes(archive, bytes);
+}
+
+TEST_F(EngineReuse, UnchangedFilesTakeOverTheirDataChangedOnesAreCompressed) {
+  Pack();
+  EXPECT_EQ(TakenOver(), kFiles);
+
+  ChangeBehindItsTime("a.txt", 20000);
+  ChangeBehindItsTime("big.dat", 3 << 20);
+  Pack();
+  EXPECT_EQ(TakenOver(), (std::vector<std::string>{"b.txt", "c.txt"}));
+}
+
+TEST_F(EngineReuse, AnEarlierArchiveThatDoesNotCheckOutIsNotTrusted) {
+  const std::string old = ReadBytes("old.zip");
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    std::vector<std::string> takenOver;
+  } cases[] = {
+      {"entry data damaged",
+       [] {
+         FlipDataByte("old.zip", "b.txt");
+         FlipDataByte("old.zip", "big.dat");
+       },
+       {"a.txt", "c.txt"}},
+      {"directory cut off", [&] { WriteBytes("old.zip", old.substr(0, old.size() - 100)); }, {}},
+      {"not an archive", [] { WriteBytes("old.zip", Text(5000)); }, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes("old.zip", old);
+    c.damage();
+    Pack();
+    WriteBytes("old.zip", old);  // whole again, for the sizes of its entries
+    EXPECT_EQ(TakenOver(), c.takenOver);
+  }
+  // No earlier archive at all.
+  Pack("missing.zip");
+}
+
+}  // namespace
