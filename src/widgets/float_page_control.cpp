@@ -155,7 +155,7 @@ void TFloatPageControl::DetachSheet(TFloatTabSheet* sheet) {
   if (sheet->tabShown_) {
     const int tab = sheet->VisibleTabIndex();
     sheet->tabShown_ = false;
-    Tabs().Delete(tab);
+    if (Handle()) Tabs().Delete(tab);  // a destroyed tab window took its tabs along
   }
   sheet->pageControl_ = nullptr;
   pages_.erase(std::remove(pages_.begin(), pages_.end(), sheet), pages_.end());

@@ -76,10 +76,18 @@ LRESULT CALLBACK TFloatingForm::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, L
         MoveWindow(page, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
     }
-    case WM_NCDESTROY:
+    case WM_DESTROY:
+      // Destroyed from outside (with its owner, say), not by the sheet: the sheet goes
+      // back while its window still exists, so that its controls survive.
+      win::App().Guard([&] { self->sheet_.DockSheet(); });
+      break;
+    case WM_NCDESTROY: {
+      TFloatTabSheet& sheet = self->sheet_;
       self->hwnd_ = nullptr;
       SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      sheet.CloseFloatingForm();  // frees this object: no handle of it stays behind
       break;
+    }
     default:
       break;
   }
@@ -361,6 +369,9 @@ LRESULT TFloatTabSheet::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       EndPaint(hwnd_, &ps);
       return 0;
     }
+    case WM_PRINTCLIENT:  // a picture of the sheet (PrintWindow, animations)
+      PaintGrip(reinterpret_cast<HDC>(wParam));
+      return 0;
     case WM_LBUTTONDOWN:
       SetCapture(hwnd_);
       OnMouseDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
