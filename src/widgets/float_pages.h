@@ -111,7 +111,8 @@ class TCustomFloatTabControl {
   std::function<void(TCustomFloatTabControl& sender, bool& allowChange)> OnChanging;
   std::function<void(TCustomFloatTabControl& sender)> OnChange;
 
-  // How many blanks make room for a tab's picture in front of its text. The tab
+  // How many blanks make room in front of a tab's text for its picture and for what
+  // the tab control's frame takes of the drawing, while Images is set. The tab
   // control is not given the image list: some versions would then make every tab
   // wider, with a picture or without, and the four pages of a dialog no longer fit.
   int PictureBlanks(int image) const;

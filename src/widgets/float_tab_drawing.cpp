@@ -17,22 +17,29 @@ SIZE TextSize(HDC dc, const std::string& text) {
   return size;
 }
 
+// Between a tab's picture and its text.
+constexpr int kPictureGap = 1;
+// The tab control draws its frame into every tab and leaves the drawing its width
+// less 5 pixels; with the padding of 2 that a full dialog affords, one pixel is short.
+constexpr int kFrameShortfall = 1;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
 // The drawing of a tab
 
 int TCustomFloatTabControl::PictureBlanks(int image) const {
-  if (!images_ || image < 0 || !hwnd_) return 0;
+  if (!images_ || !hwnd_) return 0;
   int width = 0, height = 0;
   ImageList_GetIconSize(images_, &width, &height);
+  const int room = (image < 0 ? 0 : width + kPictureGap) + kFrameShortfall;
   HDC dc = GetDC(hwnd_);
   const auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd_, WM_GETFONT, 0, 0));
   HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
   const int blank = std::max<int>(1, TextSize(dc, " ").cx);
   SelectObject(dc, old);
   ReleaseDC(hwnd_, dc);
-  return (5 + height + blank - 1) / blank;
+  return (room + blank - 1) / blank;
 }
 
 void TCustomFloatTabControl::DrawTab(HDC dc, int index, const RECT& tabRect) {
@@ -55,11 +62,11 @@ void TCustomFloatTabControl::DrawTab(HDC dc, int index, const RECT& tabRect) {
     ImageList_GetIconSize(images_, &w, &h);
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (verticalTabs_) {
-      ImageList_Draw(images_, image, dc, r.left + width / 2 - h / 2, r.top + 5, ILD_TRANSPARENT);
-      r.top += 5 + h;
+      ImageList_Draw(images_, image, dc, r.left + width / 2 - w / 2, r.top, ILD_TRANSPARENT);
+      r.top += h + kPictureGap;
     } else {
-      ImageList_Draw(images_, image, dc, r.left + 5, r.top + height / 2 - h / 2, ILD_TRANSPARENT);
-      r.left += 5 + h;
+      ImageList_Draw(images_, image, dc, r.left, r.top + height / 2 - h / 2, ILD_TRANSPARENT);
+      r.left += w + kPictureGap;
     }
   }
   if (textRotation_ == TTextRotation::trVertical) {

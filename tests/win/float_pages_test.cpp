@@ -397,12 +397,12 @@ LOGFONTA RasterFont() {
   return found;
 }
 
-// One 8 x 8 picture, all red.
-HIMAGELIST RedPictures() {
-  HIMAGELIST images = ImageList_Create(8, 8, ILC_COLOR24, 1, 0);
-  Picture red(8, 8);
+// One picture of side x side pixels, all red.
+HIMAGELIST RedPictures(int side = 8) {
+  HIMAGELIST images = ImageList_Create(side, side, ILC_COLOR24, 1, 0);
+  Picture red(side, side);
   HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
-  RECT all = {0, 0, 8, 8};
+  RECT all = {0, 0, side, side};
   FillRect(red.Dc(), &all, brush);
   DeleteObject(brush);
   HBITMAP copy = static_cast<HBITMAP>(CopyImage(GetCurrentObject(red.Dc(), OBJ_BITMAP), IMAGE_BITMAP, 0, 0, 0));
@@ -417,11 +417,11 @@ TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
   sheets_[1].SetImageIndex(0);
   const COLORREF text = GetSysColor(COLOR_BTNTEXT), hot = GetSysColor(COLOR_HIGHLIGHT);
   {
-    // Picture at left + 5, centred in height: (5, 30 / 2 - 8 / 2) = (5, 11).
+    // Picture at the left, centred in height: (0, 30 / 2 - 8 / 2) = (0, 11).
     TabPicture tab(control_, 1, 80, 30);
-    EXPECT_EQ(tab.Ink(RGB(255, 0, 0)), (RECT{5, 11, 13, 19}));
+    EXPECT_EQ(tab.Ink(RGB(255, 0, 0)), (RECT{0, 11, 8, 19}));
     const RECT ink = tab.Ink(text);
-    EXPECT_GE(ink.left, 13 + 5);  // the text is centred in what the picture leaves
+    EXPECT_GE(ink.left, 8 + 1);  // the text is centred in what the picture leaves
     EXPECT_GT(ink.right, ink.left);
   }
   // The hot tab's text is in the highlight colour; HotTrack off never has one.
@@ -587,6 +587,37 @@ TEST(FloatPagesLifetime, AFloatingSheetGoesBackWhenItsOwnerIsDestroyed) {
   EXPECT_EQ(sheet.FloatingForm(), nullptr);
   EXPECT_EQ(sheet.PageControl(), &control);
   EXPECT_EQ(sheet.Handle(), nullptr);
+}
+
+TEST_F(FloatPagesTest, EveryCaptionFitsItsTabWithTheDialogsPadding) {
+  // The settings dialog's tabs: 8-point Arial, 16-pixel pictures on three of them, the
+  // padding cut to 2 so that the four fit its width.
+  HIMAGELIST images = RedPictures(16);
+  const char* captions[] = {"Allgemein", "Verzeichnisse", "Sicherungen", "Automation"};
+  HFONT font = vk::win::Form::ArialFont(11, false);
+  SendMessageA(control_.Handle(), TCM_SETPADDING, 0, MAKELPARAM(2, 3));
+  SendMessageA(control_.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  control_.SetImages(images);
+  for (int i = 0; i < 4; ++i) {
+    sheets_[i].SetCaption(captions[i]);
+    sheets_[i].SetImageIndex(i == 0 ? -1 : 0);
+  }
+  const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(captions[i]);
+    RECT tab;
+    SendMessageA(control_.Handle(), TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&tab));
+    // What the tab control leaves a tab that is not selected: 2 pixels at the left, 3
+    // at the right.
+    TabPicture inTab(control_, i, tab.right - tab.left - 5, 30, font);
+    TabPicture roomy(control_, i, 200, 30, font);
+    const RECT ink = inTab.Ink(text), whole = roomy.Ink(text);
+    EXPECT_EQ(ink.right - ink.left, whole.right - whole.left) << "the text is cut";
+    EXPECT_EQ(inTab.Ink(RGB(255, 0, 0)).right, i == 0 ? -1 : 16);
+    EXPECT_GT(ink.left, i == 0 ? 0 : 16);
+  }
+  control_.SetImages(nullptr);
+  ImageList_Destroy(images);
 }
 
 }  // namespace
