@@ -6,6 +6,11 @@
 // The sheets are siblings of the tab window, placed over its display area (which the
 // tab window leaves out of its own painting), so the dialog manager's Tab key walks
 // from the tabs into the page as usual.
+//
+// One header for the classes that are friends on purpose; their code lives in
+// float_tabs.cpp (the tab texts and the tab window), float_tab_drawing.cpp (how a tab
+// is drawn), float_page_control.cpp (the pages and Ctrl+Tab) and float_sheet.cpp (a
+// sheet with its floating window).
 #include <windows.h>
 #include <commctrl.h>
 
