@@ -379,20 +379,19 @@ class TabPicture : public Picture {
   }
 };
 
+int CALLBACK KeepRasterFont(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM out) {
+  if (!(type & RASTER_FONTTYPE)) return 1;
+  *reinterpret_cast<LOGFONTA*>(out) = *font;
+  return 0;
+}
+
 // The first font that is not TrueType (Wine's own bitmap fonts are installed with it).
 LOGFONTA RasterFont() {
   LOGFONTA wanted = {};
   wanted.lfCharSet = ANSI_CHARSET;
   LOGFONTA found = {};
   HDC screen = GetDC(nullptr);
-  EnumFontFamiliesExA(
-      screen, &wanted,
-      [](const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM out) -> int {
-        if (!(type & RASTER_FONTTYPE)) return 1;
-        *reinterpret_cast<LOGFONTA*>(out) = *font;
-        return 0;
-      },
-      reinterpret_cast<LPARAM>(&found), 0);
+  EnumFontFamiliesExA(screen, &wanted, KeepRasterFont, reinterpret_cast<LPARAM>(&found), 0);
   ReleaseDC(nullptr, screen);
   return found;
 }
