@@ -5,7 +5,7 @@
 set -euo pipefail
 pkgs=(g++ cmake ninja-build googletest zlib1g-dev
       g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-x86-64-dev mingw-w64-i686-dev
-      libz-mingw-w64-dev wine wine64 xvfb xauth x11-utils fonts-liberation imagemagick
+      libz-mingw-w64-dev wine wine64 xvfb xauth x11-utils fonts-liberation fonts-wine imagemagick
       zip unzip p7zip-full python3 time dpkg-dev
       clang libclang-rt-14-dev)  # the fuzz harnesses; the runtime is only recommended by clang
 missing=()

@@ -18,6 +18,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import vk  # noqa: E402  (the end-to-end harness: sandbox, host stand-in, winctl)
 
 PLACE_KEY = r"Software\Morrow Tools\Vaultkin"
+# The host directory as a user sees it: C:\Kestrone, a link in the prefix to the sandbox's.
+HOST_LINK = os.path.join(vk.ENV["WINEPREFIX"], "drive_c", "Kestrone")
 SPLASH_SIZE = (176, 184)
 
 
@@ -43,6 +45,11 @@ class Camera:
         print(os.path.join(self.out, name + ".png"))
 
 
+def unlink_host():
+    if os.path.islink(HOST_LINK):
+        os.remove(HOST_LINK)
+
+
 def prepare(box, ctl):
     for sub in ("Backup", "Filebase", "Inbound", "MsgBase", "Logs"):
         os.makedirs(os.path.join(box.host, sub), exist_ok=True)
@@ -53,7 +60,9 @@ def prepare(box, ctl):
                    "LastBackup=0,SaveRegistry=1,SaveFiles=1")
     box.write_task("Beim Start.set", '"Name=Beim Start",Active=0,InclDirs=.,UseDefZipName=0,'
                    "DefZipName=,AutoMode=3,AutoDays=7,LastBackup=0,SaveRegistry=0,SaveFiles=1")
-    ctl.ok("regset", vk.HOST_KEY, "ProgDir", vk.winpath(box.host))
+    unlink_host()
+    os.symlink(box.host, HOST_LINK)
+    ctl.ok("regset", vk.HOST_KEY, "ProgDir", "C:\\Kestrone")
     ctl.ok("regdel", PLACE_KEY)
 
 
@@ -172,6 +181,7 @@ def main():
         ctl.ok("regdel", vk.HOST_KEY)
         ctl.ok("regdel", PLACE_KEY)
         ctl.close()
+        unlink_host()
         box.remove()
 
 

@@ -32,3 +32,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$VK_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   wineserver -w
 fi
+
+# Wine's own fonts (Marlett draws the caption buttons; Debian's package fonts-wine)
+# are not looked for where Debian puts them: the prefix gets a copy of them.
+if [ -d /usr/share/wine/fonts ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+fi

@@ -84,8 +84,4 @@ PlacementRect MoveInto(const PlacementRect& r, const PlacementRect& area) {
           static_cast<int32_t>(left + width), static_cast<int32_t>(top + height)};
 }
 
-bool Overlaps(const PlacementRect& a, const PlacementRect& b) {
-  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-}
-
 }  // namespace vk

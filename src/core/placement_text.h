@@ -34,7 +34,4 @@ struct PlacementRect {
 // rectangle larger than the area keeps its top-left corner at the area's.
 PlacementRect MoveInto(const PlacementRect& r, const PlacementRect& area);
 
-// Whether two rectangles share at least one pixel.
-bool Overlaps(const PlacementRect& a, const PlacementRect& b);
-
 }  // namespace vk

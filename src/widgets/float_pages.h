@@ -6,6 +6,11 @@
 // The sheets are siblings of the tab window, placed over its display area (which the
 // tab window leaves out of its own painting), so the dialog manager's Tab key walks
 // from the tabs into the page as usual.
+//
+// One header for the classes that are friends on purpose; their code lives in
+// float_tabs.cpp (the tab texts and the tab window), float_tab_drawing.cpp (how a tab
+// is drawn), float_page_control.cpp (the pages and Ctrl+Tab) and float_sheet.cpp (a
+// sheet with its floating window).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -111,7 +116,8 @@ class TCustomFloatTabControl {
   std::function<void(TCustomFloatTabControl& sender, bool& allowChange)> OnChanging;
   std::function<void(TCustomFloatTabControl& sender)> OnChange;
 
-  // How many blanks make room for a tab's picture in front of its text. The tab
+  // How many blanks make room in front of a tab's text for its picture and for what
+  // the tab control's frame takes of the drawing, while Images is set. The tab
   // control is not given the image list: some versions would then make every tab
   // wider, with a picture or without, and the four pages of a dialog no longer fit.
   int PictureBlanks(int image) const;

@@ -204,7 +204,10 @@ void TPlacementKeeper::LoadPlacement() {
     if (Options.fpActiveControl) {
       std::optional<int32_t> id = ParsePlacementInt(storage->ReadString(section, kActiveControl));
       HWND control = id ? GetDlgItem(window_, *id) : nullptr;
-      if (control && IsWindowEnabled(control) && IsWindowVisible(control)) SetFocus(control);
+      // The window itself is not visible yet (this runs as it is being shown), so only
+      // the control's own style says whether it will be.
+      const bool shown = control && (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE);
+      if (shown && IsWindowEnabled(control)) SetFocus(control);
     }
   }
   AdjustMaxPosition();

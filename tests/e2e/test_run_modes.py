@@ -54,6 +54,20 @@ class RunModes(E2ETestCase):
         for t in (" Kestrone 95 sichern", " Sicherung zurückschreiben", "Einstellungen ändern",
                   "Info...", "Schließen"):
             self.assertIn(t, texts)
+        # Each button opens its window; closed again, the main window is back.
+        self.set_host_dir()
+        for button, opened, close_with in ((" Sicherung zurückschreiben", "Sicherung laden", None),
+                                           ("Einstellungen ändern", "Sicherungsaufgaben", "Abbrechen"),
+                                           ("Info...", "Info", "OK")):
+            with self.subTest(button=button):
+                self.ctl.click("Vaultkin", button)
+                self.ctl.wait(opened)
+                if close_with:
+                    self.ctl.click(opened, close_with)
+                else:
+                    self.ctl.ok("close", opened)  # the file dialog: cancelled
+                self.ctl.ok("gone", opened, 10000)
+                self.ctl.ok("gone", "Sicherung zurückschreiben", 10000)
         self.ctl.click("Vaultkin", "Schließen")
         self.assertTrue(self.wait_plugin_gone(20))
         host.wait_for("departed by=plugin")

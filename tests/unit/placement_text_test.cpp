@@ -42,9 +42,6 @@ TEST(PlacementRect, MovesIntoTheAreaKeepingItsSize) {
   EXPECT_TRUE(same(MoveInto({5000, 3000, 5400, 3230}, area), {880, 794, 1280, 1024}));
   EXPECT_TRUE(same(MoveInto({-32000, -32000, -31600, -31770}, area), {0, 0, 400, 230}));
   EXPECT_TRUE(same(MoveInto({-10, 50, 1990, 150}, area), {0, 50, 2000, 150}));
-  EXPECT_TRUE(Overlaps({1279, 1023, 1300, 1100}, area));
-  EXPECT_FALSE(Overlaps({1280, 0, 1300, 100}, area));
-  EXPECT_FALSE(Overlaps({0, -100, 100, 0}, area));
 }
 
 }  // namespace

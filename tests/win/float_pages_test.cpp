@@ -82,6 +82,11 @@ class FloatPagesTest : public ::testing::Test {
     for (int i = 0; i < control_.Tabs().Count(); ++i) texts.push_back(control_.Tabs().Get(i));
     return texts;
   }
+  std::vector<int> TabImages() const {
+    std::vector<int> images;
+    for (int i = 0; i < control_.Tabs().Count(); ++i) images.push_back(control_.Tabs().Image(i));
+    return images;
+  }
   std::string Active() const {
     return control_.ActivePage() ? control_.ActivePage()->Caption() : "";
   }
@@ -279,8 +284,7 @@ TEST_F(FloatPagesTest, PropertiesKeepTabsAcrossANewWindowAndRefuseBadValues) {
   EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Eins", "Zwei", "Drei", "Vier"}));
   EXPECT_EQ(control_.Tabs().Object(3), &sheets_[3]);
   EXPECT_EQ(control_.TabIndex(), 2);
-  PumpUntil([&] { return control_.Tabs().Image(2) == 1; });
-  EXPECT_EQ(control_.Tabs().Image(2), 1);
+  EXPECT_EQ(TabImages(), (std::vector<int>{-1, -1, 1, -1}));  // at once, from the old window
 
   sheets_[1].SetTabVisible(false);
   EXPECT_EQ(sheets_[1].VisibleTabIndex(), -1);
@@ -324,25 +328,22 @@ TEST(FloatPagesLifetime, AFloatingSheetOutlivesItsPageControl) {
   EXPECT_EQ(sheet.FloatingForm(), nullptr);
 }
 
-// Draws tab `index` into a bitmap of its own and hands back the pixels.
-class TabPicture {
+// A picture of `width` x `height` pixels in a bitmap of its own.
+class Picture {
  public:
-  TabPicture(TCustomFloatTabControl& control, int index, int width, int height)
-      : rect_{0, 0, width, height} {
+  Picture(int width, int height) : rect_{0, 0, width, height} {
     HDC screen = GetDC(nullptr);
     dc_ = CreateCompatibleDC(screen);
     bitmap_ = CreateCompatibleBitmap(screen, width, height);
     ReleaseDC(nullptr, screen);
     old_ = SelectObject(dc_, bitmap_);
-    SendMessageA(control.Handle(), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(vk::win::Form::ArialFont(13, false)), FALSE);
-    control.DrawTab(dc_, index, rect_);
   }
-  ~TabPicture() {
+  ~Picture() {
     SelectObject(dc_, old_);
     DeleteObject(bitmap_);
     DeleteDC(dc_);
   }
+  HDC Dc() const { return dc_; }
   COLORREF At(int x, int y) const { return GetPixel(dc_, x, y); }
   // The bounding box of every pixel of that colour.
   RECT Ink(COLORREF color) const {
@@ -358,37 +359,68 @@ class TabPicture {
     return box;
   }
 
- private:
+ protected:
   RECT rect_;
+
+ private:
   HDC dc_;
   HBITMAP bitmap_;
   HGDIOBJ old_;
 };
 
-TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
-  // One 8 x 8 picture, all red.
-  HIMAGELIST images = ImageList_Create(8, 8, ILC_COLOR24, 1, 0);
+// Tab `index` drawn in the given font.
+class TabPicture : public Picture {
+ public:
+  TabPicture(TCustomFloatTabControl& control, int index, int width, int height,
+             HFONT font = vk::win::Form::ArialFont(13, false))
+      : Picture(width, height) {
+    SendMessageA(control.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    control.DrawTab(Dc(), index, rect_);
+  }
+};
+
+int CALLBACK KeepRasterFont(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM out) {
+  if (!(type & RASTER_FONTTYPE)) return 1;
+  *reinterpret_cast<LOGFONTA*>(out) = *font;
+  return 0;
+}
+
+// The first font that is not TrueType (Wine's own bitmap fonts are installed with it).
+LOGFONTA RasterFont() {
+  LOGFONTA wanted = {};
+  wanted.lfCharSet = ANSI_CHARSET;
+  LOGFONTA found = {};
   HDC screen = GetDC(nullptr);
-  HBITMAP red = CreateCompatibleBitmap(screen, 8, 8);
-  HDC dc = CreateCompatibleDC(screen);
-  HGDIOBJ old = SelectObject(dc, red);
-  RECT all = {0, 0, 8, 8};
-  HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
-  FillRect(dc, &all, brush);
-  SelectObject(dc, old);
-  DeleteDC(dc);
-  DeleteObject(brush);
+  EnumFontFamiliesExA(screen, &wanted, KeepRasterFont, reinterpret_cast<LPARAM>(&found), 0);
   ReleaseDC(nullptr, screen);
-  ImageList_Add(images, red, nullptr);
+  return found;
+}
+
+// One picture of side x side pixels, all red.
+HIMAGELIST RedPictures(int side = 8) {
+  HIMAGELIST images = ImageList_Create(side, side, ILC_COLOR24, 1, 0);
+  Picture red(side, side);
+  HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
+  RECT all = {0, 0, side, side};
+  FillRect(red.Dc(), &all, brush);
+  DeleteObject(brush);
+  HBITMAP copy = static_cast<HBITMAP>(CopyImage(GetCurrentObject(red.Dc(), OBJ_BITMAP), IMAGE_BITMAP, 0, 0, 0));
+  ImageList_Add(images, copy, nullptr);
+  DeleteObject(copy);
+  return images;
+}
+
+TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
+  HIMAGELIST images = RedPictures();
   control_.SetImages(images);
   sheets_[1].SetImageIndex(0);
   const COLORREF text = GetSysColor(COLOR_BTNTEXT), hot = GetSysColor(COLOR_HIGHLIGHT);
   {
-    // Picture at left + 5, centred in height: (5, 30 / 2 - 8 / 2) = (5, 11).
+    // Picture at the left, centred in height: (0, 30 / 2 - 8 / 2) = (0, 11).
     TabPicture tab(control_, 1, 80, 30);
-    EXPECT_EQ(tab.Ink(RGB(255, 0, 0)), (RECT{5, 11, 13, 19}));
+    EXPECT_EQ(tab.Ink(RGB(255, 0, 0)), (RECT{0, 11, 8, 19}));
     const RECT ink = tab.Ink(text);
-    EXPECT_GE(ink.left, 13 + 5);  // the text is centred in what the picture leaves
+    EXPECT_GE(ink.left, 8 + 1);  // the text is centred in what the picture leaves
     EXPECT_GT(ink.right, ink.left);
   }
   // The hot tab's text is in the highlight colour; HotTrack off never has one.
@@ -407,10 +439,19 @@ TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
   SendMessageA(control_.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(tabRect.left + 3, tabRect.top + 3));
   EXPECT_EQ(control_.HotTab(), -1);
 
-  // Vertical text: the ink stands upright, centred in the tab.
+  // Vertical text: the ink stands upright, centred in the tab, in a font that turns
+  // and in one that does not (a bitmap font, drawn flat and turned as a picture).
   control_.SetTextRotation(TTextRotation::trVertical);
-  {
-    TabPicture across(control_, 2, 30, 80);
+  const LOGFONTA raster = RasterFont();
+  ASSERT_NE(raster.lfFaceName[0], '\0') << "no bitmap font installed";
+  HFONT bitmapFont = CreateFontIndirectA(&raster);
+  for (HFONT font : {vk::win::Form::ArialFont(13, false), bitmapFont}) {
+    TabPicture across(control_, 2, 30, 80, font);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(across.Dc(), &metrics);
+    const bool trueType = metrics.tmPitchAndFamily & TMPF_TRUETYPE;
+    SCOPED_TRACE(trueType ? "TrueType" : "bitmap font");
+    EXPECT_EQ(trueType, font != bitmapFont);
     const RECT ink = across.Ink(text);
     EXPECT_GT(ink.bottom - ink.top, 2 * (ink.right - ink.left));
     EXPECT_NEAR((ink.top + ink.bottom) / 2, 40, 3);
@@ -429,7 +470,153 @@ TEST_F(FloatPagesTest, TabsShowTheirPictureTheHotTabAndTextOnItsSide) {
   EXPECT_EQ(replaced.Ink(RGB(0, 0, 0)), (RECT{0, 0, 80, 30}));
   control_.SetImages(nullptr);
   ImageList_Destroy(images);
-  DeleteObject(red);
+  DeleteObject(bitmapFont);
+}
+
+TEST_F(FloatPagesTest, CaptionsAndPicturesReachTheirTabsThroughANewWindowAndADock) {
+  HIMAGELIST images = RedPictures();
+  control_.SetImages(images);
+  sheets_[1].SetImageIndex(0);
+  sheets_[3].SetImageIndex(0);
+  sheets_[1].SetCaption("Zwo");
+  sheets_[2].SetTabVisible(false);
+  sheets_[2].SetCaption("Drei!");  // without a tab now, with one later
+  sheets_[2].SetTabVisible(true);
+  char text[16] = {};
+  GetWindowTextA(sheets_[1].Handle(), text, sizeof text);
+  EXPECT_STREQ(text, "Zwo");
+  auto pictured = [&] {  // which tabs show the red picture
+    std::vector<bool> red;
+    for (int i = 0; i < control_.Tabs().Count(); ++i)
+      red.push_back(TabPicture(control_, i, 80, 30).Ink(RGB(255, 0, 0)).right > 0);
+    return red;
+  };
+  const std::vector<bool> expected = {false, true, false, true};
+  control_.SetButtonStyle(true);  // a new tab window; its refresh is posted
+  MSG refresh;
+  EXPECT_TRUE(PumpUntil([&] {
+    return !PeekMessageA(&refresh, control_.Handle(), kRefreshImages, kRefreshImages, PM_NOREMOVE);
+  }));
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Eins", "Zwo", "Drei!", "Vier"}));
+  EXPECT_EQ(pictured(), expected);
+  sheets_[3].FloatSheet();
+  sheets_[3].SetCaption("Vier?");  // while floating
+  CloseFloating(sheets_[3]);
+  EXPECT_EQ(TabTexts(), (std::vector<std::string>{"Eins", "Zwo", "Drei!", "Vier?"}));
+  EXPECT_EQ(pictured(), expected);
+  control_.SetImages(nullptr);
+  ImageList_Destroy(images);
+}
+
+TEST_F(FloatPagesTest, TheFocusFollowsIntoTheNewPage) {
+  HWND boxes[2];
+  for (int i = 0; i < 2; ++i)
+    boxes[i] = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 20, 20, 80, 21,
+                               sheets_[i].Handle(), nullptr, nullptr, nullptr);
+  SetFocus(boxes[0]);
+  control_.SetActivePage(&sheets_[1]);
+  EXPECT_EQ(GetFocus(), boxes[1]);
+  control_.SetActivePage(&sheets_[2]);  // nothing there takes the focus: the tabs do
+  EXPECT_EQ(GetFocus(), control_.Handle());
+  control_.SetActivePage(&sheets_[1]);  // the focus was not in the page: it stays
+  EXPECT_EQ(GetFocus(), control_.Handle());
+}
+
+TEST_F(FloatPagesTest, TheGripIsDrawnAlongItsEdge) {
+  const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT), mark = GetSysColor(COLOR_ACTIVECAPTION);
+  RECT area;
+  GetClientRect(sheets_[0].Handle(), &area);
+  const int w = area.right, h = area.bottom;
+  struct Case {
+    TGripAlign align;
+    POINT first, beside;  // the first mark's light pixel, and one of its marked neighbours
+  };
+  const Case cases[] = {{TGripAlign::gaLeft, {0, 0}, {1, 0}},
+                        {TGripAlign::gaRight, {w - 5, h - 1}, {w - 4, h - 1}},
+                        {TGripAlign::gaTop, {w - 1, 0}, {w - 1, 1}},
+                        {TGripAlign::gaBottom, {0, h - 5}, {0, h - 4}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.align));
+    sheets_[0].SetGripAlign(c.align);
+    Picture picture(w, h);
+    FillRect(picture.Dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    SendMessageA(sheets_[0].Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(picture.Dc()), PRF_CLIENT);
+    EXPECT_EQ(picture.At(c.first.x, c.first.y), light);
+    EXPECT_EQ(picture.At(c.beside.x, c.beside.y), mark);
+    const RECT grip = sheets_[0].GripRect();
+    EXPECT_EQ(picture.At((grip.left + grip.right) / 2, (grip.top + grip.bottom) / 2),
+              GetSysColor(COLOR_BTNFACE));  // the strip is filled beyond its marks
+  }
+  sheets_[0].SetDragable(false);
+  Picture plain(w, h);
+  FillRect(plain.Dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  SendMessageA(sheets_[0].Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(plain.Dc()), PRF_CLIENT);
+  EXPECT_EQ(plain.At(w - 1, h - 5), RGB(0, 0, 0));
+}
+
+TEST_F(FloatPagesTest, AFloatingWindowDestroyedFromOutsideDocksItsSheet) {
+  HWND box = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 20, 20, 80, 21,
+                             sheets_[1].Handle(), nullptr, nullptr, nullptr);
+  sheets_[1].FloatSheet();
+  DestroyWindow(sheets_[1].FloatingForm()->Handle());
+  EXPECT_FALSE(sheets_[1].Floating());
+  EXPECT_EQ(sheets_[1].FloatingForm(), nullptr);
+  EXPECT_EQ(sheets_[1].PageControl(), &control_);
+  EXPECT_TRUE(IsWindow(box)) << "the page keeps its controls";
+  EXPECT_EQ(GetParent(sheets_[1].Handle()), host_->Handle());
+  sheets_[1].FloatSheet();  // the next tear-off gets a window of its own
+  ASSERT_NE(sheets_[1].FloatingForm(), nullptr);
+  EXPECT_TRUE(IsWindowVisible(sheets_[1].FloatingForm()->Handle()));
+  EXPECT_EQ(GetParent(sheets_[1].Handle()), sheets_[1].FloatingForm()->Handle());
+}
+
+TEST(FloatPagesLifetime, AFloatingSheetGoesBackWhenItsOwnerIsDestroyed) {
+  vk::win::App().Initialize(GetModuleHandleA(nullptr));
+  TFloatPageControl control;
+  TFloatTabSheet sheet, other;
+  {
+    Host host;
+    control.Create(host.Handle(), 50, 10, 10, 300, 220);
+    sheet.SetPageControl(&control);
+    other.SetPageControl(&control);
+    sheet.FloatSheet();
+    ASSERT_TRUE(sheet.Floating());
+  }
+  EXPECT_FALSE(sheet.Floating());
+  EXPECT_EQ(sheet.FloatingForm(), nullptr);
+  EXPECT_EQ(sheet.PageControl(), &control);
+  EXPECT_EQ(sheet.Handle(), nullptr);
+}
+
+TEST_F(FloatPagesTest, EveryCaptionFitsItsTabWithTheDialogsPadding) {
+  // The settings dialog's tabs: 8-point Arial, 16-pixel pictures on three of them, the
+  // padding cut to 2 so that the four fit its width.
+  HIMAGELIST images = RedPictures(16);
+  const char* captions[] = {"Allgemein", "Verzeichnisse", "Sicherungen", "Automation"};
+  HFONT font = vk::win::Form::ArialFont(11, false);
+  SendMessageA(control_.Handle(), TCM_SETPADDING, 0, MAKELPARAM(2, 3));
+  SendMessageA(control_.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  control_.SetImages(images);
+  for (int i = 0; i < 4; ++i) {
+    sheets_[i].SetCaption(captions[i]);
+    sheets_[i].SetImageIndex(i == 0 ? -1 : 0);
+  }
+  const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(captions[i]);
+    RECT tab;
+    SendMessageA(control_.Handle(), TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&tab));
+    // What the tab control leaves a tab that is not selected: 2 pixels at the left, 3
+    // at the right.
+    TabPicture inTab(control_, i, tab.right - tab.left - 5, 30, font);
+    TabPicture roomy(control_, i, 200, 30, font);
+    const RECT ink = inTab.Ink(text), whole = roomy.Ink(text);
+    EXPECT_EQ(ink.right - ink.left, whole.right - whole.left) << "the text is cut";
+    EXPECT_EQ(inTab.Ink(RGB(255, 0, 0)).right, i == 0 ? -1 : 16);
+    EXPECT_GT(ink.left, i == 0 ? 0 : 16);
+  }
+  control_.SetImages(nullptr);
+  ImageList_Destroy(images);
 }
 
 }  // namespace

@@ -255,6 +255,29 @@ TEST_F(Placement, EventsActiveSwitchAndIniFile) {
   EXPECT_FALSE(KeyExists(kKey));
 }
 
+TEST_F(Placement, TheFocusedControlComesBackWhenItCanTakeTheFocus) {
+  // The stored control is the second box; a hidden or disabled one is passed over.
+  const DWORD styles[] = {WS_VISIBLE, 0, WS_VISIBLE | WS_DISABLED};
+  for (DWORD style : styles) {
+    SCOPED_TRACE(style);
+    KeptWindow w;
+    w.keeper.Options.fpActiveControl = true;
+    HWND boxes[2];
+    for (int i = 0; i < 2; ++i)
+      boxes[i] = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_TABSTOP | (i == 0 ? WS_VISIBLE : style),
+                                 10, 10 + 30 * i, 100, 21, w.Handle(),
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(11 + i)), nullptr, nullptr);
+    w.Show();
+    SetFocus(boxes[0]);
+    w.Close();
+    EXPECT_EQ(Stored("ActiveControl"), "11");
+    Store("ActiveControl", "12");
+    w.Show();
+    EXPECT_EQ(GetFocus() == boxes[1], style == WS_VISIBLE);
+    w.Close();
+  }
+}
+
 TEST_F(Placement, DefaultNamesComeFromTheProgramAndTheWindowClass) {
   PlainForm form(kFixed);
   TPlacementKeeper keeper(form.Handle());
