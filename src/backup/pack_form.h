@@ -35,8 +35,13 @@ class TPackForm : public TRunForm {
   // Moves the written archive `from` to the incomplete name and says so in the report.
   void KeepIncomplete(const std::string& archive, const std::string& from);
 
+  // The archive's own failures are not a file's: kept apart, to be told as the
+  // failure of the archive the user chose.
+  void EngineProblem(int code, const std::string& message) override;
+
   std::string hostDir_;
   bool incomplete_ = false;  // this run kept an incomplete backup
+  std::string archiveFailure_;  // why the engine could not write the archive
 };
 
 // Created by the start-up, once.
