@@ -98,8 +98,10 @@ class DirectoryCache {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (made_.count(key)) return true;
     }
-    if (!MakeDirectories(dir, error)) return false;
-    RemoveKilledTemporaries(dir);
+    bool created = false;
+    if (!MakeDirectories(dir, error, &created)) return false;
+    // A folder made just now holds none (on an emptied installation, every one).
+    if (!created) RemoveKilledTemporaries(dir);
     std::lock_guard<zip::Mutex> lock(mutex_);
     made_.insert(key);
     return true;
