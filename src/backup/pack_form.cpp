@@ -125,7 +125,8 @@ std::string EngineReason(int code, const std::string& message, const std::string
   const std::string named = "\"" + work + "\"";
   const size_t at = message.find(named);
   const size_t colon = message.find(": ", at == std::string::npos ? 0 : at + named.size());
-  const std::string reason = colon == std::string::npos ? message : message.substr(colon + 2);
+  std::string reason = colon == std::string::npos ? message : message.substr(colon + 2);
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
   return code == engine::kErrVerify ? "die Prüfung nach dem Schreiben fand einen Fehler (" + reason + ")"
                                     : reason;
 }
