@@ -16,7 +16,9 @@ and the plug-in process's peak memory.
 Backup time: from starting the host stand-in to the task file written back after the
 run (Wine starting two programs included; the time from the plug-in's own start is
 printed beside it). Restore time: from pressing "Open" in the file dialog to the
-program's end (the registry import included). Both sides overwrite the same tree.
+run window's end (the registry import included), into the emptied installation
+(beside unzip into an empty folder) and over the intact one (beside unzip over the
+tree); the stages after it: first and last file written, window gone, process gone.
 """
 import os
 import random
@@ -160,7 +162,24 @@ class Bench:
                 f.seek(len(data) // 2)
                 f.write(b"Runde %d" % round_no)
 
-    def restore(self):
+    def empty_installation(self):
+        """The installation as on a new disk: only the plug-in folder and the backup stay."""
+        for name in os.listdir(self.host):
+            path = os.path.join(self.host, name)
+            if name in ("Plugins", "Backup"):
+                continue
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+
+    def restore(self, empty=False):
+        """Seconds from the click on "Open" to the run window's end, peak memory, and the
+        stages (seconds from the click): first and last file written (the files' change
+        times: a file found right only takes the entry's time, which changes it too),
+        window gone, process gone."""
+        if empty:
+            self.empty_installation()
         proc = self.box.start_plugin()
         self.ctl.answer("Bestätigen", "&Ja")
         self.ctl.wait("Sicherung laden")
@@ -169,17 +188,23 @@ class Bench:
         button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
         subprocess.run(["sync"])
         pids = vk.processes_of(self.box)
-        start = time.monotonic()
+        start, wall = time.monotonic(), time.time()
         self.ctl.click("Sicherung laden", button)
-        peak = 0
+        peak, window = 0, None
         while proc.poll() is None:
             peak = max(peak, peak_kib(pids))
+            if window is None and "Sicherung zur\u00fcckschreiben" not in self.ctl.call("list"):
+                window = time.monotonic() - start
             time.sleep(POLL)
-        seconds = time.monotonic() - start
+        gone = time.monotonic() - start
         if proc.returncode != 0:
             raise SystemExit("the restore ended with %d" % proc.returncode)
+        changed = [c - wall for c in (os.stat(os.path.join(self.host, f)).st_ctime for f in self.files)
+                   if c >= wall]
         os.remove(self.reg)  # else the next backup asks before overwriting it
-        return seconds, peak
+        window = gone if window is None else window
+        stages = {"first": min(changed, default=0), "last": max(changed, default=0), "window": window, "gone": gone}
+        return window, peak, stages
 
     def engine_run(self, *args):
         subprocess.run(["sync"])
@@ -214,6 +239,13 @@ class Bench:
     def unzip(self):
         return timed(["unzip", "-q", "-o", self.zip, "-d", self.host])
 
+    def unzip_empty(self):
+        target = os.path.join(self.box.root, "empty")
+        try:
+            return timed(["unzip", "-q", "-o", self.zip, "-d", target])
+        finally:
+            shutil.rmtree(target, ignore_errors=True)
+
     def close(self):
         self.ctl.ok("regdel", vk.HOST_KEY)
         self.ctl.close()
@@ -223,8 +255,10 @@ class Bench:
 def main():
     b = Bench()
     r = {k: [] for k in ("zip", "prog", "prog_own", "repeat", "repeat_own", "changed", "changed_own",
-                         "engine_pack", "unzip", "restore", "engine_extract", "peak_backup", "peak_restore")}
+                         "engine_pack", "unzip", "restore", "engine_extract", "unzip_empty", "restore_empty",
+                         "peak_backup", "peak_restore")}
     stages, repeat_stages = [], []
+    restore_stages = {"restore": [], "restore_empty": []}
     try:
         print("tree: %d files, %.0f MB in %d folders; %d cores; %d rounds" % (
             len(b.files), sum(os.path.getsize(os.path.join(b.host, f)) for f in b.files) / 1e6,
@@ -242,19 +276,24 @@ def main():
                 total, own, peak, seen = b.backup()
                 r["changed"].append(total), r["changed_own"].append(own), r["peak_backup"].append(peak)
 
-            def restore():
-                seconds, peak = b.restore()
-                r["restore"].append(seconds), r["peak_restore"].append(peak)
+            def restore(empty=False):
+                key = "restore_empty" if empty else "restore"
+                seconds, peak, seen = b.restore(empty)
+                r[key].append(seconds), r["peak_restore"].append(peak)
+                restore_stages[key].append(seen)
 
             packs = [lambda: r["zip"].append(b.zip_pack()), backup, lambda: r["engine_pack"].append(b.engine_pack())]
-            extracts = [lambda: r["unzip"].append(b.unzip()), restore,
-                        lambda: r["engine_extract"].append(b.engine_extract())]
+            # The emptied installation's restore brings the tree back for the steps after it.
+            extracts = [lambda: r["unzip"].append(b.unzip()), lambda: r["unzip_empty"].append(b.unzip_empty()),
+                        lambda: restore(empty=True), restore, lambda: r["engine_extract"].append(b.engine_extract())]
             for step in (packs if n % 2 == 0 else packs[::-1]) + (extracts if n % 2 == 0 else extracts[::-1]):
                 step()
             print("round %d: zip %.2f s, program backup %.2f s (repeat %.2f s, after changes %.2f s), engine pack "
-                  "%.2f s; unzip %.2f s, program restore %.2f s, engine extract %.2f s" % (
+                  "%.2f s; unzip %.2f s, program restore %.2f s, engine extract %.2f s; into empty: unzip %.2f s, "
+                  "program restore %.2f s" % (
                       n + 1, r["zip"][-1], r["prog"][-1], r["repeat"][-1], r["changed"][-1], r["engine_pack"][-1],
-                      r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1]), flush=True)
+                      r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1], r["unzip_empty"][-1],
+                      r["restore_empty"][-1]), flush=True)
         m = {k: statistics.median(v) for k, v in r.items()}
         sizes = {k: os.path.getsize(p) for k, p in (("prog", b.archive), ("zip", b.zip), ("engine", b.engine_zip))}
         print("medians of %d rounds:" % ROUNDS)
@@ -269,9 +308,17 @@ def main():
         print("    unchanged repeat's stages (s from the host's start): " + ", ".join(
             "%s %.2f" % (k, statistics.median(s.get(k, 0) for s in repeat_stages)) for k in STAGES))
         print("  engine alone, level 9       %7.2f s  = %.2f x zip" % (m["engine_pack"], m["engine_pack"] / m["zip"]))
-        print("  unzip -q -o                 %7.2f s" % m["unzip"])
-        print("  restore after the dialog    %7.2f s  = %.2f x unzip (target <= 1.00)" % (
-            m["restore"], m["restore"] / m["unzip"]))
+        def restore_line(label, key, unzip_key, target):
+            print("  %-27s %7.2f s  = %.2f x unzip (target <= %.2f)" % (
+                label, m[key], m[key] / m[unzip_key], target))
+            print("    stages, s from the click on Open: " + ", ".join(
+                "%s %.2f" % (k, statistics.median(s[k] for s in restore_stages[key]))
+                for k in ("first", "last", "window", "gone")))
+
+        print("  unzip -q -o into an empty folder %5.2f s" % m["unzip_empty"])
+        restore_line("restore, emptied install", "restore_empty", "unzip_empty", 1.0)
+        print("  unzip -q -o over the tree   %7.2f s" % m["unzip"])
+        restore_line("restore over the tree", "restore", "unzip", 0.5)
         print("  engine alone, extract       %7.2f s  = %.2f x unzip" % (
             m["engine_extract"], m["engine_extract"] / m["unzip"]))
         print("  archive: program %d (first backup %d), zip %d, engine %d bytes; program's first/zip %.4f "

@@ -160,6 +160,31 @@ std::string StoredDir(const std::string& dir) {
   return out;
 }
 
+// What the engine says went wrong with the archive, without the name it gives it
+// (the run's work file, which the user never chose): the text after the name's
+// first ": ".
+std::string EngineReason(int code, const std::string& message, const std::string& work) {
+  const std::string named = "\"" + work + "\"";
+  const size_t at = message.find(named);
+  const size_t colon = message.find(": ", at == std::string::npos ? 0 : at + named.size());
+  std::string reason = colon == std::string::npos ? message : message.substr(colon + 2);
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+  return code == engine::kErrVerify ? "die Prüfung nach dem Schreiben fand einen Fehler (" + reason + ")"
+                                    : reason;
+}
+
+// Whether an archive holds at least one entry; one that cannot be read counts as
+// holding some, so that nothing is thrown away on a guess.
+bool HoldsEntries(const std::string& path) {
+  try {
+    TZipArchiver reader;
+    reader.SetZipFilename(path);
+    return !reader.DirEntries().empty();
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
@@ -291,6 +316,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   // there would report a problem, so a missing one is left out.
   if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
   Canceled = false;
+  archiveFailure_.clear();
   if (specs.empty()) {
     report_.RunProblem("Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.");
     return;
@@ -309,7 +335,8 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   const std::string kept =
       FileExists(archive) ? "; die vorherige Sicherung bleibt unverändert." : ".";
   if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() <= 0 || !FileExists(work)) {
-    report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht geschrieben werden" + kept);
+    report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht geschrieben werden" +
+                       (archiveFailure_.empty() ? "" : ": " + archiveFailure_) + kept);
   } else if (!report_.Empty()) {
     // Some files or the registry are missing: the newest data are still worth
     // keeping, but not in place of the last complete backup.
@@ -368,18 +395,32 @@ void TPackForm::SettleCancelledArchive(const std::string& archive) {
   // What the engine left: the archive of the files packed so far, or, when the
   // cancel came after its last file, the whole new archive.
   std::string incomplete = FileExists(part) ? part : (FileExists(work) ? work : "");
-  if (!win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?") &&
-      !incomplete.empty()) {
+  if (!win::Confirm("Der Sicherungungsvorgang wurde abgebrochen. Soll die Sicherung gelöscht werden?")) {
     // Kept, but never in place of the last complete backup: a cancel may have come
-    // after the first few files.
-    std::string why;
+    // after the first few files. An archive of no file is worth nothing and must
+    // not take the place of an earlier incomplete backup that holds data.
     const std::string target = IncompleteArchive(archive);
-    if (!Replace(incomplete, target, &why))
+    std::string why;
+    if (incomplete.empty() || !HoldsEntries(incomplete))
+      win::ShowInformation("Es wurde keine unvollständige Sicherung gespeichert: der Abbruch kam, bevor eine "
+                           "Datei gesichert und geprüft war.");
+    else if (Replace(incomplete, target, &why))
+      win::ShowInformation("Die bis zum Abbruch gesicherten Dateien wurden als \"" + target + "\" gespeichert.");
+    else
       report_.RunProblem("Die unvollständige Sicherung konnte nicht als \"" + target +
                          "\" gespeichert werden: " + why);
   }
   DeleteIfThere(work);
   DeleteIfThere(part);
+}
+
+void TPackForm::EngineProblem(int code, const std::string& message) {
+  if (code != engine::kErrArchiveWrite && code != engine::kErrVerify) {
+    report_.FileProblem(message);
+    return;
+  }
+  if (archiveFailure_.empty())
+    archiveFailure_ = EngineReason(code, message, ZipArchiver1.ZipFilename());
 }
 
 bool TPackForm::AskArchiveName(const std::string& startDir, std::string* archive) {

@@ -38,11 +38,16 @@ class TPackForm : public TRunForm {
   // the one it replaces is kept under its time's name and the oldest beyond them go.
   void MakeNewest(const std::string& archive, const std::string& from);
 
+  // The archive's own failures are not a file's: kept apart, to be told as the
+  // failure of the archive the user chose.
+  void EngineProblem(int code, const std::string& message) override;
+
   std::string hostDir_;
   bool incomplete_ = false;  // this run kept an incomplete backup
   // Complete backups kept of a fixed archive name, the newest included; 0 when the
   // name was asked for, and older ones are left alone.
   int generations_ = 0;
+  std::string archiveFailure_;  // why the engine could not write the archive
 };
 
 // Created by the start-up, once.

@@ -144,7 +144,7 @@ TRunForm::TRunForm(const std::string& caption, const std::string& intro, int pic
     ZipArchiver1Progress(t, name, size);
   };
   // Every problem the engine reports is kept for the run's closing report.
-  ZipArchiver1.OnMessage = [this](int, const std::string& message) { report_.FileProblem(message); };
+  ZipArchiver1.OnMessage = [this](int code, const std::string& message) { EngineProblem(code, message); };
   ResetMarks();
 }
 

@@ -105,6 +105,9 @@ class TRunForm : public win::Form {
   int RunRegedit(const std::string& arguments, const std::string& regArguments);
 
   void OnCommand(int id, int notifyCode, HWND control) override;
+  // A problem the archive engine reported (its code and text): by default one file
+  // that could not be packed or extracted.
+  virtual void EngineProblem(int code, const std::string& message) { report_.FileProblem(message); }
 
   RunReport report_;
 

@@ -23,10 +23,27 @@ LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
 int Box(const std::string& text, const std::string& caption, UINT type) {
   HWND owner = App().OwnerWindow();
   if (!owner) type |= MB_TASKMODAL;
-  g_hook = SetWindowsHookExA(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
-  int result = MessageBoxA(owner, text.c_str(), caption.c_str(), type);
-  if (g_hook) UnhookWindowsHookEx(g_hook);
-  g_hook = nullptr;
+  // A request to end that comes while the box is up (the host leaving: its step
+  // runs in the box's own message loop) closes the box unanswered. The box comes
+  // again, and the program ends once the user has seen it.
+  bool quit = false;
+  WPARAM quitCode = 0;
+  int result;
+  while (true) {
+    g_hook = SetWindowsHookExA(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
+    result = MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+    if (g_hook) UnhookWindowsHookEx(g_hook);
+    g_hook = nullptr;
+    MSG pending;
+    if (!PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) break;
+    quit = true;
+    quitCode = pending.wParam;
+    if (owner && !IsWindow(owner)) {
+      owner = nullptr;
+      type |= MB_TASKMODAL;
+    }
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
   return result;
 }
 

@@ -234,11 +234,14 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
   EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
 
   {
-    // "Nein": the files packed so far are kept beside the previous archive.
+    // "Nein": the files packed so far are kept beside the previous archive, and the
+    // user is told where.
     CancelAtFile cancel(Pack(), 3, /*escape=*/false);
-    Watcher w({{"Bestätigen", IDNO}});
+    Watcher w({{"Bestätigen", IDNO}, {"Information"}});
     EXPECT_FALSE(Pack().RunTask(*task));
     ASSERT_TRUE(w.Done());
+    EXPECT_EQ(w.Seen()[1].text, "Die bis zum Abbruch gesicherten Dateien wurden als \"" + Incomplete() +
+                                    "\" gespeichert.");
   }
   EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
   auto names = vk::testing::ArchiveNames(Incomplete());
@@ -253,13 +256,28 @@ TEST_F(BackupRun, CancelKeepsThePreviousArchiveOrTheIncompleteOne) {
     // After the last file the engine reads the archive back; that check is shown
     // and can be cancelled too. An unchecked archive is never kept.
     CancelAtFile cancel(Pack(), static_cast<int>(ExpectedNames().size()) + 1, /*escape=*/false);
-    Watcher w({{"Bestätigen", IDNO}});
+    Watcher w({{"Bestätigen", IDNO}, {"Information"}});
     EXPECT_FALSE(Pack().RunTask(*task));
     ASSERT_TRUE(w.Done());
     EXPECT_EQ(Pack().PathLabel1.Caption(), vk::engine::kCheckLabel);
+    EXPECT_EQ(w.Seen()[1].text, "Es wurde keine unvollständige Sicherung gespeichert: der Abbruch kam, bevor "
+                                "eine Datei gesichert und geprüft war.");
   }
   EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
   EXPECT_EQ(vk::testing::ArchiveNames(Incomplete()), names);
+
+  {
+    // A cancel at the first file leaves an archive of nothing: it does not take the
+    // place of the incomplete backup that holds data.
+    const std::string kept = ReadBytes(Incomplete());
+    CancelAtFile cancel(Pack(), 1, /*escape=*/false);
+    Watcher w({{"Bestätigen", IDNO}, {"Information"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(w.Seen()[1].text, "Es wurde keine unvollständige Sicherung gespeichert: der Abbruch kam, bevor "
+                                "eine Datei gesichert und geprüft war.");
+    EXPECT_EQ(ReadBytes(Incomplete()), kept);
+  }
 
   // A press seen before packing begins has no effect.
   SendMessageA(Pack().Item(IDCANCEL), BM_CLICK, 0, 0);

@@ -109,13 +109,17 @@ bool DirectoryExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool MakeDirectories(const std::wstring& path, DWORD* error) {
+bool MakeDirectories(const std::wstring& path, DWORD* error, bool* created) {
+  if (created) *created = false;
   if (path.empty() || DirectoryExists(path)) return true;
   const size_t slash = path.find_last_of(L"\\/");
   if (slash != std::wstring::npos && slash > 0 && !(slash == 2 && path[1] == L':')) {
     if (!MakeDirectories(path.substr(0, slash), error)) return false;
   }
-  if (CreateDirectoryW(ApiPath(path).c_str(), nullptr)) return true;
+  if (CreateDirectoryW(ApiPath(path).c_str(), nullptr)) {
+    if (created) *created = true;
+    return true;
+  }
   const DWORD e = GetLastError();
   if (e == ERROR_ALREADY_EXISTS && DirectoryExists(path)) return true;
   *error = e;

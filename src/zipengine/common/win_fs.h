@@ -38,7 +38,8 @@ FILETIME DosToFileTime(zip::DosDateTime dos);
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // Creates the directory and its missing parents; the path is relative or full.
-bool MakeDirectories(const std::wstring& path, DWORD* error);
+// *created (when given) tells whether the directory itself was made by this call.
+bool MakeDirectories(const std::wstring& path, DWORD* error, bool* created = nullptr);
 bool DeleteFileAt(const std::wstring& path);
 // Replaces (or, without replace, only creates) target by source in one step.
 bool MoveOver(const std::wstring& source, const std::wstring& target, bool replace, DWORD* error);

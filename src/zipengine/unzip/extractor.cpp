@@ -42,6 +42,8 @@ struct Job {
   zip::DataResult result = zip::DataResult::kOk;
   DWORD error = 0;
   bool done = false;
+  // Written where nothing stood: the only kind of file a stop may take away again.
+  bool created = false;
   // The calling thread waits for this job: only then is it woken (under Wine
   // every wake-up is a server call), never for the jobs that finish ahead.
   bool awaited = false;
@@ -96,8 +98,10 @@ class DirectoryCache {
       std::lock_guard<zip::Mutex> lock(mutex_);
       if (made_.count(key)) return true;
     }
-    if (!MakeDirectories(dir, error)) return false;
-    RemoveKilledTemporaries(dir);
+    bool created = false;
+    if (!MakeDirectories(dir, error, &created)) return false;
+    // A folder made just now holds none (on an emptied installation, every one).
+    if (!created) RemoveKilledTemporaries(dir);
     std::lock_guard<zip::Mutex> lock(mutex_);
     made_.insert(key);
     return true;
@@ -337,6 +341,7 @@ Outcome Extractor::Write(Job& job) {
   }
   if (direct) {
     out.Close();
+    job.created = true;
     return Outcome::kDone;
   }
   // Checked: now it may replace the target. Done here rather than on the calling
@@ -513,9 +518,10 @@ int32_t Extractor::Run() {
   pool_.reset();
   if (reporter_.Stopped()) {
     // Files the workers made new ahead of the stop were never announced: they go,
-    // so that a cancel writes nothing further that did not exist before.
+    // so that a cancel writes nothing further that did not exist before. A file
+    // that was there (left in place, or replaced by the entry's bytes) stays.
     for (size_t j = announced; j < submitted; ++j)
-      if (jobs_[j].outcome == Outcome::kDone && jobs_[j].temp.empty()) DeleteFileAt(jobs_[j].target);
+      if (jobs_[j].outcome == Outcome::kDone && jobs_[j].created) DeleteFileAt(jobs_[j].target);
     return kResultCancelled;
   }
   reporter_.BatchEnd();
