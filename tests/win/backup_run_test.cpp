@@ -408,7 +408,7 @@ TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
     Watcher w({{"Fehler"}});
     EXPECT_FALSE(Pack().RunTask(*task));
     ASSERT_TRUE(w.Done());
-    const std::string text = w.Seen()[0].text;
+    const std::string& text = w.Seen()[0].text;
     std::string cause = vk::testing::SystemText(ERROR_DISK_FULL);
     while (!cause.empty() && cause.back() == '.') cause.pop_back();
     EXPECT_NE(text.find("Das ZIP-Archiv \"" + DefaultArchive() + "\" konnte nicht geschrieben werden: " + cause +
