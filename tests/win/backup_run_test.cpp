@@ -9,6 +9,7 @@
 #include "core/regfile.h"
 #include "core/zip_directory.h"
 #include "core/zip_format.h"
+#include "engine_faults.h"
 #include "run_fixture.h"
 
 namespace {
@@ -473,6 +474,26 @@ TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
     CloseHandle(held);
     EXPECT_NE(w.Seen()[0].text.find("konnte nicht ersetzt werden"), std::string::npos) << w.Seen()[0].text;
   }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  {
+    // The disk is full: the failure is the chosen archive's, in the system's words,
+    // not a file's, and the work file is not named.
+    vk::testing::SetEngineFault("VKZIP.DLL", vk::engine::kDiskFullInData);
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    const std::string& text = w.Seen()[0].text;
+    std::string cause = vk::testing::SystemText(ERROR_DISK_FULL);
+    while (!cause.empty() && cause.back() == '.') cause.pop_back();
+    EXPECT_NE(text.find("Das ZIP-Archiv \"" + DefaultArchive() + "\" konnte nicht geschrieben werden: " + cause +
+                        "; die vorherige Sicherung bleibt unverändert."),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find(".vknew"), std::string::npos) << text;
+    EXPECT_EQ(text.find("konnte nicht gesichert werden"), std::string::npos) << text;
+  }
+  vk::testing::SetEngineFault("VKZIP.DLL", vk::engine::kNoFault);  // should the run not have met it
   EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
   EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
 

@@ -2,7 +2,7 @@
 // end with a report whatever fails inside it, never a hang or a crash.
 #include "engine_test_util.h"
 
-#include "zipengine/common/test_fault.h"
+#include "engine_faults.h"
 
 using namespace enginetest;
 
@@ -16,14 +16,7 @@ class EngineCall : public EngineDirTest {
     EngineDirTest::TearDown();
   }
 
-  // Each library has the seam at its ordinal 3.
-  static void SetFault(const char* library, int32_t fault) {
-    using SetTestFault = void(VK_STDCALL*)(int32_t);
-    auto set = reinterpret_cast<SetTestFault>(
-        GetProcAddress(GetModuleHandleA(library), MAKEINTRESOURCEA(3)));
-    ASSERT_NE(set, nullptr) << library;
-    set(fault);
-  }
+  static void SetFault(const char* library, int32_t fault) { vk::testing::SetEngineFault(library, fault); }
 
   // Files a\f00.txt .. a\fNN.txt with distinct contents.
   std::vector<std::string> MakeFiles(int count) {
@@ -116,15 +109,7 @@ TEST_F(EngineCall, AThreadThatCannotStartEndsTheCallWithAReport) {
   EXPECT_EQ(r.Count(kBatchEnd), 1);
 }
 
-// The system's own words for an error, as the reports quote them.
-std::string SystemText(DWORD error) {
-  char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                 sizeof text, nullptr);
-  std::string s = text;
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-  return s;
-}
+using vk::testing::SystemText;
 
 TEST_F(EngineCall, AFullDiskOrADamagedWriteKeepsThePreviousArchiveAndNamesTheCause) {
   const std::vector<std::string> names = MakeFiles(12);

@@ -110,16 +110,16 @@ class Watcher {
   Watcher(const Watcher&) = delete;
   Watcher& operator=(const Watcher&) = delete;
 
-  // What was answered so far, in order.
-  std::vector<Answered> Seen() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // What was answered, in order, once the watcher has finished (it waits as Done
+  // does). The watcher's own record, not a copy: a text taken from it by reference
+  // stays valid while the watcher lives, where one taken from a returned copy would
+  // be read after it was freed.
+  const std::vector<Answered>& Seen() {
+    while (!finished_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return seen_;
   }
   // Blocks until every answer was given or the watcher gave up; true when all were.
-  bool Done() {
-    while (!finished_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return Seen().size() == answers_.size();
-  }
+  bool Done() { return Seen().size() == answers_.size(); }
   // The starting folder that a file dialog showed, when one was answered.
   std::string DialogFolder() {
     std::lock_guard<std::mutex> lock(mutex_);
