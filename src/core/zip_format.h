@@ -86,6 +86,11 @@ struct Entry {
   bool IsDirectory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
   // A Unix symbolic link, or an entry marked with the reparse-point attribute.
   bool IsSymbolicLink() const;
+  // Stored or deflated and not encrypted: data this engine can read and copy.
+  bool HasPlainData() const {
+    return (method == kMethodStored || method == kMethodDeflated) &&
+           !(flags & (kFlagEncrypted | kFlagStrongEncryption));
+  }
 };
 
 bool NeedsZip64Local(uint64_t uncompressedSize);

@@ -180,6 +180,10 @@ bool IsAscii(std::string_view bytes) {
                      [](char c) { return static_cast<uint8_t>(c) < 0x80; });
 }
 
+std::u16string EntryPathName(const Entry& entry, const OemTable& oem) {
+  return SlashesToForward(DecodeEntryName(entry, oem).value_or(DecodeOem(entry.name, oem)));
+}
+
 std::u16string SlashesToForward(std::u16string_view text) {
   std::u16string out(text);
   std::replace(out.begin(), out.end(), u'\\', u'/');

@@ -48,6 +48,9 @@ void SetNameAndAttributes(Entry* entry, std::u16string_view name, uint32_t dosAt
 // from a Unix host, else the OEM code page (what DOS and Windows tools write).
 // nullopt for bytes that are not valid UTF-8 although bit 11 says so.
 std::optional<std::u16string> DecodeEntryName(const Entry& entry, const OemTable& oem = kCp437);
+// The entry's name with "/" as separator, its bytes read as OEM text where they do
+// not decode: the name an archive's files are matched by.
+std::u16string EntryPathName(const Entry& entry, const OemTable& oem);
 
 // Why extraction refuses a name; kOk when it may be written.
 enum class NameProblem {

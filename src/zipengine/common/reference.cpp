@@ -29,11 +29,8 @@ Reference::Reference(const std::wstring& path) {
   }
   const zip::OemTable& oem = *SystemNameRules().oem;
   for (zip::Entry& e : dir.entries) {
-    const bool usable = (e.method == zip::kMethodStored || e.method == zip::kMethodDeflated) &&
-                        !(e.flags & (zip::kFlagEncrypted | zip::kFlagStrongEncryption));
-    if (!usable) continue;
-    const std::u16string name =
-        zip::SlashesToForward(zip::DecodeEntryName(e, oem).value_or(zip::DecodeOem(e.name, oem)));
+    if (!e.HasPlainData()) continue;
+    const std::u16string name = zip::EntryPathName(e, oem);
     entries_.emplace(zip::FoldCase(name), std::move(e));  // a name twice: the first counts
   }
 }

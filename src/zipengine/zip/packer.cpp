@@ -59,6 +59,9 @@ class Packer {
   void CompressWhole(Piece& p);
   Step CopyReused(Piece& p);
   bool CopyKept(File& old, std::vector<zip::Entry>& kept);
+  // Appends `size` bytes of compressed data that `read` gives from an earlier
+  // archive, a buffer at a time; false when they cannot be read.
+  bool AppendCopied(uint64_t size, const std::function<bool(uint64_t, void*, size_t)>& read);
   Step PackFiles();
   Step Await(Piece& p, Piece& later);
   Step Begin(Piece& p);
@@ -133,12 +136,9 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
   for (const auto& f : files_) replaced.insert(zip::FoldCase(ArchiveName(f.path, request_.keepDirs)));
   const zip::OemTable& oem = *SystemNameRules().oem;
   for (auto& e : dir.entries) {
-    const std::u16string name =
-        zip::SlashesToForward(zip::DecodeEntryName(e, oem).value_or(zip::DecodeOem(e.name, oem)));
+    const std::u16string name = zip::EntryPathName(e, oem);
     if (replaced.count(zip::FoldCase(name))) continue;
-    const bool supported = (e.method == zip::kMethodStored || e.method == zip::kMethodDeflated) &&
-                           !(e.flags & (zip::kFlagEncrypted | zip::kFlagStrongEncryption));
-    if (!supported || !zip::LocateData(access, &e)) {
+    if (!e.HasPlainData() || !zip::LocateData(access, &e)) {
       Fail(kErrArchiveRead, "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + " des vorhandenen Archivs " +
                                 ArchiveText() + " kann nicht übernommen werden; das Archiv bleibt unverändert");
       return false;
@@ -158,23 +158,29 @@ bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
   return true;
 }
 
+bool Packer::AppendCopied(uint64_t size, const std::function<bool(uint64_t, void*, size_t)>& read) {
+  std::string buffer = buffers_.Take();
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < size; done += buffer.size()) {
+    buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBuffer, size - done)));
+    ok = read(done, buffer.data(), buffer.size());
+    if (ok) output_->Append(buffer);
+  }
+  buffers_.Give(buffer);
+  return ok;
+}
+
 bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
-  std::string buffer;
   for (auto& e : kept) {
     const uint64_t from = e.dataOffset;
     e.extra.clear();
     e.localOffset = output_->Position();
     const bool zip64Local = !zip::FitsLocalHeader(e, false);
     output_->Append(zip::LocalHeader(e, zip64Local));
-    for (uint64_t done = 0; done < e.compressedSize;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyBuffer, e.compressedSize - done));
-      buffer.resize(n);
-      if (!old.ReadExactly(from + done, buffer.data(), n)) {
-        Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden");
-        return false;
-      }
-      output_->Append(buffer);
-      done += n;
+    if (!AppendCopied(e.compressedSize,
+                      [&](uint64_t at, void* to, size_t n) { return old.ReadExactly(from + at, to, n); })) {
+      Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden");
+      return false;
     }
     if (output_->Failed()) {
       Fail(kErrArchiveWrite, WriteError(output_->Error()));
@@ -254,18 +260,11 @@ void Packer::CompressWhole(Piece& p) {
 Step Packer::CopyReused(Piece& p) {
   zip::Entry& e = current_.entry;
   const zip::Entry& old = *p.candidate;
-  std::string buffer = buffers_.Take();
-  for (uint64_t done = 0; done < old.compressedSize;) {
-    buffer.resize(static_cast<size_t>(std::min<uint64_t>(kCopyBuffer, old.compressedSize - done)));
-    if (!reference_->Read(old, done, buffer.data(), buffer.size())) {
-      buffers_.Give(buffer);
-      reporter_.Message(kErrArchiveRead, "Das frühere Archiv kann nicht mehr gelesen werden");
-      return Step::kFailed;
-    }
-    output_->Append(buffer);
-    done += buffer.size();
+  if (!AppendCopied(old.compressedSize,
+                    [&](uint64_t at, void* to, size_t n) { return reference_->Read(old, at, to, n); })) {
+    reporter_.Message(kErrArchiveRead, "Das frühere Archiv kann nicht mehr gelesen werden");
+    return Step::kFailed;
   }
-  buffers_.Give(buffer);
   if (output_->Failed()) {
     reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
     return Step::kFailed;
