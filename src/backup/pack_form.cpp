@@ -346,6 +346,8 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   }
   DeleteIfThere(work);
   DeleteIfThere(part);
+  // The engine's own work file, left only when a fault ended its call.
+  DeleteIfThere(work + engine::kTempSuffix);
 }
 
 std::string TPackForm::IncompleteArchive(const std::string& archive) {

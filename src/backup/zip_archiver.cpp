@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/errors.h"
+#include "core/fault_guard.h"
 #include "win/handles.h"
 #include "win/msgbox.h"
 
@@ -204,14 +205,27 @@ void TZipArchiver::SetZipFilename(const std::string& name) {
 }
 
 template <class Command>
-void TZipArchiver::CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command) {
-  bool fatal = false;
-  int32_t result = 0;
-  try {
-    result = entry(command);
-  } catch (...) {
-    fatal = true;
-  }
+void TZipArchiver::CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command, const char* library) {
+  struct Call {
+    int32_t(VK_STDCALL* entry)(Command*);
+    Command* command;
+    int32_t result = 0;
+    bool threw = false;
+  } call{entry, command};
+  // A fault inside the library's own code ends the call as an exception does.
+  const bool finished = fault::RunGuarded(
+      fault::ModuleAt(GetModuleHandleA(library)),
+      [](void* arg) {
+        auto* c = static_cast<Call*>(arg);
+        try {
+          c->result = c->entry(c->command);
+        } catch (...) {
+          c->threw = true;
+        }
+      },
+      &call);
+  const bool fatal = !finished || call.threw;
+  const int32_t result = call.result;
   aborted_ = fatal || handlerFailed_;
   if (aborted_)
     win::ShowPlain("Fatal DLL Error: abort exception");
@@ -259,7 +273,7 @@ void TZipArchiver::Add() {
     cmd->argc = 0;
     for (const std::string& spec : FSpecArgs) cmd.Slots()[cmd->argc++] = texts.Add(spec);
 
-    CallEngine(zipEntry, cmd.Get());
+    CallEngine(zipEntry, cmd.Get(), "VKZIP.DLL");
   }
   if (dllResult_ > 0) ReadZipDir();
 }
@@ -288,7 +302,7 @@ void TZipArchiver::Extract() {
   cmd->argc = 0;
   for (const std::string& spec : FSpecArgs) cmd.Slots()[cmd->argc++] = texts.Add(spec);
 
-  CallEngine(unzipEntry, cmd.Get());
+  CallEngine(unzipEntry, cmd.Get(), "VKUNZIP.DLL");
 }
 
 int32_t VK_STDCALL TZipArchiver::ZipCallback(engine::CallbackInfo* info) {

@@ -128,7 +128,7 @@ class TZipArchiver {
   int32_t Callback(engine::CallbackInfo* info);
   // Calls an engine entry; a fault shows the fatal box, then the call's clean-up.
   template <class Command>
-  void CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command);
+  void CallEngine(int32_t(VK_STDCALL* entry)(Command*), Command* command, const char* library);
 
   std::string zipFilename_;
   std::vector<ZipDirEntry> dirEntries_;

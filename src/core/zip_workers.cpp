@@ -4,6 +4,8 @@
 #include <atomic>
 #include <system_error>
 
+#include "core/fault_guard.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -42,12 +44,52 @@ unsigned WorkerPool::Processors() { return std::max(1u, std::thread::hardware_co
 
 namespace {
 std::atomic<bool> g_failNextStart{false};
+std::atomic<bool> g_workerFaulted{false};
+// The pools alive in this module, for StopAfterFault.
+Mutex g_poolsMutex;
+std::vector<WorkerPool*> g_pools;
+const char g_here = 0;  // an address inside this module
+
+void RunTask(void* task) {
+  try {
+    (*static_cast<std::function<void()>*>(task))();
+  } catch (...) {
+  }
+}
 }  // namespace
 
 void WorkerPool::FailNextStartForTesting(bool fail) { g_failNextStart = fail; }
 
+bool WorkerPool::TakeFault() { return g_workerFaulted.exchange(false); }
+
+void WorkerPool::StopAfterFault() {
+  // A worker held by a lock of the abandoned frames never becomes idle; after this
+  // long the thread leaves anyway.
+  constexpr auto kLongest = std::chrono::seconds(5);
+  const auto end = std::chrono::steady_clock::now() + kLongest;
+  std::lock_guard<Mutex> all(g_poolsMutex);
+  for (WorkerPool* pool : g_pools) {
+    std::unique_lock<Mutex> lock(pool->mutex_);
+    pool->queue_.clear();
+    pool->stopping_ = true;
+    pool->wake_.NotifyAll();
+    while (pool->busy_ > 0 && std::chrono::steady_clock::now() < end) pool->idle_.WaitFor(lock, 50);
+  }
+}
+
+void Signal::LeaveIfWorkerFaulted(std::unique_lock<Mutex>& lock) {
+  if (!WorkerPool::TakeFault()) return;
+  lock.unlock();  // the other workers report under it while the pools stop
+  __builtin_trap();
+}
+
 WorkerPool::WorkerPool(unsigned threads) {
   if (threads == 0) threads = Processors();
+  g_workerFaulted = false;  // one left by a call that did not wait for its worker
+  {
+    std::lock_guard<Mutex> all(g_poolsMutex);
+    g_pools.push_back(this);
+  }
   threads_.reserve(threads);
   try {
     for (unsigned i = 0; i < threads; ++i) {
@@ -73,6 +115,8 @@ void WorkerPool::Stop() {
   wake_.NotifyAll();
   for (auto& t : threads_) t.join();
   threads_.clear();
+  std::lock_guard<Mutex> all(g_poolsMutex);
+  g_pools.erase(std::remove(g_pools.begin(), g_pools.end(), this), g_pools.end());
 }
 
 void WorkerPool::Submit(std::function<void()> task) {
@@ -92,11 +136,13 @@ void WorkerPool::Run() {
       if (queue_.empty()) return;
       task = std::move(queue_.front());
       queue_.pop_front();
+      ++busy_;
     }
-    try {
-      task();
-    } catch (...) {
-    }
+    static const fault::Module here = fault::ModuleAt(&g_here);
+    if (!fault::RunGuarded(here, &RunTask, &task)) g_workerFaulted = true;
+    std::lock_guard<Mutex> lock(mutex_);
+    --busy_;
+    if (stopping_) idle_.NotifyAll();
   }
 }
 

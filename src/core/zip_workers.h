@@ -72,9 +72,18 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Tasks catch their own errors; one that escapes is dropped.
+  // Tasks catch their own errors; one that escapes is dropped. A hardware fault
+  // inside this module abandons the task where it stands: it never reports back, so
+  // the fault is kept for the waiting thread (TakeFault).
   void Submit(std::function<void()> task);
   unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
+
+  // True once after a task of any pool of this module faulted.
+  static bool TakeFault();
+  // For a fault of the thread that drives the pools, before it leaves their owners'
+  // frames: every pool drops its queue and ends, and this waits (boundedly) until no
+  // task runs any more, so that none touches those frames once they are reused.
+  static void StopAfterFault();
 
  private:
   void Run();
@@ -82,8 +91,10 @@ class WorkerPool {
 
   Mutex mutex_;
   CondVar wake_;
+  CondVar idle_;
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
+  unsigned busy_ = 0;  // workers inside a task
   std::vector<std::thread> threads_;
 };
 
@@ -93,15 +104,20 @@ class Signal {
  public:
   std::unique_lock<Mutex> Lock() { return std::unique_lock<Mutex>(mutex_); }
   void Notify() { changed_.NotifyAll(); }
+  // A worker that faulted never notifies: the wait looks for that every kFaultPollMs.
   template <typename Predicate>
   void Wait(std::unique_lock<Mutex>& lock, Predicate done) {
-    changed_.Wait(lock, done);
+    while (!done()) {
+      LeaveIfWorkerFaulted(lock);
+      changed_.WaitFor(lock, kFaultPollMs);
+    }
   }
   // As Wait, but gives up after about `milliseconds`; returns done().
   template <typename Predicate>
   bool WaitFor(std::unique_lock<Mutex>& lock, unsigned milliseconds, Predicate done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!done()) {
+      LeaveIfWorkerFaulted(lock);
       const auto now = std::chrono::steady_clock::now();
       if (now >= end) return false;
       changed_.WaitFor(lock, static_cast<unsigned>(
@@ -111,6 +127,11 @@ class Signal {
   }
 
  private:
+  static constexpr unsigned kFaultPollMs = 50;
+  // After a worker's fault the waiting thread faults too, inside this module, so that
+  // the call ends as the caller's guard ends a fault of its own.
+  static void LeaveIfWorkerFaulted(std::unique_lock<Mutex>& lock);
+
   Mutex mutex_;
   CondVar changed_;
 };

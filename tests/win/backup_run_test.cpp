@@ -463,6 +463,10 @@ TEST_F(BackupRun, WindowDrawsAtItsPaceAndEndsOnTheLastFile) {
 TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
   const std::string previous = PreviousArchive();
   auto task = MakeTask();
+  auto ExpectPreviousKept = [&] {
+    EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
+    EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  };
   {
     // The previous archive is held open by someone else: it cannot be replaced.
     HANDLE held = CreateFileA(DefaultArchive().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -474,8 +478,7 @@ TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
     CloseHandle(held);
     EXPECT_NE(w.Seen()[0].text.find("konnte nicht ersetzt werden"), std::string::npos) << w.Seen()[0].text;
   }
-  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
-  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  ExpectPreviousKept();
   {
     // The disk is full: the failure is the chosen archive's, in the system's words,
     // not a file's, and the work file is not named.
@@ -494,8 +497,18 @@ TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
     EXPECT_EQ(text.find("konnte nicht gesichert werden"), std::string::npos) << text;
   }
   vk::testing::SetEngineFault("VKZIP.DLL", vk::engine::kNoFault);  // should the run not have met it
-  EXPECT_EQ(ReadBytes(DefaultArchive()), previous);
-  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  ExpectPreviousKept();
+  {
+    // A fault inside the engine: its box, then the run's report; the work files go.
+    vk::testing::SetEngineFault("VKZIP.DLL", vk::engine::kAccessViolation);
+    Watcher w({{vk::win::App().Title()}, {"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_EQ(w.Seen()[0].text, "Fatal DLL Error: abort exception");
+    EXPECT_NE(w.Seen()[1].text.find("die vorherige Sicherung bleibt unverändert."), std::string::npos)
+        << w.Seen()[1].text;
+  }
+  ExpectPreviousKept();
 
   // A run without problems afterwards replaces it, and shows nothing.
   EXPECT_TRUE(Pack().RunTask(*task));

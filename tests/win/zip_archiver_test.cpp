@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "runs_test_util.h"
+#include "engine_faults.h"
 #include "win/application.h"
 
 namespace {
@@ -726,6 +727,65 @@ TEST_F(ZipArchiverEngine, CancelStopsTheEngineAndTheNextCallStartsClean) {
 }  // namespace
 
 namespace {
+
+// A fault inside an engine, on the calling thread or on a worker, ends the call as an
+// exception does: the box, the result of the call before kept, the archive as it was,
+// no work file left, and the next call works.
+TEST_F(ZipArchiverEngine, AFaultInsideAnEngineEndsTheCallWithTheBox) {
+  const std::vector<std::string> files = {"a.txt", "big.bin", "sub\\c.txt"};
+  zip.SetZipFilename(out / "t.zip");
+  zip.FSpecArgs = files;
+  zip.Add();
+  ASSERT_EQ(zip.DllResult(), 3);
+  TempDir dest{"engfault"};
+  zip.ExtrBaseDir = dest.Path();
+  zip.ExtrOptions = {vk::backup::ExtrDirNames, vk::backup::ExtrOverWrite};
+  auto temporaries = [&] {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dest / "~vk*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+  };
+
+  struct Case {
+    bool packs;
+    vk::engine::TestFault fault;
+  };
+  int round = 0;
+  for (const Case& c : {Case{true, vk::engine::kAccessViolation}, Case{true, vk::engine::kWorkerAccessViolation},
+                        Case{false, vk::engine::kAccessViolation}, Case{false, vk::engine::kWorkerAccessViolation}}) {
+    SCOPED_TRACE(std::string(c.packs ? "add, fault " : "extract, fault ") + std::to_string(c.fault));
+    vk::testing::WriteBytes(src / "a.txt", "round " + std::to_string(++round));  // a new archive would differ
+    const std::string before = vk::testing::ReadBytes(out / "t.zip");
+    auto call = [&] {
+      zip.FSpecArgs = c.packs ? files : std::vector<std::string>{};
+      c.packs ? zip.Add() : zip.Extract();
+    };
+    vk::testing::SetEngineFault(c.packs ? "VKZIP.DLL" : "VKUNZIP.DLL", c.fault);
+    const int32_t result = zip.DllResult();
+    {
+      Watcher w({{vk::win::App().Title(), IDOK}});
+      call();
+      ASSERT_TRUE(w.Done());
+      EXPECT_EQ(w.Seen()[0].text, "Fatal DLL Error: abort exception");
+    }
+    EXPECT_TRUE(zip.Aborted());
+    EXPECT_EQ(zip.DllResult(), result);
+    EXPECT_FALSE(zip.ZipBusy() || zip.UnzipBusy());
+    EXPECT_EQ(vk::testing::ReadBytes(out / "t.zip"), before);
+    EXPECT_FALSE(temporaries());
+
+    call();
+    EXPECT_FALSE(zip.Aborted());
+    EXPECT_EQ(zip.DllResult(), 3);
+    EXPECT_FALSE(vk::testing::IsFile(out / "t.zip.vktmp"));
+    if (c.packs)
+      EXPECT_NE(vk::testing::ReadBytes(out / "t.zip"), before);
+    else
+      EXPECT_EQ(vk::testing::ReadBytes(dest / "a.txt"), "round 2");
+  }
+}
 
 // The engine writes sizes of files near 4 GiB and beyond into a zip64 extra field of
 // the local header; the directory reader must get past such an entry to the next.

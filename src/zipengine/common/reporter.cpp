@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zipengine/common/test_fault.h"
+
 namespace vk::engine {
 
 bool Reporter::Call(int32_t action, int32_t code, uint64_t size, std::string_view text) {
@@ -28,6 +30,7 @@ bool Reporter::Call(int32_t action, int32_t code, uint64_t size, std::string_vie
 }
 
 bool Reporter::FileBegins(std::string_view name, uint64_t size) {
+  TestFaultPoint(kAccessViolation);
   steps_ = 0;
   return Call(kFileBegins, 0, size, name);
 }

@@ -14,6 +14,13 @@ std::atomic<int32_t> g_fault{kNoFault};
 void TestFaultPoint() {
   int32_t expected = kWorkerThrows;
   if (g_fault.compare_exchange_strong(expected, kNoFault)) throw std::runtime_error("test fault");
+  TestFaultPoint(kWorkerAccessViolation);
+}
+
+void TestFaultPoint(TestFault fault) {
+  if (!TestFaultMet(fault)) return;
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
 }
 
 bool TestFaultMet(TestFault fault) {

@@ -19,10 +19,15 @@ enum TestFault : int32_t {
   // The first whole file of 1 MiB or more waits in its compression until the call is stopped, and fails
   // after half a minute: only a call that keeps reporting meanwhile can be stopped.
   kCompressionHeld = 7,
+  kAccessViolation = 8,        // the calling thread writes to address 0 at the first file it announces
+  kWorkerAccessViolation = 9,  // so does the first task a worker takes up
 };
 
-// A worker's first step: throws once when kWorkerThrows is set.
+// A worker's first step: throws once when kWorkerThrows is set, faults once when
+// kWorkerAccessViolation is.
 void TestFaultPoint();
+// Faults once when `fault` (an access violation) is the one set.
+void TestFaultPoint(TestFault fault);
 
 // True once, for the call that meets the fault: when `fault` is the one set.
 bool TestFaultMet(TestFault fault);

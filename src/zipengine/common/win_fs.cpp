@@ -1,9 +1,37 @@
 #include "zipengine/common/win_fs.h"
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
+#include "core/zip_workers.h"
+
 namespace vk::engine {
+
+namespace {
+// Every open File of this module, and whether it is a temporary one.
+zip::Mutex g_openMutex;
+std::unordered_map<HANDLE, bool> g_open;
+}  // namespace
+
+void EndCallAfterFault() {
+  zip::WorkerPool::StopAfterFault();
+  std::lock_guard<zip::Mutex> lock(g_openMutex);
+  for (const auto& [handle, temporary] : g_open) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (temporary) SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(handle);
+  }
+  g_open.clear();
+}
+
+File::File(HANDLE handle, bool temporary) : handle_(handle) {
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  std::lock_guard<zip::Mutex> lock(g_openMutex);
+  g_open[handle_] = temporary;
+}
 
 std::wstring AnsiToWide(std::string_view ansi) {
   if (ansi.empty()) return {};
@@ -163,7 +191,7 @@ File File::OpenRead(const std::wstring& path, DWORD* error) {
   const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
-  return File(h);
+  return File(h, false);
 }
 
 File File::OpenCompare(const std::wstring& path, DWORD* error) {
@@ -171,21 +199,21 @@ File File::OpenCompare(const std::wstring& path, DWORD* error) {
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
-  return File(h);
+  return File(h, false);
 }
 
 File File::Create(const std::wstring& path, DWORD disposition, DWORD* error) {
   const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
-  return File(h);
+  return File(h, false);
 }
 
 File File::CreateTemporary(const std::wstring& path, DWORD* error) {
   const HANDLE h = CreateFileW(ApiPath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) *error = GetLastError();
-  return File(h);
+  return File(h, true);
 }
 
 bool File::RenameTo(const std::wstring& target, bool replace, DWORD* error) {
@@ -200,8 +228,11 @@ bool File::RenameTo(const std::wstring& target, bool replace, DWORD* error) {
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
   std::copy(name.begin(), name.end(), info->FileName);
-  if (SetFileInformationByHandle(handle_, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+  if (SetFileInformationByHandle(handle_, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+    std::lock_guard<zip::Mutex> lock(g_openMutex);
+    g_open[handle_] = false;  // now the file itself: a fault must not delete it
     return true;
+  }
   *error = GetLastError();
   return false;
 }
@@ -296,7 +327,13 @@ void File::Discard(const std::wstring& path) {
 }
 
 void File::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  if (handle_ != INVALID_HANDLE_VALUE) {
+    {
+      std::lock_guard<zip::Mutex> lock(g_openMutex);
+      g_open.erase(handle_);
+    }
+    CloseHandle(handle_);
+  }
   handle_ = INVALID_HANDLE_VALUE;
   position_ = 0;
 }

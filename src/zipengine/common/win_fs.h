@@ -48,6 +48,11 @@ bool MoveOver(const std::wstring& source, const std::wstring& target, bool repla
 // patch what it wrote. The handle's file position follows the transfers (seeking
 // only when needed, plain ReadFile and WriteFile: under Wine an OVERLAPPED offset
 // costs a server round trip per call), so one File serves one thread at a time.
+// After a fault on the thread that called the engine: the workers stop, then every
+// file the abandoned call still holds is closed, its temporary files deleted, so that
+// the next call can replace them.
+void EndCallAfterFault();
+
 class File {
  public:
   File() = default;
@@ -87,7 +92,7 @@ class File {
 
  private:
   static constexpr uint64_t kUnknown = ~uint64_t{0};
-  explicit File(HANDLE handle) : handle_(handle) {}
+  File(HANDLE handle, bool temporary);
   bool Seek(uint64_t offset, DWORD* error);
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   uint64_t position_ = 0;  // where the handle's file pointer is

@@ -2,6 +2,7 @@
 // current directory.
 #include <windows.h>
 
+#include "core/fault_guard.h"
 #include "zipengine/common/reporter.h"
 #include "zipengine/common/win_fs.h"
 #include "zipengine/engine_abi.h"
@@ -11,6 +12,7 @@ using namespace vk::engine;
 
 extern "C" int32_t VK_STDCALL VkUnzipExecute(UnzipCommand* command) {
   if (!command) return kResultFailed;
+  vk::fault::SetUnguardedFaultHook(&EndCallAfterFault);
   Reporter reporter(command->callback, command->caller);
   try {
     if (!command->zipName || !*command->zipName) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/zip_names.h"
+#include "core/fault_guard.h"
 #include "zipengine/common/reporter.h"
 #include "zipengine/common/win_fs.h"
 #include "zipengine/engine_abi.h"
@@ -15,6 +16,7 @@ using namespace vk::engine;
 
 extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
   if (!command) return kResultFailed;
+  vk::fault::SetUnguardedFaultHook(&EndCallAfterFault);
   Reporter reporter(command->callback, command->caller);
   try {
     if (!command->zipName || !*command->zipName) {
