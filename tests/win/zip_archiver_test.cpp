@@ -781,7 +781,7 @@ TEST_F(ZipArchiverEngine, AFaultInsideAnEngineEndsTheCallWithTheBox) {
     EXPECT_EQ(zip.DllResult(), 3);
     EXPECT_FALSE(vk::testing::IsFile(out / "t.zip.vktmp"));
     if (c.packs)
-      EXPECT_NE(vk::testing::ReadBytes(out / "t.zip"), before);
+      EXPECT_TRUE(vk::testing::ReadBytes(out / "t.zip") != before) << "the archive was not replaced";
     else
       EXPECT_EQ(vk::testing::ReadBytes(dest / "a.txt"), "round 2");
   }
