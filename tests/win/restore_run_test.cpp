@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/errors.h"
+#include "engine_faults.h"
 #include "run_fixture.h"
 
 namespace {
@@ -193,6 +194,20 @@ TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   EXPECT_EQ(after["Filebase\\~vkFremd.tmp"], "fremd");
   after.erase("Filebase\\~vkFremd.tmp");
   EXPECT_EQ(after, expected);
+}
+
+TEST_F(RestoreRun, AFaultInTheEngineIsReportedAndCostsNoFile) {
+  BackUp();
+  const auto before = vk::testing::FilesBelow(Host());
+  vk::testing::SetEngineFault("VKUNZIP.DLL", vk::engine::kWorkerAccessViolation);
+  auto seen = Restore(DefaultArchive(), {{vk::win::App().Title()}, {"Fehler"}});
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1].text, "Fatal DLL Error: abort exception");
+  EXPECT_NE(seen[2].text.find("konnte nicht vollständig gelesen werden"), std::string::npos) << seen[2].text;
+  // Over the intact installation every file is as it was, and no temporary one stays.
+  auto after = vk::testing::FilesBelow(Host());
+  after.erase("kestrone.reg");
+  EXPECT_EQ(after, before);
 }
 
 TEST_F(RestoreRun, RegExeStandsInWhenRegeditNeedsElevation) {
