@@ -39,6 +39,19 @@ def cp1252(text):
     return text.encode("cp1252")
 
 
+def tree_files(root, times=False):
+    """Every file below root by its relative name ("/" separated): its bytes, or with
+    times its bytes and modification time."""
+    found = {}
+    for top, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(top, name)
+            with open(path, "rb") as f:
+                data = f.read()
+            found[os.path.relpath(path, root).replace(os.sep, "/")] = (data, os.stat(path).st_mtime_ns) if times else data
+    return found
+
+
 class WinCtl:
     """One winctl process: commands in, one answer line each."""
 
