@@ -96,7 +96,7 @@ void TExtractForm::ExtractArchive(const std::string& archive) {
   ZipArchiver1.FSpecArgs.clear();
   if (!selection_.all) {
     ZipArchiver1.FSpecArgs = RestoreSpecArgs(archive, selection_);
-    if (ZipArchiver1.FSpecArgs.empty()) return;  // only the registry data were chosen
+    if (ZipArchiver1.FSpecArgs.empty()) return;  // no file chosen
   }
   ZipArchiver1.Extract();
   if (Canceled) return;
