@@ -92,8 +92,9 @@ def restore_choice(box, ctl, cam):
             z.writestr(rel, b"")
     plugin = box.start_plugin()
     ctl.answer("Best\u00e4tigen", "&Ja")
-    ctl.wait("Sicherung laden")
-    ctl.click("Sicherung laden", "Nur ausgew\u00e4hlte Ordner zur\u00fcckschreiben")
+    checkbox = "Nur ausgew\u00e4hlte Ordner zur\u00fcckschreiben"
+    ctl.wait_for_button("Sicherung laden", checkbox)
+    ctl.click("Sicherung laden", checkbox)
     cam.shoot("Sicherung laden", "restore-open")
     ctl.open_file("Sicherung laden", "C:\\Kestrone\\Backup\\KestroneBackup.zip")
     choice = "Ordner zur\u00fcckschreiben"

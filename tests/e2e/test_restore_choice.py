@@ -54,12 +54,14 @@ class RestoreChoice(E2ETestCase):
         the registry box is unticked unless `registry`, then `button` is pressed."""
         proc = self.start_plugin()
         self.assertIn(MANUAL_QUESTION, self.ctl.answer("Best\u00e4tigen", "&Ja"))
-        self.ctl.wait("Sicherung laden")
+        self.ctl.wait_for_button("Sicherung laden", CHECKBOX)
         self.ctl.click("Sicherung laden", CHECKBOX)
         self.ctl.open_file("Sicherung laden", winpath(self.archive))
         self.ctl.wait(CHOICE)
         if keys:
             self.ctl.ok("keys", CHOICE, "SysTreeView32", ",".join(str(k) for k in keys))
+        # Keys and clicks are handled in the order sent; the registry box, ticked until
+        # its click, keeps OK usable while the keys untick every folder.
         if not registry:
             self.ctl.click(CHOICE, REGISTRY)
         self.ctl.click(CHOICE, button)

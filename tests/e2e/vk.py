@@ -96,6 +96,14 @@ class WinCtl:
         """Waits for a box with this caption, presses a button, returns the box's texts.
         The caption shows before the box has its controls: the texts are read once the
         button is there."""
+        texts = self.wait_for_button(caption, button, timeout_ms)
+        self.click(caption, button)
+        self.ok("gone", caption, 10000)
+        return texts
+
+    def wait_for_button(self, caption, button, timeout_ms=20000):
+        """Waits for the window and in it for the button (a window's caption shows
+        before its controls are there); returns the window's texts."""
         self.wait(caption, timeout_ms)
         deadline = time.time() + timeout_ms / 1000
         wanted = button.replace("&", "")
@@ -105,8 +113,6 @@ class WinCtl:
                 raise AssertionError("%r has no button %r:\n%s" % (caption, button, self.screen()))
             time.sleep(0.05)
             texts = self.texts(caption)
-        self.click(caption, button)
-        self.ok("gone", caption, 10000)
         return texts
 
     def open_file(self, caption, path):
