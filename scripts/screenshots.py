@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -80,6 +81,28 @@ def manual_mode(box, ctl, cam):
     ctl.answer("Bestätigen", "&Nein")
     host.stop()
     time.sleep(1)
+
+
+def restore_choice(box, ctl, cam):
+    """The restore's open dialog with its check box ticked, and the folder choice it
+    leads to, with one folder unticked; cancelled, so nothing is written."""
+    with zipfile.ZipFile(os.path.join(box.host, "Backup", "KestroneBackup.zip"), "w") as z:
+        for rel in ("kestrone.ini", "Filebase/liste.txt", "Filebase/Gruppe 1/a.txt", "Filebase/Gruppe 2/b.txt",
+                    "Inbound/a.pkt", "MsgBase/Netmail/1.msg", "MsgBase/Echomail/2.msg", "kestrone.reg"):
+            z.writestr(rel, b"")
+    plugin = box.start_plugin()
+    ctl.answer("Best\u00e4tigen", "&Ja")
+    checkbox = "Nur ausgew\u00e4hlte Ordner zur\u00fcckschreiben"
+    ctl.wait_for_button("Sicherung laden", checkbox)
+    ctl.click("Sicherung laden", checkbox)
+    cam.shoot("Sicherung laden", "restore-open")
+    ctl.open_file("Sicherung laden", "C:\\Kestrone\\Backup\\KestroneBackup.zip")
+    choice = "Ordner zur\u00fcckschreiben"
+    ctl.wait(choice)
+    ctl.ok("keys", choice, "SysTreeView32", "40,40,40,40,32")  # down to Inbound, untick it
+    cam.shoot(choice, "restore-choice")
+    ctl.click(choice, "Abbrechen")
+    vk.wait_exit(plugin, 30)
 
 
 def settings_pages(ctl, cam):
@@ -175,6 +198,7 @@ def main():
     try:
         prepare(box, ctl)
         manual_mode(box, ctl, cam)
+        restore_choice(box, ctl, cam)
         interactive_mode(box, ctl, cam)
         run_windows(ctl, cam)
     finally:

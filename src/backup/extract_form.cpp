@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "backup/restore_choice_form.h"
 #include "core/regfile.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
@@ -45,7 +46,10 @@ void TExtractForm::RunRestore() {
   }
   ShowArrow(1, true);
   std::string archive;
-  if (!AskArchive(hostDir_ + "\\Backup\\KestroneBackup.zip", &archive)) {
+  bool chooseFolders = false;
+  selection_ = {};
+  if (!AskArchive(hostDir_ + "\\Backup\\KestroneBackup.zip", &archive, &chooseFolders) ||
+      (chooseFolders && !ChooseRestore(archive, hostDir_, &selection_))) {
     Close();
     return;
   }
@@ -59,7 +63,7 @@ void TExtractForm::RunRestore() {
   const std::string regFile = hostDir_ + "\\" + kRegFileName;
   // After a cancel the archive stays; what the user can still decide is whether the
   // registry data go back as well.
-  bool importRegistry = FileExists(regFile);
+  bool importRegistry = selection_.registry && FileExists(regFile);
   if (cancelled) {
     const std::string kept = "Das Zurückschreiben wurde abgebrochen. Die Sicherung \"" + archive +
                              "\" bleibt erhalten; Sie können sie erneut zurückschreiben.";
@@ -90,6 +94,10 @@ void TExtractForm::ExtractArchive(const std::string& archive) {
   ZipArchiver1.SetZipFilename(archive);
   Canceled = false;
   ZipArchiver1.FSpecArgs.clear();
+  if (!selection_.all) {
+    ZipArchiver1.FSpecArgs = RestoreSpecArgs(archive, selection_);
+    if (ZipArchiver1.FSpecArgs.empty()) return;  // no file chosen
+  }
   ZipArchiver1.Extract();
   if (Canceled) return;
   if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() < 0)
@@ -116,7 +124,7 @@ bool TExtractForm::RegistryFileIsHosts(const std::string& file) {
   return true;
 }
 
-bool TExtractForm::AskArchive(const std::string& fileName, std::string* archive) {
+bool TExtractForm::AskArchive(const std::string& fileName, std::string* archive, bool* chooseFolders) {
   std::vector<char> file(32768, '\0');
   fileName.copy(file.data(), file.size() - 1);
   OPENFILENAMEA ofn = {};
@@ -129,8 +137,10 @@ bool TExtractForm::AskArchive(const std::string& fileName, std::string* archive)
   ofn.lpstrTitle = "Sicherung laden";
   ofn.lpstrDefExt = "zip";
   ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER;
+  ChoiceCheckBox choice(&ofn);
   if (!GetOpenFileNameA(&ofn)) return false;
   *archive = file.data();
+  *chooseFolders = choice.Checked();
   return true;
 }
 

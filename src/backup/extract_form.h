@@ -6,6 +6,7 @@
 #include <string>
 
 #include "backup/run_form.h"
+#include "core/restore_choice.h"
 
 namespace vk::backup {
 
@@ -24,11 +25,14 @@ class TExtractForm : public TRunForm {
 
  private:
   // The open dialog, offering `fileName` first: false when the user cancelled.
-  bool AskArchive(const std::string& fileName, std::string* archive);
+  // `chooseFolders`: its check box for a restore of chosen folders.
+  bool AskArchive(const std::string& fileName, std::string* archive, bool* chooseFolders);
   // Whether `file` names only keys of the host's branch; a refusal goes into the report.
   bool RegistryFileIsHosts(const std::string& file);
 
   std::string hostDir_;
+  // What this run writes back: everything unless the user chose folders.
+  RestoreSelection selection_;
 };
 
 // Created by the start-up, once.

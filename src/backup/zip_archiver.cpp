@@ -193,6 +193,21 @@ void ApplyZip64Extra(ZipDirEntry& entry, const std::vector<unsigned char>& extra
 
 }  // namespace
 
+std::string EngineSpec(const std::wstring& name) {
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), nullptr,
+                              0, nullptr, &lossy);
+  std::string ansi(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), ansi.data(), n,
+                      nullptr, &lossy);
+  const std::string mark = engine::kUtf8SpecMark;
+  if (!lossy && ansi.compare(0, mark.size(), mark) != 0) return ansi;
+  n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), n, nullptr, nullptr);
+  return mark + utf8;
+}
+
 void TZipArchiver::SetSpecSlotLimit(int slots) {
   g_specSlotLimit = slots > 0 ? slots : engine::kSpecSlots;
 }

@@ -67,6 +67,12 @@ struct ZipDirEntry {
   uint64_t uncompressedSize64 = 0;
 };
 
+// A name as the engines take it in a specification: ANSI when the code page spells it
+// exactly (no best-fit letter, no "?"), otherwise marked UTF-8, which the engines never
+// read as a pattern. An ANSI name that happens to begin with the mark's bytes goes as
+// UTF-8 too, so that it cannot be mistaken for one.
+std::string EngineSpec(const std::wstring& name);
+
 class TZipArchiver {
  public:
   // The engines' entries. The program binds them at load time; tests may put

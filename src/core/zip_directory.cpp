@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/errors.h"
@@ -304,6 +305,16 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
 
   ExtractionPlan plan;
   std::vector<bool> specUsed(specs.size(), false);
+  // A specification without a wildcard names one entry: it is looked up by its folded
+  // name, so that thousands of names cost no more than one pass.
+  std::unordered_map<std::u16string, std::vector<size_t>> literal;
+  std::vector<size_t> patterns;
+  for (size_t s = 0; s < specs.size(); ++s) {
+    if (HasWildcard(specs[s]))
+      patterns.push_back(s);
+    else
+      literal[FoldCase(SlashesToForward(specs[s]))].push_back(s);
+  }
   std::unordered_set<std::u16string> targets;
   for (size_t i = 0; i < dir.entries.size(); ++i) {
     const Entry& e = dir.entries[i];
@@ -314,7 +325,13 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
     p.directory = !p.name.empty() && p.name.back() == u'/';
     if (!specs.empty()) {
       bool any = false;
-      for (size_t s = 0; s < specs.size(); ++s) {
+      const std::u16string folded = FoldCase(p.name);
+      for (const std::u16string& key : {folded, p.directory ? folded.substr(0, folded.size() - 1) : folded}) {
+        auto named = literal.find(key);
+        if (named == literal.end()) continue;
+        for (size_t s : named->second) specUsed[s] = any = true;
+      }
+      for (size_t s : patterns) {
         if (Selected({specs[s]}, p.name)) specUsed[s] = any = true;
       }
       if (!any) continue;

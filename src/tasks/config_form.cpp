@@ -10,6 +10,7 @@
 #include "win/application.h"
 #include "win/handles.h"
 #include "win/msgbox.h"
+#include "widgets/tree_checks.h"
 
 namespace vk::tasks {
 
@@ -22,9 +23,6 @@ constexpr char kTreeProcProp[] = "VaultkinTreeProc";
 
 // Kept backups of one archive name: enough for a month of daily ones and more.
 constexpr int kMaxGenerations = 99;
-
-constexpr int kStateExcluded = 1;
-constexpr int kStateIncluded = 2;
 
 constexpr char kPluginsMessage[] =
     "Die ausführbare Datei \"Plugin_Vaultkin.exe\" von Vaultkin wird dennoch nicht gesichert, da "
@@ -114,47 +112,14 @@ std::string FilePart(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
+const std::string* DataOf(HWND tree, HTREEITEM node) {
+  return reinterpret_cast<const std::string*>(widgets::TreeNodeData(tree, node));
+}
+
 bool InList(const StringList& list, const std::string& item) {
   for (const std::string& entry : list)
     if (SameTextAnsi(entry, item)) return true;
   return false;
-}
-
-int StateOf(HWND tree, HTREEITEM node) {
-  const auto state = static_cast<UINT>(
-      SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node), TVIS_STATEIMAGEMASK));
-  return static_cast<int>((state & TVIS_STATEIMAGEMASK) >> 12);
-}
-
-void SetStateOf(HWND tree, HTREEITEM node, int state) {
-  TVITEMA item = {};
-  item.mask = TVIF_STATE;
-  item.hItem = node;
-  item.stateMask = TVIS_STATEIMAGEMASK;
-  item.state = INDEXTOSTATEIMAGEMASK(state);
-  SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-}
-
-const std::string* DataOf(HWND tree, HTREEITEM node) {
-  TVITEMA item = {};
-  item.mask = TVIF_PARAM;
-  item.hItem = node;
-  if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
-  return reinterpret_cast<const std::string*>(item.lParam);
-}
-
-HTREEITEM Next(HWND tree, HTREEITEM node, UINT relation) {
-  return reinterpret_cast<HTREEITEM>(
-      SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(node)));
-}
-
-// Every node in pre-order: a node, its children, then its next sibling.
-template <class Visit>
-void ForEachNode(HWND tree, HTREEITEM first, const Visit& visit) {
-  for (HTREEITEM node = first; node; node = Next(tree, node, TVGN_NEXT)) {
-    visit(node);
-    ForEachNode(tree, Next(tree, node, TVGN_CHILD), visit);
-  }
 }
 
 // The four tabs side by side, with as much room round their texts as that leaves.
@@ -368,8 +333,8 @@ void TConfigForm::ShowListed(HTREEITEM root, const std::string& relativePath) {
     const size_t slash = relativePath.find('\\', start);
     const std::string path = relativePath.substr(0, slash);
     start = slash == std::string::npos ? relativePath.size() : slash + 1;
-    HTREEITEM child = Next(tree, node, TVGN_CHILD);
-    for (; child; child = Next(tree, child, TVGN_NEXT)) {
+    HTREEITEM child = widgets::TreeNext(tree, node, TVGN_CHILD);
+    for (; child; child = widgets::TreeNext(tree, child, TVGN_NEXT)) {
       const std::string* data = DataOf(tree, child);
       if (data && SameTextAnsi(*data, path)) break;
     }
@@ -396,7 +361,7 @@ HTREEITEM TConfigForm::AddNode(HTREEITEM parent, const std::string& caption,
   insert.item.cChildren = 1;  // until opened: the "+" costs no reading
   insert.item.stateMask = TVIS_STATEIMAGEMASK;
   insert.item.state =
-      INDEXTOSTATEIMAGEMASK(InList(inclDirs, relativePath) ? kStateIncluded : kStateExcluded);
+      INDEXTOSTATEIMAGEMASK(InList(inclDirs, relativePath) ? widgets::kTreeTicked : widgets::kTreeUnticked);
   auto* data = new std::string(relativePath);  // released in tvFoldersDeletion
   insert.item.lParam = reinterpret_cast<LPARAM>(data);
   auto node = reinterpret_cast<HTREEITEM>(
@@ -439,9 +404,9 @@ void TConfigForm::FillNode(HTREEITEM node) {
 std::string TConfigForm::GetInclDirs() const {
   HWND tree = Tree();
   StringList ticked;
-  ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
+  widgets::ForEachTreeNode(tree, widgets::TreeNext(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
     const std::string* data = DataOf(tree, node);
-    if (data && StateOf(tree, node) == kStateIncluded) ticked.push_back(*data);
+    if (data && widgets::TreeCheckState(tree, node) == widgets::kTreeTicked) ticked.push_back(*data);
   });
   return WriteCommaList(ticked);
 }
@@ -453,19 +418,19 @@ void TConfigForm::tvFoldersMouseDown(int x, int y) {
   SendMessageA(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
   if (!hit.hItem || !(hit.flags & TVHT_ONITEMSTATEICON)) return;
 
-  const int state = 3 - StateOf(tree, hit.hItem);
-  SetStateOf(tree, hit.hItem, state);
+  const int state = 3 - widgets::TreeCheckState(tree, hit.hItem);
+  widgets::SetTreeCheckState(tree, hit.hItem, state);
   const std::string* data = DataOf(tree, hit.hItem);
-  if (state == kStateIncluded && data && SameTextAnsi(*data, ".\\PLUGINS"))
+  if (state == widgets::kTreeTicked && data && SameTextAnsi(*data, ".\\PLUGINS"))
     win::ShowInformation(kPluginsMessage);
 
   bool anyTicked = false;
-  ForEachNode(tree, Next(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
-    if (StateOf(tree, node) == kStateIncluded) anyTicked = true;
+  widgets::ForEachTreeNode(tree, widgets::TreeNext(tree, nullptr, TVGN_ROOT), [&](HTREEITEM node) {
+    if (widgets::TreeCheckState(tree, node) == widgets::kTreeTicked) anyTicked = true;
   });
   if (!anyTicked) {
     // The last directory stays ticked; the task then backs up no directories.
-    SetStateOf(tree, hit.hItem, kStateIncluded);
+    widgets::SetTreeCheckState(tree, hit.hItem, widgets::kTreeTicked);
     SetControlChecked(kCheckBox3, false);
     CheckBox3Click();
   }

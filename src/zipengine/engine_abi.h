@@ -28,8 +28,8 @@ constexpr int kNameBuffer = 256;
 
 // A specification that begins with these three bytes (the UTF-8 byte order mark)
 // is UTF-8 and names exactly one file or directory: it is never read as a pattern.
-// The backup run hands over this way the names that the ANSI code page cannot
-// spell; every other specification is ANSI text as before.
+// The backup run, and the restore of chosen folders, hand over this way the names
+// that the ANSI code page cannot spell; every other specification is ANSI text as before.
 constexpr char kUtf8SpecMark[] = "\xEF\xBB\xBF";
 // A specification that begins with this byte (no file name holds it) names, in
 // either form above, an earlier archive of the same files: a file whose content it

@@ -9,7 +9,7 @@ import random
 import time
 import zipfile
 
-from vk import E2ETestCase, MANUAL_QUESTION, winpath, wait_exit
+from vk import E2ETestCase, MANUAL_QUESTION, tree_files, winpath, wait_exit
 
 FOLDERS = 300
 FILES = 3000
@@ -47,13 +47,7 @@ class RestoreCancel(E2ETestCase):
             f.write(data)
 
     def files(self):
-        found = {}
-        for top, _, names in os.walk(self.box.host):
-            for name in names:
-                path = os.path.join(top, name)
-                with open(path, "rb") as f:
-                    found[os.path.relpath(path, self.box.host).replace(os.sep, "/")] = f.read()
-        return found
+        return tree_files(self.box.host)
 
     def restore(self, cancel_after=None):
         """A manual restore of the archive; cancelled cancel_after seconds after the

@@ -39,6 +39,19 @@ def cp1252(text):
     return text.encode("cp1252")
 
 
+def tree_files(root, times=False):
+    """Every file below root by its relative name ("/" separated): its bytes, or with
+    times its bytes and modification time."""
+    found = {}
+    for top, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(top, name)
+            with open(path, "rb") as f:
+                data = f.read()
+            found[os.path.relpath(path, root).replace(os.sep, "/")] = (data, os.stat(path).st_mtime_ns) if times else data
+    return found
+
+
 class WinCtl:
     """One winctl process: commands in, one answer line each."""
 
@@ -83,6 +96,14 @@ class WinCtl:
         """Waits for a box with this caption, presses a button, returns the box's texts.
         The caption shows before the box has its controls: the texts are read once the
         button is there."""
+        texts = self.wait_for_button(caption, button, timeout_ms)
+        self.click(caption, button)
+        self.ok("gone", caption, 10000)
+        return texts
+
+    def wait_for_button(self, caption, button, timeout_ms=20000):
+        """Waits for the window and in it for the button (a window's caption shows
+        before its controls are there); returns the window's texts."""
         self.wait(caption, timeout_ms)
         deadline = time.time() + timeout_ms / 1000
         wanted = button.replace("&", "")
@@ -92,8 +113,6 @@ class WinCtl:
                 raise AssertionError("%r has no button %r:\n%s" % (caption, button, self.screen()))
             time.sleep(0.05)
             texts = self.texts(caption)
-        self.click(caption, button)
-        self.ok("gone", caption, 10000)
         return texts
 
     def open_file(self, caption, path):

@@ -71,19 +71,9 @@ class ConfigFormTest : public ::testing::Test {
   }
   // Presses the mouse on the node's check box, as the tree reports it.
   void ClickCheckBox(HTREEITEM node) {
-    RECT label;
-    ASSERT_TRUE(TreeView_GetItemRect(Tree(), node, &label, TRUE));
-    const int y = (label.top + label.bottom) / 2;
-    for (int x = 0; x < label.left; ++x) {
-      TVHITTESTINFO hit = {};
-      hit.pt = {x, y};
-      TreeView_HitTest(Tree(), &hit);
-      if (hit.hItem == node && (hit.flags & TVHT_ONITEMSTATEICON)) {
-        form_->tvFoldersMouseDown(x, y);
-        return;
-      }
-    }
-    FAIL() << "no check box for " << Caption(node);
+    POINT at;
+    ASSERT_TRUE(CheckBoxPoint(Tree(), node, &at)) << "no check box for " << Caption(node);
+    form_->tvFoldersMouseDown(at.x, at.y);
   }
   int CountNodes(HTREEITEM first) const {
     int n = 0;

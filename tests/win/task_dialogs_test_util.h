@@ -138,6 +138,23 @@ inline void TypeInto(HWND edit, const std::string& text) {
   SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// Where the tree's hit test finds the node's check box, in the tree's client area.
+inline bool CheckBoxPoint(HWND tree, HTREEITEM node, POINT* at) {
+  RECT label;
+  if (!TreeView_GetItemRect(tree, node, &label, TRUE)) return false;
+  const int y = (label.top + label.bottom) / 2;
+  for (int x = 0; x < label.left; ++x) {
+    TVHITTESTINFO hit = {};
+    hit.pt = {x, y};
+    TreeView_HitTest(tree, &hit);
+    if (hit.hItem == node && (hit.flags & TVHT_ONITEMSTATEICON)) {
+      *at = hit.pt;
+      return true;
+    }
+  }
+  return false;
+}
+
 // One thing the user does: wait for a shown window with this caption, act on it and
 // (unless told otherwise) wait until it has gone.
 struct Step {

@@ -16,6 +16,8 @@
 //                                     of that class, in its client area
 //   clickat <caption> <x> <y>         a left click at that point of its client area,
 //                                     into the innermost visible child there
+//   keys <caption> <class> <vk,...>   posts key presses (virtual-key codes) to its first
+//                                     child of that class, one after the other
 //   copydata <caption> <number> <text>  sends WM_COPYDATA with that dwData and text
 //   list                              ok <caption>|<caption>|... of visible windows
 //   regset <key> <name> <data>        REG_SZ under HKEY_CURRENT_USER\<key>
@@ -155,7 +157,7 @@ std::string Run(const std::vector<std::string>& a) {
   }
   HWND top = nullptr;
   if (cmd == "texts" || cmd == "click" || cmd == "close" || cmd == "settext" || cmd == "copydata" ||
-      cmd == "rect" || cmd == "childrect" || cmd == "clickat") {
+      cmd == "rect" || cmd == "childrect" || cmd == "clickat" || cmd == "keys") {
     top = FindCaption(arg(1));
     if (!top) return "error no window";
   }
@@ -224,6 +226,20 @@ std::string Run(const std::vector<std::string>& a) {
     snprintf(buf, sizeof buf, "ok %ld %ld %ld %ld %d", r.left, r.top, r.right, r.bottom,
              IsIconic(target) ? 1 : 0);
     return buf;
+  }
+  if (cmd == "keys") {
+    for (HWND child : ChildrenOf(top)) {
+      if (lstrcmpiA(ClassOf(child).c_str(), arg(2).c_str()) != 0) continue;
+      const std::string keys = arg(3) + ",";
+      for (size_t at = 0, comma; (comma = keys.find(',', at)) != std::string::npos; at = comma + 1) {
+        const auto vk = static_cast<WPARAM>(strtoul(keys.substr(at, comma - at).c_str(), nullptr, 0));
+        if (!vk) return "error bad key";
+        PostMessageA(child, WM_KEYDOWN, vk, 1);
+        PostMessageA(child, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+      }
+      return "ok";
+    }
+    return "error no control";
   }
   if (cmd == "clickat") {
     POINT p = {atoi(arg(2).c_str()), atoi(arg(3).c_str())};

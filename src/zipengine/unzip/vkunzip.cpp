@@ -2,7 +2,11 @@
 // current directory.
 #include <windows.h>
 
+#include <optional>
+#include <string_view>
+
 #include "core/fault_guard.h"
+#include "core/zip_names.h"
 #include "zipengine/common/reporter.h"
 #include "zipengine/common/win_fs.h"
 #include "zipengine/engine_abi.h"
@@ -24,8 +28,23 @@ extern "C" int32_t VK_STDCALL VkUnzipExecute(UnzipCommand* command) {
     request.archive = AnsiToWide(command->zipName);
     request.keepDirs = command->dirNames != kFalse;
     request.overwrite = command->overwrite != kFalse;
+    const std::string_view mark = kUtf8SpecMark;
     for (int32_t i = 0; i < command->argc; ++i) {
-      if (command->specs[i] && *command->specs[i]) request.specs.push_back(AnsiToWide(command->specs[i]));
+      if (!command->specs[i] || !*command->specs[i]) continue;
+      const std::string_view spec = command->specs[i];
+      if (spec.substr(0, mark.size()) != mark) {
+        request.specs.push_back(AnsiToWide(spec));
+        continue;
+      }
+      // A name the ANSI code page cannot spell; Windows names hold no wildcard, so
+      // as a pattern it matches that name alone.
+      const std::optional<std::u16string> utf8 = vk::zip::DecodeUtf8(spec.substr(mark.size()));
+      if (!utf8 || utf8->empty() || vk::zip::HasWildcard(*utf8)) {
+        reporter.Message(kErrNotInArchive, "Dateiname in UTF-8 ist ungültig");
+        if (reporter.Stopped()) return kResultCancelled;
+        continue;
+      }
+      request.specs.push_back(FromU16(*utf8));
     }
     return Extract(request, reporter);
   } catch (...) {
