@@ -490,8 +490,8 @@ int32_t Extractor::Run() {
   DWORD error = 0;
   File file = File::OpenRead(archivePath_, &error);
   if (!file.IsOpen()) return Fail("Archiv " + archiveText + " kann nicht geöffnet werden: " + ErrorText(error));
-  FileAccess access(file);
-  archiveSize_ = access.Size();
+  archiveSize_ = file.Size().value_or(0);
+  WindowedAccess access(file, archiveSize_);
   try {
     dir_ = zip::ReadDirectory(access);
   } catch (const EZipDirError& e) {
