@@ -1,18 +1,25 @@
 // Drives the archive engine through its command records, as the archive component
 // does, for the benchmark and the interoperability tests:
-//   engine_run zip ARCHIVE [-l LEVEL] [-r] [-j] [-v] [-C DIR] [@LIST | SPEC...]
-//   engine_run unzip ARCHIVE [-j] [-n] [-v] [-C DIR] [@LIST | SPEC...]
+//   engine_run zip ARCHIVE [-l LEVEL] [-r] [-j] [-v] [-s N] [-C DIR] [@LIST | SPEC...]
+//   engine_run unzip ARCHIVE [-j] [-n] [-v] [-s N] [-C DIR] [@LIST | SPEC...]
 // -r recurse, -j no directory names, -n do not overwrite, -v print every callback,
-// -C work in DIR, @LIST read the specifications from a file (one per line, ANSI).
-// Prints the result, the wall time of the engine call and the process's peak
-// working set (GetProcessMemoryInfo).
+// -s N cancel (answer -1) when the Nth file begins, -C work in DIR, @LIST read the
+// specifications from a file (one per line, ANSI).
+// Prints the result, the wall time of the engine call, the process's peak working
+// set (GetProcessMemoryInfo) and the longest silence of each phase: the longest wait
+// between two callbacks (or the call's start or end) while the engine lists the
+// files ("list"; for an extraction, reads the archive's directory), packs ("pack"),
+// reads the archive back ("check"), extracts ("extract"), and after a cancel until
+// the call returns ("stop"). A run window can answer a click no sooner.
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +35,10 @@ struct Counts {
   // The longest wait between two callbacks: a run window can answer a click no
   // sooner than at the next one.
   LONGLONG last = 0, longestGap = 0;
+  // The same per phase: a gap counts to the phase it began in.
+  std::string phase = "list", packPhase = "pack";
+  std::map<std::string, LONGLONG> phaseGaps;
+  long stopAt = 0;  // -s
   // Where it was: the file then current ("-" before the first) and the action
   // that ended it.
   std::string file = "-", gapFile = "-";
@@ -43,6 +54,13 @@ size_t PeakWorkingSet() {
   return memory.PeakWorkingSetSize;
 }
 
+// Closes the gap that ends now.
+void GapEnds(LONGLONG now) {
+  LONGLONG& phaseGap = counts.phaseGaps[counts.phase];
+  phaseGap = std::max(phaseGap, now - counts.last);
+  counts.last = now;
+}
+
 int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
@@ -51,11 +69,17 @@ int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
     counts.gapFile = counts.file;
     counts.gapEnd = info->action;
   }
-  counts.last = now.QuadPart;
+  GapEnds(now.QuadPart);
+  bool stop = false;
   if (info->action == kFileBegins) {
     counts.file = info->text;
+    counts.phase = counts.file == kCheckLabel ? "check" : counts.packPhase;
     if (counts.file == kCheckLabel) counts.peakBeforeCheck = PeakWorkingSet();
     if (counts.files == 0) counts.peakAtFirstFile = PeakWorkingSet();
+    if (counts.stopAt && counts.files + 1 == counts.stopAt) {
+      stop = true;
+      counts.phase = "stop";
+    }
   }
   switch (info->action) {
     case kFileBegins: ++counts.files; break;
@@ -72,7 +96,9 @@ int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
     else
       std::printf("%d\n", info->action);
   }
-  return 0;
+  QueryPerformanceCounter(&now);  // the callback's own printing is no silence of the engine's
+  counts.last = now.QuadPart;
+  return stop ? -1 : 0;
 }
 
 // Buffers of the sizes the component hands over: at least 256 bytes each.
@@ -104,6 +130,7 @@ int main(int argc, char** argv) {
     else if (a == "-j") junk = true;
     else if (a == "-n") noOverwrite = true;
     else if (a == "-v") counts.verbose = true;
+    else if (a == "-s" && i + 1 < argc) counts.stopAt = std::atol(argv[++i]);
     else if (a == "-C" && i + 1 < argc) SetCurrentDirectoryA(argv[++i]);
     else if (a.size() > 1 && a[0] == '@') {
       std::ifstream list(a.substr(1), std::ios::binary);
@@ -126,6 +153,7 @@ int main(int argc, char** argv) {
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   int32_t result;
+  if (mode == "unzip") counts.packPhase = "extract";
   if (mode == "zip") {
     const size_t bytes = sizeof(ZipCommand) + (slots - kSpecSlots) * sizeof(char*);
     std::vector<char> record(bytes, 0);
@@ -145,6 +173,7 @@ int main(int argc, char** argv) {
     counts.last = start.QuadPart;
     result = VkZipExecute(c);
     QueryPerformanceCounter(&end);
+    GapEnds(end.QuadPart);
   } else {
     const size_t bytes = sizeof(UnzipCommand) + (slots - kSpecSlots) * sizeof(char*);
     std::vector<char> record(bytes, 0);
@@ -163,8 +192,13 @@ int main(int argc, char** argv) {
     counts.last = start.QuadPart;
     result = VkUnzipExecute(c);
     QueryPerformanceCounter(&end);
+    GapEnds(end.QuadPart);
   }
   const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+  std::string gaps;
+  for (const auto& [phase, gap] : counts.phaseGaps)
+    gaps += (gaps.empty() ? "" : ",") + phase + ":" + std::to_string(1000 * gap / frequency.QuadPart);
+  std::printf("gaps_ms=%s ", gaps.c_str());
   std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld "
               "longest_gap_ms=%.0f gap_in=%s gap_ended_by=%d peak_at_first_file=%llu peak_before_check=%llu\n",
               result, seconds, static_cast<unsigned long long>(PeakWorkingSet()), counts.files,

@@ -174,6 +174,7 @@ void TRunForm::ResetMarks() {
   }
   PathLabel1.SetCaption("");
   pace_.Restart();
+  pump_.Restart();
 }
 
 void TRunForm::Pump() {
@@ -191,8 +192,10 @@ void TRunForm::ZipArchiver1Progress(ProgressType type, const std::string& fileNa
   }
   const bool end = type == ProgressType::ptBatchEnd;
   // Even asking whether input waits costs a round trip to the server and to X
-  // under Wine: messages are let through at the same pace as the drawing.
-  if (pace_.Due(NowMs(), end)) DrawProgress();
+  // under Wine: messages are let through at a pace, and drawn seldomer still.
+  const uint64_t now = NowMs();
+  const bool draw = pace_.Due(now, end);
+  if (pump_.Due(now, draw)) draw ? DrawProgress() : Pump();
   if (end) pace_.Restart();
 }
 

@@ -48,9 +48,9 @@ class TRunForm : public win::Form {
   static std::string SlashToBackslash(std::string name);
 
   // The archive component's OnProgress handler. The window draws the file and the
-  // bar and lets pending messages through at most every PaintPace::kIntervalMs, and
-  // always at a run's first and last event; a cancel let through is answered to the
-  // engine in the same callback.
+  // bar at most every PaintPace::kIntervalMs and lets pending messages through at
+  // most every PaintPace::kPumpIntervalMs, both always at a run's first and last
+  // event; a cancel let through is answered to the engine in the same callback.
   void ZipArchiver1Progress(ProgressType type, const std::string& fileName, int fileSize);
   // Shows the progress events' latest state now and lets pending messages through.
   void DrawProgress();
@@ -115,7 +115,8 @@ class TRunForm : public win::Form {
   HWND ProgressBar() const { return Item(idProgressBar1); }
 
   RunProgress progress_;
-  PaintPace pace_;
+  PaintPace pace_;  // drawing
+  PaintPace pump_{PaintPace::kPumpIntervalMs};  // letting messages through
 };
 
 }  // namespace vk::backup

@@ -22,7 +22,7 @@ void RunProgress::Step() {
 void RunProgress::BatchEnd() { position_ = 0; }
 
 bool PaintPace::Due(uint64_t nowMs, bool force) {
-  if (drawn_ && !force && nowMs - lastMs_ < kIntervalMs) return false;
+  if (drawn_ && !force && nowMs - lastMs_ < intervalMs_) return false;
   drawn_ = true;
   lastMs_ = nowMs;
   return true;

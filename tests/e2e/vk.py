@@ -119,8 +119,16 @@ class WinCtl:
         """Types a path into a file dialog and presses its Open button: the click comes
         only once the name box holds the path, and the dialog must then close."""
         self.wait(caption)
-        texts = self.texts(caption)
-        button = next(t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen"))
+        # The dialog's window can be there before its buttons are.
+        deadline = time.time() + 10
+        while True:
+            texts = self.texts(caption)
+            button = next((t for t in texts if t.replace("&", "") in ("Open", "\u00d6ffnen")), None)
+            if button:
+                break
+            if time.time() > deadline:
+                raise AssertionError("%r has no Open button:\n%s" % (caption, self.screen()))
+            time.sleep(0.1)
         self.ok("settext", caption, "Edit", 0, path)
         deadline = time.time() + 10
         while path not in self.texts(caption):

@@ -460,6 +460,23 @@ TEST_F(BackupRun, WindowDrawsAtItsPaceAndEndsOnTheLastFile) {
   Pack().ZipArchiver1.OnProgress = original;
 }
 
+uint64_t PumpPaceClock() {
+  static uint64_t now = 0;
+  return now += vk::PaintPace::kPumpIntervalMs;
+}
+
+TEST_F(BackupRun, ACancelIsSeenAtThePaceOfMessagesNotOfDrawing) {
+  // Each event comes one message interval after the last: the window draws only every
+  // few events, but a press waiting as the second file begins is seen there.
+  auto task = MakeTask();
+  vk::backup::TRunForm::SetClockForTesting(PumpPaceClock);
+  CancelAtFile cancel(Pack(), 2, /*escape=*/false);
+  Watcher w({{"Bestätigen", IDYES}});
+  EXPECT_FALSE(Pack().RunTask(*task));
+  ASSERT_TRUE(w.Done());
+  EXPECT_EQ(cancel.Starts(), 2);
+}
+
 TEST_F(BackupRun, FailuresAreReportedAndLeaveThePreviousArchive) {
   const std::string previous = PreviousArchive();
   auto task = MakeTask();

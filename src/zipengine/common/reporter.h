@@ -27,6 +27,12 @@ class Reporter {
   bool PacedProgress(uint64_t ceiling);
   bool BatchEnd();
   bool Message(int32_t code, std::string_view text);
+  // For work before the first file that reports nothing else (looking up thousands
+  // of named files): a progress step without bytes behind it, at every
+  // kKeepAliveTicks-th tick, so that the caller's window can answer a click. Counted
+  // rather than timed, so that the events of a call do not depend on the machine's load.
+  static constexpr unsigned kKeepAliveTicks = 256;
+  bool KeepAlive();
 
   bool Stopped() const { return stopped_; }
   // The callback ended in an exception: it passes on to the caller of the entry.
@@ -38,6 +44,7 @@ class Reporter {
   Callback callback_;
   void* caller_;
   uint64_t steps_ = 0;
+  unsigned ticks_ = 0;
   bool stopped_ = false;
   bool threw_ = false;
 };

@@ -37,28 +37,43 @@ bool SameEntry(const zip::Entry& a, const zip::Entry& b) {
          a.localOffset == b.localOffset && (a.flags & zip::kFlagUtf8) == (b.flags & zip::kFlagUtf8);
 }
 
+// Opens the archive and reads its directory, which must list exactly the entries written.
+std::string ReadWrittenDirectory(const std::wstring& path, const std::vector<zip::Entry>& written, File* file,
+                                 zip::Directory* dir) {
+  DWORD error = 0;
+  *file = File::OpenRead(path, &error);
+  if (!file->IsOpen()) return "das Archiv kann nicht geöffnet werden: " + ErrorText(error);
+  FileAccess access(*file);
+  try {
+    *dir = zip::ReadDirectory(access);
+  } catch (const EZipDirError& e) {
+    return e.what();
+  }
+  if (dir->entries.size() != written.size() || dir->prefix != 0)
+    return "das Zentralverzeichnis stimmt nicht mit den geschriebenen Einträgen überein";
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (!SameEntry(dir->entries[i], written[i]))
+      return "der Eintrag " + Quoted(WideToAnsi(FromU16(zip::DecodeEntryName(written[i]).value_or(u"?")))) +
+             " stimmt nicht mit dem geschriebenen überein";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string VerifyDirectory(const std::wstring& path, const std::vector<zip::Entry>& written) {
+  File file;
+  zip::Directory dir;
+  return ReadWrittenDirectory(path, written, &file, &dir);
+}
 
 std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
                           zip::WorkerPool& pool, const std::function<bool(uint64_t)>& progress,
                           bool* stopped) {
-  DWORD error = 0;
-  File file = File::OpenRead(path, &error);
-  if (!file.IsOpen()) return "das Archiv kann nicht geöffnet werden: " + ErrorText(error);
-  FileAccess access(file);
+  File file;
   zip::Directory dir;
-  try {
-    dir = zip::ReadDirectory(access);
-  } catch (const EZipDirError& e) {
-    return e.what();
-  }
-  if (dir.entries.size() != written.size() || dir.prefix != 0)
-    return "das Zentralverzeichnis stimmt nicht mit den geschriebenen Einträgen überein";
-  for (size_t i = 0; i < written.size(); ++i) {
-    if (!SameEntry(dir.entries[i], written[i]))
-      return "der Eintrag " + Quoted(WideToAnsi(FromU16(zip::DecodeEntryName(written[i]).value_or(u"?")))) +
-             " stimmt nicht mit dem geschriebenen überein";
-  }
+  if (std::string problem = ReadWrittenDirectory(path, written, &file, &dir); !problem.empty()) return problem;
+  FileAccess access(file);
 
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};

@@ -20,4 +20,8 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
                           zip::WorkerPool& pool, const std::function<bool(uint64_t)>& progress = {},
                           bool* stopped = nullptr);
 
+// Only the first half of that: the directory read back lists exactly the entries
+// written. For an archive whose data need not be read back before the call returns.
+std::string VerifyDirectory(const std::wstring& path, const std::vector<zip::Entry>& written);
+
 }  // namespace vk::engine

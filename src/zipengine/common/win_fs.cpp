@@ -338,4 +338,19 @@ void File::Close() {
   position_ = 0;
 }
 
+bool WindowedAccess::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (length > kWindow) return file_.ReadExactly(offset, buffer, length);
+  if (offset < start_ || offset - start_ + length > window_.size()) {
+    if (offset > size_ || size_ - offset < length) return false;
+    window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset)));
+    start_ = offset;
+    if (!file_.ReadExactly(offset, window_.data(), window_.size())) {
+      window_.clear();
+      return false;
+    }
+  }
+  std::copy_n(window_.data() + (offset - start_), length, static_cast<char*>(buffer));
+  return true;
+}
+
 }  // namespace vk::engine

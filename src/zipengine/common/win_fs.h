@@ -112,4 +112,21 @@ class FileAccess : public zip::RandomAccess {
   uint64_t size_;
 };
 
+// Reads of a few bytes here and there in increasing order (the local headers of
+// thousands of small entries) served from a window of the file read ahead: under
+// Wine every read of the file is a call of its own. Longer reads go to the file.
+class WindowedAccess : public zip::RandomAccess {
+ public:
+  static constexpr size_t kWindow = 64 * 1024;
+  WindowedAccess(File& file, uint64_t size) : file_(file), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
+
+ private:
+  File& file_;
+  uint64_t size_;
+  uint64_t start_ = 0;  // where the window begins in the file
+  std::string window_;
+};
+
 }  // namespace vk::engine

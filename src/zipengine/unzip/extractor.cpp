@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <cwctype>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "core/errors.h"
 #include "core/zip_deflate.h"
@@ -88,28 +88,36 @@ void RemoveKilledTemporaries(const std::wstring& dir) {
   FindClose(find);
 }
 
-// Directories already made by this call, so that each is looked up and cleared of
-// killed runs' temporary files once, by the worker that first writes there.
+// Directories already made sure of by this call, so that each is looked up and
+// cleared of killed runs' temporary files once, by the worker that first writes
+// there; and whether this call created it, so that nothing but its own files can
+// stand in it.
 class DirectoryCache {
  public:
-  bool Make(const std::wstring& dir, DWORD* error) {
+  // *fresh (when given): the directory was created by this call.
+  bool Make(const std::wstring& dir, DWORD* error, bool* fresh = nullptr) {
     const std::u16string key = SystemFoldCase(ToU16(dir));
     {
       std::lock_guard<zip::Mutex> lock(mutex_);
-      if (made_.count(key)) return true;
+      const auto known = made_.find(key);
+      if (known != made_.end()) {
+        if (fresh) *fresh = known->second;
+        return true;
+      }
     }
     bool created = false;
     if (!MakeDirectories(dir, error, &created)) return false;
     // A folder made just now holds none (on an emptied installation, every one).
     if (!created) RemoveKilledTemporaries(dir);
+    if (fresh) *fresh = created;
     std::lock_guard<zip::Mutex> lock(mutex_);
-    made_.insert(key);
+    made_.emplace(key, created);
     return true;
   }
 
  private:
   zip::Mutex mutex_;
-  std::unordered_set<std::u16string> made_;
+  std::unordered_map<std::u16string, bool> made_;
 };
 
 // What a worker reads the archive with: its own handle (a File serves one thread)
@@ -274,21 +282,27 @@ Outcome Extractor::Write(Job& job) {
   const zip::Entry& entry = dir_.entries[job.plan->index];
   if (abort_) return Outcome::kSkipped;
   const std::wstring parent = Parent(job.target);
-  if (!parent.empty() && !dirs_.Make(parent, &job.error)) return Outcome::kDirFailed;
+  bool fresh = false;
+  if (!parent.empty() && !dirs_.Make(parent, &job.error, &fresh)) return Outcome::kDirFailed;
 
   // A target that does not exist yet is written under its own name: created new,
   // so that nothing that exists is ever touched, and removed again through its
   // handle if the data fails its check. Anything in the way goes through a
   // temporary file beside it that replaces it only once checked.
-  // Whether something is in the way is asked first: under Wine the question costs
-  // no server call, a creation that fails does.
+  // In a folder this call created, the target is created at once (under Wine every
+  // look-up of a missing name reads the whole folder); elsewhere whether something
+  // is in the way is asked first: the question costs no server call, a creation
+  // that fails does.
   File out;
-  const DWORD attributes = GetFileAttributesW(ApiPath(job.target).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    out = File::CreateTemporary(job.target, &job.error);
-  } else if (request_.overwrite && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (AlreadyThere(job, entry)) return Outcome::kDone;
-    if (abort_) return Outcome::kSkipped;
+  if (fresh) out = File::CreateTemporary(job.target, &job.error);
+  if (!out.IsOpen()) {
+    const DWORD attributes = GetFileAttributesW(ApiPath(job.target).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      out = File::CreateTemporary(job.target, &job.error);
+    } else if (request_.overwrite && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (AlreadyThere(job, entry)) return Outcome::kDone;
+      if (abort_) return Outcome::kSkipped;
+    }
   }
   const bool direct = out.IsOpen();
   if (!direct) {
@@ -476,8 +490,8 @@ int32_t Extractor::Run() {
   DWORD error = 0;
   File file = File::OpenRead(archivePath_, &error);
   if (!file.IsOpen()) return Fail("Archiv " + archiveText + " kann nicht geöffnet werden: " + ErrorText(error));
-  FileAccess access(file);
-  archiveSize_ = access.Size();
+  archiveSize_ = file.Size().value_or(0);
+  WindowedAccess access(file, archiveSize_);
   try {
     dir_ = zip::ReadDirectory(access);
   } catch (const EZipDirError& e) {

@@ -142,6 +142,7 @@ class Collector {
 
  private:
   void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
+    if (!reporter_.KeepAlive()) return;
     const Listing listing = ListDirectory(Resolve(dir));
     for (const auto& found : listing.files) {
       if (reporter_.Stopped()) return;
@@ -186,7 +187,7 @@ std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, con
                                      Reporter& reporter) {
   Collector collector(options, reporter);
   for (size_t i = 0; i < specs.size(); ++i) {
-    if (reporter.Stopped()) break;
+    if (!reporter.KeepAlive()) break;
     collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
   }
   return collector.Take();
