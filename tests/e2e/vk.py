@@ -158,6 +158,17 @@ class Sandbox:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+def files_below(root):
+    """Every file below root: its path relative to root, "/" separated, -> its bytes."""
+    found = {}
+    for top, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(top, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
+    return found
+
+
 def wine_processes():
     """The command lines of the Wine processes alive, for failures."""
     out = subprocess.run(["ps", "-eo", "pid,stat,etime,args"], capture_output=True, text=True).stdout
