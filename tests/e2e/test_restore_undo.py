@@ -79,8 +79,14 @@ class RestoreUndo(Installation):
             self.assertEqual(undo[rel], data, rel)
         self.assertIn('"Sprache"="Englisch"', undo["kestrone.reg"].decode("utf-16"))
 
-        # Restoring the undo copy brings back what the restore overwrote.
-        self.restore(self.undo)
+        # Restoring the undo copy brings back what the restore overwrote; msg.dat as
+        # the backup put it back is newer than its copy there, which is asked first.
+        proc = self.start_plugin()
+        self.ctl.answer("Best\u00e4tigen", "&Ja")
+        self.ctl.open_file("Sicherung laden", winpath(self.undo))
+        self.assertIn("MsgBase\\msg.dat", "\n".join(self.ctl.answer("Best\u00e4tigen", "&Ja")))
+        self.ctl.answer("Information", "OK", 60000)
+        self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
         for rel, (data, _) in changed.items():
             self.assertEqual(self.read(rel), data, rel)
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Englisch")
