@@ -270,36 +270,6 @@ TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {
   EXPECT_EQ(ReadBytes(HostFile("Inbound\\neu.pkt")), "paket");
 }
 
-TEST_F(RestoreRun, NewerFileIsAskedForAndTheUndoCopyBringsItBack) {
-  BackUp();
-  const std::string list = HostFile("Filebase\\liste.txt");
-  const std::string backedUp = ReadBytes(list);
-  WriteBytes(list, "heute verändert");
-  vk::testing::MakeOld(list, 2031);
-  vk::testing::SetString(kBranch, "Sprache", "Englisch");
-  const auto registry = vk::testing::Snapshot();
-  const std::string undo = vk::backup::UndoCopyPath(Host());
-
-  auto seen = Restore(DefaultArchive(), {{"Bestätigen", IDNO}});
-  ASSERT_EQ(seen.size(), 2u);
-  for (const std::string& part : {std::string("1 Datei der Installation ist neuer"), std::string("Filebase\\liste.txt")})
-    EXPECT_NE(seen[1].text.find(part), std::string::npos) << part << "\n" << seen[1].text;
-  EXPECT_EQ(ReadBytes(list), "heute verändert");
-  EXPECT_EQ(vk::testing::Snapshot(), registry);
-  EXPECT_FALSE(IsFile(undo));
-
-  seen = Restore(DefaultArchive(), {{"Bestätigen", IDYES}, {"Information"}});
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_NE(seen[2].text.find(undo), std::string::npos) << seen[2].text;
-  EXPECT_EQ(ReadBytes(list), backedUp);
-  EXPECT_EQ(Sorted(vk::testing::ArchiveNames(undo)), Sorted({"Filebase/liste.txt", "kestrone.reg"}));
-
-  // The undo copy is restored like any backup, and nothing of it is newer on disk.
-  EXPECT_EQ(Restore(undo, {{"Information"}}).size(), 2u);
-  EXPECT_EQ(ReadBytes(list), "heute verändert");
-  EXPECT_EQ(vk::testing::Snapshot()["|Sprache"], registry.at("|Sprache"));
-}
-
 TEST_F(RestoreRun, UndoCopyThatCannotBeWrittenStopsBeforeAnything) {
   BackUp();
   const std::string undo = vk::backup::UndoCopyPath(Host());

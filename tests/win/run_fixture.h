@@ -176,10 +176,10 @@ inline std::map<std::string, std::string> FilesBelow(const std::string& dir) {
   return files;
 }
 
-// Dates the file to `year`: 2001 is older than any archive a test writes, so that a
-// restore replaces it without asking first; 2031 is newer.
-inline void MakeOld(const std::string& path, WORD year = 2001) {
-  SYSTEMTIME st = {year, 1, 1, 1, 12, 0, 0, 0};
+// Dates the file back to 2001, older than any archive a test writes: a restore
+// then replaces it without asking first.
+inline void MakeOld(const std::string& path) {
+  SYSTEMTIME st = {2001, 1, 1, 1, 12, 0, 0, 0};
   FILETIME ft;
   SystemTimeToFileTime(&st, &ft);
   HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
