@@ -193,8 +193,12 @@ class Bench:
         peak, window = 0, None
         while proc.poll() is None:
             peak = max(peak, peak_kib(pids))
-            if window is None and "Sicherung zur\u00fcckschreiben" not in self.ctl.call("list"):
+            shown = self.ctl.call("list")
+            if window is None and "Sicherung zur\u00fcckschreiben" not in shown:
                 window = time.monotonic() - start
+            if "Information" in shown[3:].split("|"):
+                # The closing report: the run itself is over.
+                self.ctl.call("click", "Information", "OK")
             time.sleep(POLL)
         gone = time.monotonic() - start
         if proc.returncode != 0:

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "backup/restore_choice_form.h"
+#include "core/errors.h"
 #include "core/regfile.h"
+#include "core/restore_texts.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
@@ -54,9 +56,26 @@ void TExtractForm::RunRestore() {
     return;
   }
   ShowHook(1, true);
+  RestorePlan plan;
+  UndoCopy undo(hostDir_, ZipArchiver1,
+                [this](const std::string& file) { return ExportRegistry(file, kHostBranch) != -1 && FileExists(file); });
+  bool undoWritten = false;
+  if (!PrepareUndo(archive, &plan, &undo, &undoWritten)) {
+    Hide();
+    return;
+  }
   ShowArrow(2, true);
   ExtractArchive(archive);
   const bool cancelled = Canceled;
+  // Also after a cancel: the files written up to it are what the copy undoes.
+  std::string why;
+  if (!undo.Commit(&why)) {
+    undoWritten = false;  // the problem says where it lies instead
+    report_.RunProblem("Die Rückgängig-Kopie konnte nicht als \"" + undo.Path() + "\" abgelegt werden (" + why +
+                       "); sie liegt unter \"" + undo.WorkPath() + "\".");
+  }
+  const std::string undoNote =
+      undoWritten ? "\n\nDer vorherige Stand liegt in der Rückgängig-Kopie \"" + undo.Path() + "\"." : "";
   ShowHook(2, true);
   ShowArrow(3, true);
 
@@ -66,7 +85,7 @@ void TExtractForm::RunRestore() {
   bool importRegistry = selection_.registry && FileExists(regFile);
   if (cancelled) {
     const std::string kept = "Das Zurückschreiben wurde abgebrochen. Die Sicherung \"" + archive +
-                             "\" bleibt erhalten; Sie können sie erneut zurückschreiben.";
+                             "\" bleibt erhalten; Sie können sie erneut zurückschreiben." + undoNote;
     if (importRegistry)
       importRegistry = win::Confirm(kept + "\n\nSollen die Registrierungsdaten aus \"" + regFile +
                                     "\" trotzdem importiert werden?");
@@ -84,8 +103,45 @@ void TExtractForm::RunRestore() {
   Pump();
   if (!report_.Empty())
     win::ShowError(report_.Text("Die Sicherung wurde nicht vollständig zurückgeschrieben.",
-                                "zurückgeschrieben"));
+                                "zurückgeschrieben") + undoNote);
+  else if (!cancelled)
+    win::ShowInformation(RestoreSummary(CountWritten(plan, hostDir_), plan.alreadyRight,
+                                        undoWritten ? undo.Path() : ""));
   Hide();
+}
+
+bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, UndoCopy* undo, bool* written) {
+  try {
+    RestoreFilter chosen;
+    if (!selection_.all)
+      chosen = [this](const std::wstring& target) {
+        return selection_.Chosen({reinterpret_cast<const char16_t*>(target.data()), target.size()});
+      };
+    *plan = PlanRestore(archive, hostDir_, chosen);
+  } catch (const EZipDirError&) {
+    // An archive the component cannot read either is refused in its words.
+    ZipArchiver1.SetZipFilename(archive);
+    throw;
+  }
+  if (!plan->newer.empty() &&
+      !win::Confirm(NewerFilesQuestion(ShownNames(plan->newer), GermanDateTime(plan->archiveTime))))
+    return false;
+  const bool registry = selection_.registry && (plan->holdsRegistry || FileExists(hostDir_ + "\\" + kRegFileName));
+  // Nothing would be overwritten: the last restore's copy stays as it is.
+  if (plan->replaced.empty() && !registry) return true;
+  Canceled = false;
+  std::string why;
+  if (undo->Write(*plan, registry, &why)) {
+    *written = true;
+    return true;
+  }
+  while (!why.empty() && (why.back() == '.' || why.back() == ' ')) why.pop_back();
+  if (Canceled)
+    win::ShowInformation("Das Zurückschreiben wurde abgebrochen, bevor eine Datei verändert wurde.");
+  else
+    win::ShowError("Die Rückgängig-Kopie \"" + undo->Path() + "\" konnte nicht geschrieben werden: " + why +
+                   ".\n\nDas Zurückschreiben wurde nicht begonnen; es wurde nichts verändert.");
+  return false;
 }
 
 void TExtractForm::ExtractArchive(const std::string& archive) {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "backup/restore_plan.h"
 #include "core/comma_list.h"
 #include "core/errors.h"
 #include "core/generation_names.h"
@@ -34,13 +35,6 @@ void DeleteIfThere(const std::string& path) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path.c_str());
   }
-}
-
-std::wstring Wide(const std::string& ansi) {
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  return wide;
 }
 
 // A name as the file system compares it, letter case folded; kept in sets, as a
@@ -110,14 +104,15 @@ std::string OlderName(const std::string& archive) {
 // Files that never go into a backup: the running program's executable and its two
 // engine libraries (a restore could not write them while the program runs), and
 // the archive with everything the run writes beside it (else each backup would
-// hold the one before it).
-std::unordered_set<std::wstring> NotPacked(const std::string& archive) {
+// hold the one before it), and the restores' undo copy.
+std::unordered_set<std::wstring> NotPacked(const std::string& archive, const std::string& hostDir) {
   std::unordered_set<std::wstring> files = {Folded(ModulePath(nullptr))};
   for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
     if (HMODULE module = GetModuleHandleA(library)) files.insert(Folded(ModulePath(module)));
   const std::string work = archive + kWorkSuffix;
   for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
-                               TPackForm::IncompleteArchive(archive)})
+                               TPackForm::IncompleteArchive(archive), UndoCopyPath(hostDir),
+                               UndoCopyWorkPath(hostDir)})
     files.insert(Folded(FullPath(Wide(f))));
   for (const std::string& older : OlderGenerations(archive)) files.insert(Folded(FullPath(Wide(older))));
   return files;
@@ -253,11 +248,6 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   return !Canceled && !failed;
 }
 
-int TPackForm::ExportRegistry(const std::string& file, const std::string& branch) {
-  return RunRegedit("/E \"" + file + "\" \"" + branch + "\"",
-                    "EXPORT \"" + branch + "\" \"" + file + "\" /y");
-}
-
 void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   if (hostDir_.empty()) hostDir_ = tasks::GetHostDir();
   if (!SetCurrentDirectoryA(hostDir_.c_str())) win::RaiseLastOSError();
@@ -269,7 +259,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   ZipArchiver1.SetZipFilename(work);
 
-  const std::unordered_set<std::wstring> notPacked = NotPacked(archive);
+  const std::unordered_set<std::wstring> notPacked = NotPacked(archive, hostDir_);
   std::unordered_set<std::wstring> listedNames;
   std::vector<std::string> specs;
   const std::wstring host = Wide(hostDir_);

@@ -17,8 +17,6 @@ class TPackForm : public TRunForm {
   // and without any problem; false when the run stopped early, was cancelled or
   // failed (a failure has been told in one "Fehler" box).
   bool RunTask(tasks::TSet& task);
-  // Exports `branch` into `file` with REGEDIT; its exit code, or -1 when it did not start.
-  int ExportRegistry(const std::string& file, const std::string& branch);
   // Packs the files lying directly in each directory of `dirs` (a comma list, relative
   // to the host directory), and "kestrone.reg", into `archive`.
   void PackFiles(const std::string& archive, const std::string& dirs);

@@ -19,6 +19,12 @@ namespace vk::backup {
 // True when the path names an existing file (not a directory).
 bool FileExists(const std::string& path);
 
+// An ANSI text as UTF-16.
+std::wstring Wide(const std::string& ansi);
+// A relative file name as the archive engine takes it as a specification: ANSI
+// when the code page spells it exactly, otherwise marked UTF-8.
+std::string EngineSpec(const std::wstring& name);
+
 // The registry branch of the host that a backup exports and a restore may import.
 constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
 constexpr char kRegFileName[] = "kestrone.reg";
@@ -62,6 +68,9 @@ class TRunForm : public win::Form {
 
   // The cancel button's handler.
   void Button1Click();
+
+  // Exports `branch` into `file` with REGEDIT; its exit code, or -1 when it did not start.
+  int ExportRegistry(const std::string& file, const std::string& branch);
 
   // True while a backup or restore run lasts: one run at a time, whatever starts it.
   static bool Running();

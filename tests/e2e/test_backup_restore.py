@@ -20,6 +20,8 @@ SAMPLE = {
     "Inbound/a.pkt": random.Random(2).randbytes(1000),
     "MsgBase/msg.dat": random.Random(3).randbytes(150000),
 }
+# A time before any backup a test makes.
+OLD = time.mktime((2001, 1, 1, 12, 0, 0, 0, 0, -1))
 NOT_LISTED = {"Filebase/Archiv/alt.txt": b"nicht gesichert\r\n"}
 TASK = ('Name=Test,Active=1,"InclDirs=.,.\\Filebase,.\\Inbound,.\\MsgBase,.\\Plugins",'
         'UseDefZipName=1,DefZipName={archive},AutoMode=3,AutoDays=7,LastBackup=0,'
@@ -61,14 +63,24 @@ class Installation(E2ETestCase):
         self.assertTrue(self.wait_plugin_gone(20))
         host.stop()
 
+    def write_old(self, rel, data):
+        """Writes a file dated before any backup: a restore replaces it without asking."""
+        path = os.path.join(self.box.host, rel)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (OLD, OLD))
+
     def restore(self, archive, wait=True):
-        """Started by hand (no host): the manual mode offers the restore."""
+        """Started by hand (no host): the manual mode offers the restore. Waiting, it
+        answers the closing report and returns its text."""
         proc = self.start_plugin()
         self.assertIn(MANUAL_QUESTION, self.ctl.answer("Bestätigen", "&Ja"))
         self.assertIn("KestroneBackup.zip", self.ctl.open_file("Sicherung laden", winpath(archive)))
-        if wait:
-            self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
-        return proc
+        if not wait:
+            return proc
+        report = self.ctl.answer("Information", "OK", 60000)
+        self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
+        return "\n".join(report)
 
 
 class BackupRestore(Installation):
@@ -94,8 +106,7 @@ class BackupRestore(Installation):
         self.assertIn('"Zahl"=dword:0000002a', reg)
 
         # Changes the restore must undo, and one it must leave alone.
-        with open(os.path.join(self.box.host, "Filebase", "liste.txt"), "wb") as f:
-            f.write(b"ver\xe4ndert")
+        self.write_old("Filebase/liste.txt", b"ver\xe4ndert")
         os.remove(os.path.join(self.box.host, "Inbound", "a.pkt"))
         with open(os.path.join(self.box.host, "Filebase", "neu.txt"), "wb") as f:
             f.write(b"neu")
@@ -149,8 +160,7 @@ class BackupRestore(Installation):
         with open(os.path.join(self.box.host, big), "wb") as f:
             f.write(data)
         self.back_up()
-        with open(os.path.join(self.box.host, big), "wb") as f:
-            f.write(b"veraltet")
+        self.write_old(big, b"veraltet")
         msgbase = os.path.join(self.box.host, "MsgBase")
         proc = self.restore(self.archive, wait=False)
         # Killed as soon as the new large file is being written beside the old one

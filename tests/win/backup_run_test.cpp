@@ -367,6 +367,7 @@ TEST_F(BackupRun, ArchivesOfTheTaskAreNeverPackedOtherArchivesAre) {
   task->InclDirs = ".\\Backup,.\\Inbound";
   WriteBytes(HostFile("Backup\\fremd.zip"), "ein anderes Archiv");
   WriteBytes(Incomplete(), "eine alte unvollständige Sicherung");
+  WriteBytes(vk::backup::UndoCopyPath(Host()), "die Rückgängig-Kopie eines Zurückschreibens");
   ASSERT_TRUE(Pack().RunTask(*task));
   ASSERT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted({"Backup/fremd.zip", "Inbound/a.pkt"}));
@@ -403,12 +404,11 @@ TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
   EXPECT_FALSE(IsFile(HostFile("kestrone.reg")));
 
   // The incomplete backup restores what it holds.
-  WriteBytes(HostFile("MsgBase\\msg.dat"), "verloren");
+  vk::testing::WriteOld(HostFile("MsgBase\\msg.dat"), "verloren");
   {
-    Watcher w({{"Sicherung laden", IDOK, Incomplete()}});
+    Watcher w({{"Sicherung laden", IDOK, Incomplete()}, {"Information"}});
     Extract().RunRestore();
     ASSERT_TRUE(w.Done());
-    ASSERT_EQ(w.Seen().size(), 1u);
   }
   EXPECT_EQ(ReadBytes(HostFile("MsgBase\\msg.dat")), "neuer Stand");
   DeleteFileA(HostFile("kestrone.reg").c_str());
@@ -429,7 +429,9 @@ TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
   // The next complete backup replaces the archive and removes the incomplete one.
   EXPECT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())), Sorted(ExpectedNames()));
-  EXPECT_TRUE(Leftovers(Host() + "\\Backup", "KestroneBackup.zip").empty());
+  // Beside it only the undo copy of the restore above.
+  EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
+            std::vector<std::string>{"KestroneBackup (vor dem Zurückschreiben).zip"});
 }
 
 uint64_t FrozenClock() { return 0; }

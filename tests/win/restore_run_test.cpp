@@ -2,12 +2,15 @@
 // extracted into the host directory and its registry file imported by the real REGEDIT.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "core/errors.h"
 #include "engine_faults.h"
+#include "core/restore_texts.h"
 #include "run_fixture.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -17,6 +20,7 @@ using vk::testing::IsFile;
 using vk::testing::ReadBytes;
 using vk::testing::Watcher;
 using vk::testing::WriteBytes;
+using vk::testing::WriteOld;
 
 const std::string kBranch = vk::testing::kBranchKey;
 
@@ -49,18 +53,20 @@ TEST_F(RestoreRun, RoundTripRestoresFilesAndRegistry) {
   const auto files = vk::testing::FilesBelow(Host());
   const auto registry = vk::testing::Snapshot();
 
-  WriteBytes(HostFile("Filebase\\liste.txt"), "verändert");
+  WriteOld(HostFile("Filebase\\liste.txt"), "verändert");
   DeleteFileA(HostFile("Inbound\\a.pkt").c_str());
-  WriteBytes(HostFile("Filebase\\bin.dat"), "kurz");
+  WriteOld(HostFile("Filebase\\bin.dat"), "kurz");
   WriteBytes(HostFile("Filebase\\Archiv\\alt.txt"), "nicht im Archiv, bleibt so");
   WriteBytes(HostFile("Filebase\\neu.txt"), "neu");
   vk::testing::SetString(kBranch, "Sprache", "Englisch");
   RegDeleteKeyValueA(HKEY_CURRENT_USER, (kBranch + "\\Fenster").c_str(), "Links");
   vk::testing::SetDword(kBranch, "Zahl", 7);
 
-  auto seen = Restore(DefaultArchive());
-  ASSERT_EQ(seen.size(), 1u);
+  auto seen = Restore(DefaultArchive(), {{"Information"}});
+  ASSERT_EQ(seen.size(), 2u);
   EXPECT_NE(seen[0].fileBox.find("KestroneBackup.zip"), std::string::npos) << seen[0].fileBox;
+  // Written: liste.txt, a.pkt, bin.dat and kestrone.reg; the rest was right.
+  EXPECT_NE(seen[1].text.find("4 Dateien wurden geschrieben"), std::string::npos) << seen[1].text;
 
   auto after = vk::testing::FilesBelow(Host());
   for (const auto& [rel, bytes] : files) {
@@ -186,10 +192,11 @@ TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   WriteBytes(HostFile("Filebase\\~vk0000ABCD00000001.tmp"), "halb");
   WriteBytes(HostFile("~vk0000ABCD0000002F.tmp"), "halb");
   WriteBytes(HostFile("Filebase\\~vkFremd.tmp"), "fremd");
-  WriteBytes(HostFile("MsgBase\\msg.dat"), "abgeschnitten");
-  Restore(DefaultArchive());
+  WriteOld(HostFile("MsgBase\\msg.dat"), "abgeschnitten");
+  Restore(DefaultArchive(), {{"Information"}});
   auto after = vk::testing::FilesBelow(Host());
   after.erase("Backup\\KestroneBackup.zip");
+  after.erase(vk::kUndoCopyName);
   after.erase("kestrone.reg");
   EXPECT_EQ(after["Filebase\\~vkFremd.tmp"], "fremd");
   after.erase("Filebase\\~vkFremd.tmp");
@@ -217,7 +224,7 @@ TEST_F(RestoreRun, RegExeStandsInWhenRegeditNeedsElevation) {
   vk::testing::SetString(kBranch, "Sprache", "Englisch");
   vk::testing::SetValue(kBranch, "Binaer", REG_BINARY, "x");
   RegDeleteKeyValueA(HKEY_CURRENT_USER, (kBranch + "\\Fenster").c_str(), "Titel");
-  EXPECT_EQ(Restore(DefaultArchive()).size(), 1u);
+  EXPECT_EQ(Restore(DefaultArchive(), {{"Information"}}).size(), 2u);
   EXPECT_EQ(vk::testing::Snapshot(), registry);
 }
 
@@ -262,7 +269,8 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
 
   DeleteFileW(path(unicode).c_str());
   write(path(L"Omega-ab.txt"), "verändert");
-  EXPECT_EQ(Restore(DefaultArchive()).size(), 1u);
+  vk::testing::MakeOld(HostFile("Filebase\\Omega-ab.txt"));
+  EXPECT_EQ(Restore(DefaultArchive(), {{"Information"}}).size(), 2u);
   EXPECT_EQ(read(path(unicode)), "Unicode");
   EXPECT_EQ(read(path(L"Omega-ab.txt")), "Köder");
 }
@@ -272,9 +280,39 @@ TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {
   b.AddStored("Inbound/neu.pkt", "paket");
   WriteBytes(Work("ohne.zip"), b.Finish());
   WriteBytes(HostFile("kestrone.reg"), MarkingRegFile());
-  EXPECT_EQ(Restore(Work("ohne.zip")).size(), 1u);
+  EXPECT_EQ(Restore(Work("ohne.zip"), {{"Information"}}).size(), 2u);
   EXPECT_TRUE(Marked());
   EXPECT_EQ(ReadBytes(HostFile("Inbound\\neu.pkt")), "paket");
+}
+
+TEST_F(RestoreRun, UndoCopyThatCannotBeWrittenStopsBeforeAnything) {
+  BackUp();
+  const std::string undo = vk::backup::UndoCopyPath(Host());
+  struct Case {
+    const char* what;
+    std::function<HANDLE()> block;  // returns a handle to close afterwards, or none
+  } cases[] = {
+      {"a folder at its name", [&] { CreateDirectoryA(undo.c_str(), nullptr); return HANDLE(nullptr); }},
+      {"the previous copy held open", [&] {
+         WriteBytes(undo, "alt");
+         return CreateFileA(undo.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+       }},
+  };
+  for (const Case& c : cases) {
+    WriteOld(HostFile("Filebase\\liste.txt"), "verändert");
+    vk::testing::SetString(kBranch, "Sprache", "Englisch");
+    vk::win::ScopedHandle held(c.block());
+    const auto files = vk::testing::FilesBelow(Host());
+    const auto registry = vk::testing::Snapshot();
+    auto seen = Restore(DefaultArchive(), {{"Fehler"}});
+    held = vk::win::ScopedHandle();
+    ASSERT_EQ(seen.size(), 2u) << c.what;
+    EXPECT_NE(seen[1].text.find("es wurde nichts verändert"), std::string::npos) << c.what << "\n" << seen[1].text;
+    EXPECT_EQ(vk::testing::FilesBelow(Host()), files) << c.what;
+    EXPECT_EQ(vk::testing::Snapshot(), registry) << c.what;
+    RemoveDirectoryA(undo.c_str());
+    DeleteFileA(undo.c_str());
+  }
 }
 
 TEST_F(RestoreRun, EarlyEndsChangeNothing) {

@@ -176,6 +176,23 @@ inline std::map<std::string, std::string> FilesBelow(const std::string& dir) {
   return files;
 }
 
+// Dates the file back to 2001, older than any archive a test writes: a restore
+// then replaces it without asking first.
+inline void MakeOld(const std::string& path) {
+  SYSTEMTIME st = {2001, 1, 1, 1, 12, 0, 0, 0};
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  SetFileTime(h, nullptr, nullptr, &ft);
+  CloseHandle(h);
+}
+
+inline void WriteOld(const std::string& path, const std::string& bytes) {
+  WriteBytes(path, bytes);
+  MakeOld(path);
+}
+
 // Bytes that deflate does not shrink much, so that big files take several steps.
 inline std::string Noise(size_t n, uint32_t seed) {
   std::string s(n, '\0');

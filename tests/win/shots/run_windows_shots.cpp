@@ -53,7 +53,7 @@ TEST_F(RunWindows, Screenshots) {
   EXPECT_TRUE(Pack().RunTask(*task));
   Pack().ZipArchiver1.OnProgress = packHandler;
   auto extractHandler = pauseIn(Extract(), "extract");
-  Watcher w({{"Sicherung laden", IDOK, DefaultArchive()}});
+  Watcher w({{"Sicherung laden", IDOK, DefaultArchive()}, {"Information"}});
   Extract().RunRestore();
   EXPECT_TRUE(w.Done());
   Extract().ZipArchiver1.OnProgress = extractHandler;

@@ -1,0 +1,253 @@
+#include "backup/restore_plan.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "backup/run_form.h"
+#include "backup/zip_archiver.h"
+#include "core/errors.h"
+#include "core/restore_texts.h"
+#include "core/zip_directory.h"
+#include "tasks/hostdir.h"
+#include "win/syserror.h"
+#include "zipengine/common/win_fs.h"
+
+namespace vk::backup {
+
+namespace {
+
+// Read in pieces this large: the compare goes through the whole installation.
+constexpr size_t kCompareBuffer = 1 << 20;
+// The undo copy is thrown away by the next restore: speed matters more than size.
+constexpr int kUndoCompLevel = 6;
+// The registry file is put aside under this suffix while the export takes its name.
+constexpr char kAsideSuffix[] = ".vkundo";
+constexpr char kWorkSuffix[] = ".vknew";
+
+struct DiskFile {
+  bool exists = false;  // a file, not a directory
+  uint64_t size = 0;
+  zip::DosDateTime modified;
+};
+
+DiskFile Probe(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  DiskFile f;
+  if (!GetFileAttributesExW(engine::ApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return f;
+  f.exists = true;
+  f.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  f.modified = engine::FileTimeToDos(data.ftLastWriteTime);
+  return f;
+}
+
+// Whether the file holds exactly `size` bytes with this CRC-32; one that cannot be
+// read counts as different, so that the undo copy is asked to keep it.
+bool SameContent(const std::wstring& path, uint64_t size, uint32_t crc, std::vector<char>& buffer) {
+  DWORD error = 0;
+  engine::File file = engine::File::OpenRead(path, &error);
+  if (!file.IsOpen()) return false;
+  uint32_t sum = 0;
+  uint64_t offset = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!file.ReadAt(offset, buffer.data(), buffer.size(), &got, &error)) return false;
+    if (got == 0) break;
+    sum = zip::Crc32(sum, buffer.data(), got);
+    offset += got;
+  }
+  return offset == size && sum == crc;
+}
+
+zip::CivilTime LocalWriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &st))
+    return {};
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+void DeleteIfThere(const std::string& path) {
+  if (!FileExists(path)) return;
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path.c_str());
+}
+
+bool Move(const std::string& from, const std::string& to, std::string* why) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  *why = win::SysErrorMessage(GetLastError());
+  return false;
+}
+
+}  // namespace
+
+RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter) {
+  RestorePlan plan;
+  DWORD error = 0;
+  engine::File file = engine::File::OpenRead(engine::AnsiToWide(archive), &error);
+  if (!file.IsOpen()) throw EFOpenError("Datei " + archive + " kann nicht geöffnet werden");
+  engine::FileAccess access(file);
+  zip::Directory dir = zip::ReadDirectory(access);
+  const zip::ExtractionPlan extraction =
+      zip::PlanExtraction(access, dir, /*keepDirs=*/true, {}, engine::SystemNameRules());
+  file.Close();
+  plan.archiveTime = LocalWriteTime(archive);
+
+  const std::wstring base = Wide(hostDir) + L"\\";
+  const std::wstring regFile = Wide(kRegFileName);
+  std::vector<char> buffer(kCompareBuffer);
+  for (const zip::PlannedEntry& p : extraction.entries) {
+    if (p.refusal != zip::Refusal::kNone || p.directory) continue;
+    const zip::Entry& entry = dir.entries[p.index];
+    RestoreFile f{engine::FromU16(p.target), entry.uncompressedSize, entry.modified};
+    const bool registry = _wcsicmp(f.target.c_str(), regFile.c_str()) == 0;
+    plan.holdsRegistry = plan.holdsRegistry || registry;
+    if (filter && !filter(f.target)) continue;
+    const DiskFile disk = Probe(base + f.target);
+    if (!disk.exists) {
+      plan.created.push_back(f);
+    } else if (disk.size == f.size && SameContent(base + f.target, f.size, entry.crc, buffer)) {
+      ++plan.alreadyRight;
+    } else if (!registry) {
+      if (IsNewerOnDisk(disk.modified, f.modified)) plan.newer.push_back(f);
+      plan.replaced.push_back(f);
+    } else {
+      // Written, but what it stands for (the registry) is kept by the undo copy.
+      plan.created.push_back(f);
+    }
+  }
+  return plan;
+}
+
+std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files) {
+  std::vector<std::string> names;
+  for (const RestoreFile& f : files) names.push_back(engine::WideToAnsi(f.target));
+  return names;
+}
+
+size_t CountWritten(const RestorePlan& plan, const std::string& hostDir) {
+  const std::wstring base = Wide(hostDir) + L"\\";
+  size_t written = 0;
+  for (const auto* files : {&plan.replaced, &plan.created})
+    for (const RestoreFile& f : *files) {
+      const DiskFile disk = Probe(base + f.target);
+      if (disk.exists && disk.size == f.size && disk.modified.date == f.modified.date &&
+          disk.modified.time == f.modified.time)
+        ++written;
+    }
+  return written;
+}
+
+UndoCopy::UndoCopy(std::string hostDir, TZipArchiver& zip,
+                   std::function<bool(const std::string& file)> exportRegistry)
+    : hostDir_(std::move(hostDir)), zip_(zip), exportRegistry_(std::move(exportRegistry)) {}
+
+UndoCopy::~UndoCopy() {
+  // A copy that could not take its place stays where the user was told it is.
+  if (!keepWork_) DeleteIfThere(WorkPath());
+  DeleteIfThere(WorkPath() + engine::kTempSuffix);
+  DeleteIfThere(WorkPath() + engine::kCancelledSuffix);
+}
+
+std::string UndoCopyPath(const std::string& hostDir) { return hostDir + "\\" + kUndoCopyName; }
+
+std::string UndoCopyWorkPath(const std::string& hostDir) { return UndoCopyPath(hostDir) + kWorkSuffix; }
+
+bool UndoCopy::Write(const RestorePlan& plan, bool registry, std::string* why) {
+  why->clear();
+  const std::string undo = Path();
+  if (tasks::DirExists(undo)) {
+    *why = "an ihrer Stelle steht ein Verzeichnis";
+    return false;
+  }
+  // The previous copy must be replaceable once the extraction is over: better to
+  // find out now, before anything is written.
+  if (FileExists(undo)) {
+    HANDLE h = CreateFileA(undo.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      *why = "die vorherige Rückgängig-Kopie kann nicht ersetzt werden: " + win::SysErrorMessage(GetLastError());
+      return false;
+    }
+    CloseHandle(h);
+  }
+  DWORD error = 0;
+  if (!engine::MakeDirectories(Wide(tasks::ExtractFileDir(undo)), &error)) {
+    *why = win::SysErrorMessage(error);
+    return false;
+  }
+  std::vector<std::string> specs;
+  for (const RestoreFile& f : plan.replaced) specs.push_back(EngineSpec(f.target));
+  if (!registry) return Pack(specs, why);
+
+  // The export takes the registry file's place in the host directory, so that it is
+  // packed under its usual name; a file that lay there is put back afterwards.
+  const std::string regFile = hostDir_ + "\\" + kRegFileName;
+  const std::string aside = regFile + kAsideSuffix;
+  const bool hadOne = FileExists(regFile);
+  if (hadOne && !Move(regFile, aside, why)) return false;
+  bool ok = exportRegistry_(regFile);
+  if (!ok) {
+    *why = std::string("REGEDIT hat die Registrierungsdaten \"") + kHostBranch + "\" nicht exportiert";
+  } else {
+    specs.push_back(kRegFileName);
+    ok = Pack(specs, why);
+  }
+  DeleteIfThere(regFile);
+  std::string notBack;
+  if (hadOne && !Move(aside, regFile, &notBack) && ok) {
+    *why = "\"" + regFile + "\" konnte nicht zurückgelegt werden: " + notBack;
+    ok = false;
+  }
+  return ok;
+}
+
+bool UndoCopy::Pack(const std::vector<std::string>& specs, std::string* why) {
+  if (specs.empty()) return true;
+  if (!SetCurrentDirectoryA(hostDir_.c_str())) {
+    *why = win::SysErrorMessage(GetLastError());
+    return false;
+  }
+  const std::string work = WorkPath();
+  DeleteIfThere(work);
+  std::string firstMessage;
+  const AddOpts options = zip_.AddOptions;
+  const int level = zip_.AddCompLevel;
+  auto onMessage = std::move(zip_.OnMessage);
+  zip_.OnMessage = [&](int, const std::string& message) {
+    if (firstMessage.empty()) firstMessage = message;
+  };
+  zip_.AddOptions = {AddDirNames};
+  zip_.AddCompLevel = kUndoCompLevel;
+  zip_.SetZipFilename(work);
+  zip_.FSpecArgs = specs;
+  zip_.Add();
+  zip_.AddOptions = options;
+  zip_.AddCompLevel = level;
+  zip_.OnMessage = std::move(onMessage);
+  // Every file the restore overwrites must be in the copy: one that the engine
+  // could not take fails it as a whole.
+  if (zip_.Aborted() || zip_.DllResult() <= 0 || !FileExists(work) || !firstMessage.empty()) {
+    *why = firstMessage.empty() ? "das Archiv-Modul hat sie nicht geschrieben" : firstMessage;
+    DeleteIfThere(work);
+    return false;
+  }
+  written_ = true;
+  return true;
+}
+
+bool UndoCopy::Commit(std::string* why) {
+  if (!written_) return true;
+  if (!Move(WorkPath(), Path(), why)) {
+    keepWork_ = true;
+    return false;
+  }
+  written_ = false;
+  return true;
+}
+
+}  // namespace vk::backup
