@@ -19,6 +19,8 @@ enum TestFault : int32_t {
   // The first whole file of 1 MiB or more waits in its compression until the call is stopped, and fails
   // after half a minute: only a call that keeps reporting meanwhile can be stopped.
   kCompressionHeld = 7,
+  // Files changed just before the call count as settled: their times are recorded.
+  kFreshFilesSettled = 8,
 };
 
 // A worker's first step: throws once when kWorkerThrows is set.
