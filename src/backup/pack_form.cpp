@@ -188,6 +188,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   }
   report_.Clear();
   incomplete_ = false;
+  export_ = {};  // an export left by a run that ended in an exception: waited for, forgotten
   ResetMarks();
   Show();
   Pump();
@@ -223,20 +224,17 @@ bool TPackForm::RunTask(tasks::TSet& task) {
       // as the new one.
       DeleteIfThere(regFile);
     }
-    if (ExportRegistry(regFile, kHostBranch) == -1)
-      report_.RunProblem("REGEDIT konnte nicht gestartet werden; die Registrierungsdaten wurden "
-                         "nicht gesichert.");
-    else if (!FileExists(regFile))
-      report_.RunProblem(std::string("REGEDIT hat die Registrierungsdaten \"") + kHostBranch +
-                         "\" nicht exportiert.");
-    ShowHook(2, true);
+    // REGEDIT takes a while to start: the files are listed meanwhile.
+    exportFile_ = regFile;
+    export_ = std::async(std::launch::async, [this, regFile] { return ExportRegistry(regFile, kHostBranch); });
   } else {
     ShowArrow(2, false);
+    ShowArrow(3, true);
   }
 
-  ShowArrow(3, true);
   if (!FileExists(archive)) tasks::MakeDirs(dir);
   PackFiles(archive, task.SaveFiles ? task.InclDirs : "");
+  FinishExport();
   ShowHook(3, true);
   if (!regFile.empty()) DeleteIfThere(regFile);
 
@@ -283,6 +281,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
+  FinishExport();
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
   if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
@@ -319,6 +318,19 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   // The engine's own work file, left only when a fault ended its call.
   DeleteIfThere(work + engine::kTempSuffix);
+}
+
+void TPackForm::FinishExport() {
+  if (!export_.valid()) return;
+  const int code = export_.get();
+  if (code == -1)
+    report_.RunProblem("REGEDIT konnte nicht gestartet werden; die Registrierungsdaten wurden "
+                       "nicht gesichert.");
+  else if (!FileExists(exportFile_))
+    report_.RunProblem(std::string("REGEDIT hat die Registrierungsdaten \"") + kHostBranch +
+                       "\" nicht exportiert.");
+  ShowHook(2, true);
+  ShowArrow(3, true);
 }
 
 std::string TPackForm::IncompleteArchive(const std::string& archive) {

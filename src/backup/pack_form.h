@@ -2,6 +2,7 @@
 // TPackForm: the backup run and its small progress window "Sicherung erstellen".
 // It exports the host's registry branch with REGEDIT, lists the files of the task's
 // directories and has its archive component pack them into one ZIP archive.
+#include <future>
 #include <string>
 
 #include "backup/run_form.h"
@@ -36,6 +37,10 @@ class TPackForm : public TRunForm {
   // the one it replaces is kept under its time's name and the oldest beyond them go.
   void MakeNewest(const std::string& archive, const std::string& from);
 
+  // Waits for the export started by RunTask, which runs while the files are
+  // listed, and reports what went wrong with it; nothing when none is running.
+  void FinishExport();
+
   // The archive's own failures are not a file's: kept apart, to be told as the
   // failure of the archive the user chose.
   void EngineProblem(int code, const std::string& message) override;
@@ -46,6 +51,10 @@ class TPackForm : public TRunForm {
   // name was asked for, and older ones are left alone.
   int generations_ = 0;
   std::string archiveFailure_;  // why the engine could not write the archive
+  // REGEDIT's export: it waits on a thread of its own for the process, and its file
+  // is packed once it has ended.
+  std::future<int> export_;
+  std::string exportFile_;
 };
 
 // Created by the start-up, once.

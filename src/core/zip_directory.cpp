@@ -211,6 +211,7 @@ Directory ReadDirectory(RandomAccess& file) {
         !reader.ReadString(&comment, commentLength))
       Fail("das Zentralverzeichnis ist unvollständig");
     ApplyCentralZip64(&e, uncompressed, compressed, offset, disk);
+    e.stamp = ReadFileStamp(e.extra);
     if (e.localOffset >= end.cdOffset) Fail("ein Eintrag liegt außerhalb der Daten");
     e.localOffset += dir.prefix;
     dir.entries.push_back(std::move(e));

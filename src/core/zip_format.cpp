@@ -142,9 +142,21 @@ std::string CentralHeader(const Entry& entry) {
   if (entry.localOffset >= kMax32) PutU64(&zip64, entry.localOffset);
   const uint16_t version = zip64.empty() ? kVersionDefault : kVersionZip64;
   const uint16_t nameLength = NameLength(entry);
+  std::string extra;
+  if (!zip64.empty()) {
+    PutU16(&extra, kExtraZip64);
+    PutU16(&extra, static_cast<uint16_t>(zip64.size()));
+    extra += zip64;
+  }
+  if (entry.stamp.changed != 0) {
+    PutU16(&extra, kExtraFileStamp);
+    PutU16(&extra, 16);
+    PutU64(&extra, entry.stamp.written);
+    PutU64(&extra, entry.stamp.changed);
+  }
 
   std::string out;
-  out.reserve(kCentralHeaderSize + nameLength + zip64.size() + 4);
+  out.reserve(kCentralHeaderSize + nameLength + extra.size());
   PutU32(&out, kCentralHeaderSig);
   PutU16(&out, static_cast<uint16_t>((entry.versionMadeBy & 0xFF00) | version));
   PutU16(&out, version);
@@ -156,18 +168,14 @@ std::string CentralHeader(const Entry& entry) {
   PutU32(&out, Clamp32(entry.compressedSize));
   PutU32(&out, Clamp32(entry.uncompressedSize));
   PutU16(&out, nameLength);
-  PutU16(&out, static_cast<uint16_t>(zip64.empty() ? 0 : zip64.size() + 4));
+  PutU16(&out, static_cast<uint16_t>(extra.size()));
   PutU16(&out, 0);  // comment length
   PutU16(&out, 0);  // disk number
   PutU16(&out, 0);  // internal attributes
   PutU32(&out, entry.externalAttributes);
   PutU32(&out, Clamp32(entry.localOffset));
   out.append(entry.name, 0, nameLength);
-  if (!zip64.empty()) {
-    PutU16(&out, kExtraZip64);
-    PutU16(&out, static_cast<uint16_t>(zip64.size()));
-    out += zip64;
-  }
+  out += extra;
   return out;
 }
 
@@ -230,6 +238,13 @@ std::optional<std::string_view> FindExtraRecord(std::string_view extra, uint16_t
     pos += 4 + size;
   }
   return std::nullopt;
+}
+
+FileStamp ReadFileStamp(std::string_view extra) {
+  const auto record = FindExtraRecord(extra, kExtraFileStamp);
+  if (!record || record->size() != 16) return {};
+  const auto* p = reinterpret_cast<const uint8_t*>(record->data());
+  return {GetU64(p), GetU64(p + 8)};
 }
 
 bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields) {

@@ -34,6 +34,8 @@ constexpr uint16_t kMethodDeflated = 8;
 
 constexpr uint16_t kExtraZip64 = 0x0001;
 constexpr uint16_t kExtraUnicodePath = 0x7075;
+// This program's own record ("VK"), in the central directory only: the file's stamp.
+constexpr uint16_t kExtraFileStamp = 0x4B56;
 
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMax16 = 0xFFFF;
@@ -68,9 +70,20 @@ CivilTime FromDosDateTime(DosDateTime d);
 
 // One entry as the central directory describes it; when an archive is read,
 // dataOffset is filled from the entry's local header.
+// When the file was last written and last changed in any way (content, size,
+// attributes, name), as 100 ns units since 1601, taken before its data were read.
+// The change time is kept by the file system and cannot be set back by a program,
+// so a later backup that finds both unchanged may take the data over unread.
+struct FileStamp {
+  uint64_t written = 0;
+  uint64_t changed = 0;  // 0: none recorded
+  bool operator==(const FileStamp& o) const { return written == o.written && changed == o.changed; }
+};
+
 struct Entry {
   std::string name;   // the stored bytes, "/" as separator
   std::string extra;  // central extra field as read (not written back)
+  FileStamp stamp;    // written to the central header when recorded
   uint16_t versionMadeBy = 20;
   uint16_t versionNeeded = 20;
   uint16_t flags = 0;
@@ -126,6 +139,8 @@ bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields);
 
 // The data of the first extra record with this id, if the field holds one.
 std::optional<std::string_view> FindExtraRecord(std::string_view extra, uint16_t id);
+// The stamp recorded in a central extra field; none when absent or malformed.
+FileStamp ReadFileStamp(std::string_view extra);
 
 // Little-endian helpers shared by the writers and readers.
 void PutU16(std::string* out, uint16_t v);

@@ -59,8 +59,10 @@ class Generations(Installation):
         for name, data in zip(names, states[1:]):
             self.assert_holds(name, {MSG: data, "Filebase/liste.txt": SAMPLE["Filebase/liste.txt"]})
 
-        # An incomplete run (a file held by the host) changes none of them.
+        # An incomplete run (a changed file held by the host; an unchanged one would be
+        # taken over unread) changes none of them.
         before = {n: open(os.path.join(self.backup_dir, n), "rb").read() for n in names}
+        self.write("Filebase/liste.txt", b"Neue Liste\r\n")
         held = winpath(os.path.join(self.box.host, "Filebase", "liste.txt"))
         self.ctl.ok("hold", held)
         self.box.write_task("test.set", self.task_text.format(archive=self.winarchive))

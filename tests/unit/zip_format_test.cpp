@@ -182,6 +182,24 @@ TEST(ZipCentralHeader, Zip64ExtraOnlyForTheFieldsThatOverflow) {
   EXPECT_EQ(GetU64(reinterpret_cast<const uint8_t*>(record->data())), 0x1'0000'0000ull);
 }
 
+TEST(ZipCentralHeader, FileStampBesideZip64AndMalformedOnesIgnored) {
+  Entry e = SampleEntry();
+  e.localOffset = 0x1'0000'0000ull;
+  e.stamp = {0x0123'4567'89AB'CDEFull, 0x0FED'CBA9'8765'4321ull};
+  const std::string h = CentralHeader(e);
+  ASSERT_EQ(GetU16(Bytes(h) + 30), 4 + 8 + 4 + 16);
+  const std::string extra = h.substr(kCentralHeaderSize + e.name.size());
+  EXPECT_EQ(ReadFileStamp(extra), e.stamp);
+  EXPECT_EQ(FindExtraRecord(extra, kExtraZip64)->size(), 8u);
+  // A record of another length, or none, records nothing.
+  std::string shorter = extra.substr(0, 12);
+  PutU16(&shorter, kExtraFileStamp);
+  PutU16(&shorter, 15);
+  shorter += extra.substr(16, 15);
+  EXPECT_EQ(ReadFileStamp(shorter).changed, 0u);
+  EXPECT_EQ(ReadFileStamp(extra.substr(0, 12)).changed, 0u);
+}
+
 TEST(ZipEndRecords, Zip64FromTheEntryCountOn) {
   EXPECT_EQ(EndRecords(10, 1000, 500).size(), kEndSize);
   EXPECT_EQ(EndRecords(kMax16 - 1, 1000, 500).size(), kEndSize);

@@ -1,8 +1,10 @@
 // VKZIP.DLL given an earlier archive of the same files: unchanged files take over
-// its data; changed ones (also behind a restored last-write time) and entries whose
-// data do not check out are compressed afresh, and the archive stays whole.
+// its data, unread when their recorded times still hold; changed ones (also behind a
+// restored last-write time) are compressed afresh, and when data taken over do not
+// check out, the whole archive is packed again without taking anything over.
 #include <functional>
 
+#include "engine_faults.h"
 #include "engine_test_util.h"
 
 using namespace enginetest;
@@ -19,18 +21,30 @@ class EngineReuse : public EngineDirTest {
     for (size_t i = 0; i < kFiles.size(); ++i)
       WriteBytes(kFiles[i], Text(kFiles[i] == "big.dat" ? 5 << 20 : 40000 + 1000 * i, static_cast<unsigned>(i + 1)));
     // The earlier archive at level 1: an entry taken over keeps its level-1 size.
+    // The files' times are recorded as if they had settled long before.
+    vk::testing::SetEngineFault("VKZIP.DLL", vk::engine::kFreshFilesSettled);
     Recorder r;
     ASSERT_EQ(Zip("old.zip", kFiles, r, {1}), 4) << r.AllMessages();
   }
 
-  // Packs at level 9 with old.zip (or `reference`) as the earlier archive, and once
-  // without, for the sizes of fresh entries. Every file must come back as it is now.
-  void Pack(const std::string& reference = "old.zip") {
+  // Packs at level 9 with old.zip (or `reference`) as the earlier archive while
+  // `held` are open to no one else, and once without, for the sizes of fresh
+  // entries. The files are announced once per attempt; every file must come back as
+  // it is now.
+  void Pack(const std::string& reference = "old.zip", size_t attempts = 1,
+            const std::vector<std::string>& held = {}) {
     std::vector<std::string> specs = {kReferenceSpecMark + reference};
     specs.insert(specs.end(), kFiles.begin(), kFiles.end());
+    std::vector<HANDLE> holds;
+    for (const std::string& f : held)
+      holds.push_back(CreateFileA(f.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     Recorder r, fresh;
-    ASSERT_EQ(Zip("new.zip", specs, r), 4) << r.AllMessages();
-    EXPECT_EQ(r.Files(), kFiles);
+    const int32_t packed = Zip("new.zip", specs, r);
+    for (HANDLE h : holds) CloseHandle(h);
+    ASSERT_EQ(packed, 4) << r.AllMessages();
+    std::vector<std::string> announced;
+    for (size_t i = 0; i < attempts; ++i) announced.insert(announced.end(), kFiles.begin(), kFiles.end());
+    EXPECT_EQ(r.Files(), announced);
     EXPECT_EQ(r.AllMessages(), "");
     DeleteFileA("fresh.zip");
     ASSERT_EQ(Zip("fresh.zip", kFiles, fresh), 4);
@@ -63,22 +77,28 @@ void ChangeBehindItsTime(const std::string& path, size_t at) {
   CloseHandle(h);
 }
 
-void FlipDataByte(const std::string& archive, const std::string& name) {
+// Flips a byte of the entry's local header (at 0) or of its data (at their middle).
+void FlipByte(const std::string& archive, const std::string& name, bool inData) {
   std::string bytes = ReadBytes(archive);
   ReadBack z(archive);
   const vk::zip::Entry* e = z.Find(name);
-  bytes[e->localOffset + 30 + name.size() + e->compressedSize / 2] ^= 0x55;
+  bytes[e->localOffset + (inData ? 30 + name.size() + e->compressedSize / 2 : 0)] ^= 0x55;
   WriteBytes(archive, bytes);
 }
 
 TEST_F(EngineReuse, UnchangedFilesTakeOverTheirDataChangedOnesAreCompressed) {
-  Pack();
+  for (const std::string& f : kFiles) EXPECT_NE(ReadBack("old.zip").Find(f)->stamp.changed, 0u) << f;
+  // Files whose recorded times still hold are not even opened.
+  Pack("old.zip", 1, {"b.txt", "big.dat"});
   EXPECT_EQ(TakenOver(), kFiles);
 
   ChangeBehindItsTime("a.txt", 20000);
   ChangeBehindItsTime("big.dat", 3 << 20);
+  WriteBytes("c.txt", ReadBytes("c.txt"));  // new times, the same content: known by its CRC
   Pack();
   EXPECT_EQ(TakenOver(), (std::vector<std::string>{"b.txt", "c.txt"}));
+  // Times are recorded only once they have settled: not those of a file just written.
+  EXPECT_EQ(ReadBack("new.zip").Find("c.txt")->stamp.changed, 0u);
 }
 
 TEST_F(EngineReuse, AnEarlierArchiveThatDoesNotCheckOutIsNotTrusted) {
@@ -86,24 +106,25 @@ TEST_F(EngineReuse, AnEarlierArchiveThatDoesNotCheckOutIsNotTrusted) {
   struct Case {
     const char* what;
     std::function<void()> damage;
-    std::vector<std::string> takenOver;
+    size_t attempts;
   } cases[] = {
       {"entry data damaged",
        [] {
-         FlipDataByte("old.zip", "b.txt");
-         FlipDataByte("old.zip", "big.dat");
+         FlipByte("old.zip", "b.txt", true);
+         FlipByte("old.zip", "big.dat", true);
        },
-       {"a.txt", "c.txt"}},
-      {"directory cut off", [&] { WriteBytes("old.zip", old.substr(0, old.size() - 100)); }, {}},
-      {"not an archive", [] { WriteBytes("old.zip", Text(5000)); }, {}},
+       2},
+      {"local header damaged", [] { FlipByte("old.zip", "c.txt", false); }, 2},
+      {"directory cut off", [&] { WriteBytes("old.zip", old.substr(0, old.size() - 100)); }, 1},
+      {"not an archive", [] { WriteBytes("old.zip", Text(5000)); }, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     WriteBytes("old.zip", old);
     c.damage();
-    Pack();
+    Pack("old.zip", c.attempts);
     WriteBytes("old.zip", old);  // whole again, for the sizes of its entries
-    EXPECT_EQ(TakenOver(), c.takenOver);
+    EXPECT_EQ(TakenOver(), std::vector<std::string>{});
   }
   // No earlier archive at all.
   Pack("missing.zip");

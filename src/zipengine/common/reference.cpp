@@ -6,15 +6,6 @@
 
 namespace vk::engine {
 
-namespace {
-
-// Takes the data and discards them: the reader checks size and CRC on the way.
-struct Discard : zip::DataSink {
-  bool Write(const void*, size_t) override { return true; }
-};
-
-}  // namespace
-
 Reference::Reference(const std::wstring& path) {
   DWORD error = 0;
   file_ = File::OpenRead(path, &error);
@@ -41,25 +32,10 @@ zip::Entry* Reference::Candidate(const std::u16string& name, uint64_t size) {
   return found != entries_.end() && found->second.uncompressedSize == size ? &found->second : nullptr;
 }
 
-bool Reference::Check(zip::Entry& entry, zip::EntryReader& reader) {
+bool Reference::Read(zip::Entry& entry, uint64_t offset, void* buffer, size_t length) {
   Access access(*this);
-  zip::Entry located = entry;
-  if (!zip::LocateData(access, &located)) return false;
-  Discard sink;
-  if (reader.Read(access, located, sink) != zip::DataResult::kOk) return false;
-  // Workers look entries up side by side: only the offset changes, under the lock.
-  std::lock_guard<zip::Mutex> lock(mutex_);
-  entry.dataOffset = located.dataOffset;
-  return true;
-}
-
-bool Reference::Read(const zip::Entry& entry, uint64_t offset, void* buffer, size_t length) {
-  uint64_t start;
-  {
-    std::lock_guard<zip::Mutex> lock(mutex_);
-    start = entry.dataOffset;
-  }
-  return start != 0 && offset + length <= entry.compressedSize && Access(*this).ReadAt(start + offset, buffer, length);
+  if (entry.dataOffset == 0 && !zip::LocateData(access, &entry)) return false;
+  return offset + length <= entry.compressedSize && access.ReadAt(entry.dataOffset + offset, buffer, length);
 }
 
 bool Reference::Access::ReadAt(uint64_t offset, void* buffer, size_t length) {

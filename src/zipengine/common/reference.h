@@ -1,14 +1,15 @@
 #pragma once
 // The newest complete backup, from which a new archive takes the compressed data of
-// every file that has not changed since. A file counts as unchanged when its
-// content has the size and CRC-32 that the old entry records, whatever its times
-// say (a program can set those back); and the old data are used only after they
-// inflated to that size and CRC here. Anything else is compressed afresh.
+// every file that has not changed since. A file counts as unchanged when the old
+// entry's stamp records the last-write and change times it still has (the change
+// time cannot be set back), else when its content has the size and CRC-32 that the
+// old entry records, whatever its times say. The old data are not inflated here:
+// the read-back check of the new archive inflates every entry, and when a taken-over
+// one fails it, the archive is packed again without taking anything over.
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 
-#include "core/zip_deflate.h"
 #include "core/zip_format.h"
 #include "core/zip_workers.h"
 #include "zipengine/common/win_fs.h"
@@ -27,12 +28,9 @@ class Reference {
   // The old entry of this archive name (letter case aside) when it holds `size`
   // bytes, stored or deflated; null otherwise, and then the file needs no CRC first.
   zip::Entry* Candidate(const std::u16string& name, uint64_t size);
-  // Whether the candidate's data inflate to its size and CRC. Any thread; each one
-  // with its own reader.
-  bool Check(zip::Entry& entry, zip::EntryReader& reader);
-  // The candidate's compressed data, `length` bytes from `offset` within them (read
-  // after Check, which located them).
-  bool Read(const zip::Entry& entry, uint64_t offset, void* buffer, size_t length);
+  // The candidate's compressed data, `length` bytes from `offset` within them;
+  // false when they cannot be located or read.
+  bool Read(zip::Entry& entry, uint64_t offset, void* buffer, size_t length);
 
  private:
   // Positional reads of the one handle, one at a time.

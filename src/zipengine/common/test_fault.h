@@ -21,6 +21,8 @@ enum TestFault : int32_t {
   kCompressionHeld = 7,
   kAccessViolation = 8,        // the calling thread writes to address 0 at the first file it announces
   kWorkerAccessViolation = 9,  // so does the first task a worker takes up
+  // Files changed just before the call count as settled: their times are recorded.
+  kFreshFilesSettled = 10,
 };
 
 // A worker's first step: throws once when kWorkerThrows is set, faults once when

@@ -33,7 +33,22 @@ std::wstring FullPath(const std::wstring& path);
 std::string ErrorText(DWORD error);
 
 zip::DosDateTime FileTimeToDos(const FILETIME& utc);
+inline uint64_t FileTimeTicks(const FILETIME& t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
 FILETIME DosToFileTime(zip::DosDateTime dos);
+
+// What the system knows of a file without opening it, with the time of its last
+// change of any kind (content, size, attributes, name), which no program can set
+// back: what SetFileTime sets is only the last-write time. changed is 0 where the
+// file system keeps no such time.
+struct FileFacts {
+  DWORD attributes = 0;
+  uint64_t size = 0;
+  FILETIME modified{};
+  uint64_t changed = 0;
+};
+bool QueryFile(const std::wstring& path, FileFacts* facts);
 
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);

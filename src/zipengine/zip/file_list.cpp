@@ -57,6 +57,7 @@ struct Found {
   std::wstring name;
   uint64_t size = 0;
   FILETIME modified{};
+  uint64_t changed = 0;
   uint32_t attributes = 0;
 };
 
@@ -78,7 +79,7 @@ Listing ListDirectory(const std::wstring& dir) {
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listing.dirs.push_back(name);
     } else {
       listing.files.push_back({name, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-                               data.ftLastWriteTime, data.dwFileAttributes});
+                               data.ftLastWriteTime, 0, data.dwFileAttributes});
     }
   } while (FindNextFileW(find, &data));
   FindClose(find);
@@ -109,10 +110,9 @@ class Collector {
     if (!literal && zip::HasWildcard(ToU16(pattern))) {
       AddMatches(dir, pattern);
     } else {
-      WIN32_FILE_ATTRIBUTE_DATA data{};
-      const bool exists =
-          !spec.empty() && GetFileAttributesExW(ApiPath(Resolve(spec)).c_str(), GetFileExInfoStandard, &data);
-      const DWORD attributes = data.dwFileAttributes;
+      FileFacts facts;
+      const bool exists = !spec.empty() && QueryFile(Resolve(spec), &facts);
+      const DWORD attributes = facts.attributes;
       if (!exists) {
         // fall through to the report below
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -130,8 +130,7 @@ class Collector {
           reported = true;
         }
       } else {
-        AddFile(spec, {spec, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-                       data.ftLastWriteTime, data.dwFileAttributes});
+        AddFile(spec, {spec, facts.size, facts.modified, facts.changed, facts.attributes});
       }
     }
     if (matched_ == before && !reported && !reporter_.Stopped())
@@ -167,7 +166,7 @@ class Collector {
                                              " kommt im Archiv schon vor und wird nur einmal gepackt");
       return;
     }
-    files_.push_back({path, found.size, found.modified, found.attributes});
+    files_.push_back({path, found.size, found.modified, found.changed, found.attributes});
   }
 
   std::wstring Resolve(const std::wstring& path) const { return vk::engine::Resolve(base_, path); }

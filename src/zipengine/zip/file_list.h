@@ -17,6 +17,7 @@ struct SourceFile {
   std::wstring path;    // as given or found, relative to the base directory
   uint64_t size = 0;    // as listed; the file may still change
   FILETIME modified{};
+  uint64_t changed = 0;  // the file system's change time as listed; 0 when unknown
   uint32_t attributes = 0;
 };
 

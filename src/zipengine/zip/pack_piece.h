@@ -56,8 +56,11 @@ struct Piece {
   // has read it; the file can then be announced while it is compressed.
   bool read = false;
   bool begun = false;  // the file was announced
-  // The earlier archive's entry of this name and size: its data are taken over when
-  // the file's content has its CRC and they check out (reused), else compressed.
+  // Recorded for the entry: the file's times as listed, when they had settled.
+  zip::FileStamp stamp;
+  // The earlier archive's entry of this name and size: its data are taken over
+  // (reused) when its stamp is the file's, or the file's content has its CRC; else
+  // the file is compressed.
   zip::Entry* candidate = nullptr;
   bool reused = false;
   bool done = false;

@@ -64,6 +64,9 @@ std::unique_ptr<Piece> PieceReader::Next() {
     if (index_ >= files_.size()) return nullptr;
     p->first = true;
     const SourceFile& listed = files_[index_];
+    if (listed.changed != 0 && listed.changed < settledBefore_)
+      p->stamp = {FileTimeTicks(listed.modified), listed.changed};
+    if (UnchangedByStamp(*p)) return p;
     if (listed.size <= kWholeFile) {
       p->whole = p->last = true;
       p->file = index_++;
@@ -140,6 +143,21 @@ zip::Entry* PieceReader::Candidate(const std::wstring& path, uint64_t size) cons
   return reference_ ? reference_->Candidate(ArchiveName(path, keepDirs_), size) : nullptr;
 }
 
+bool PieceReader::UnchangedByStamp(Piece& p) {
+  const SourceFile& listed = files_[index_];
+  zip::Entry* candidate = Candidate(listed.path, listed.size);
+  if (!candidate || candidate->stamp.changed == 0 ||
+      !(candidate->stamp == zip::FileStamp{FileTimeTicks(listed.modified), listed.changed}))
+    return false;
+  p.candidate = candidate;
+  p.reused = p.last = true;
+  p.fileSize = listed.size;
+  p.modified = FileTimeToDos(listed.modified);
+  p.attributes = listed.attributes & kDosAttributes;
+  p.file = index_++;
+  return true;
+}
+
 // Read here once for its CRC, which is far cheaper than compressing it; a file
 // that differs is then read again in pieces.
 bool PieceReader::Unchanged(Piece& p) {
@@ -162,10 +180,7 @@ bool PieceReader::Unchanged(Piece& p) {
   // A read error is met again, and reported, when the file is packed.
   if (!read || have != p.fileSize || crc != candidate->crc) return false;
   p.candidate = candidate;
-  p.crc = crc;
-  p.last = true;
-  p.inputLength = static_cast<size_t>(p.fileSize);
-  p.accounted = 2 * kPieceSize;  // its data are only streamed through
+  p.reused = p.last = true;
   p.file = index_++;
   file_.Close();
   return true;

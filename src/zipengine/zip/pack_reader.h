@@ -21,10 +21,18 @@ void ReadWhole(const std::wstring& path, uint64_t listedSize, Piece& p);
 // Reads the files in order, one piece at a time, on the calling thread.
 class PieceReader {
  public:
-  // With a reference, every file gets its candidate entry there, if any.
+  // With a reference, every file gets its candidate entry there, if any. A file's
+  // times are recorded only when its change time lies before settledBefore: the
+  // file system's clock is coarse, and a write in the same tick as the listing
+  // would leave the time as it was.
   PieceReader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers,
-              Reference* reference, bool keepDirs)
-      : files_(files), base_(base), buffers_(buffers), reference_(reference), keepDirs_(keepDirs) {}
+              Reference* reference, bool keepDirs, uint64_t settledBefore)
+      : files_(files),
+        base_(base),
+        buffers_(buffers),
+        reference_(reference),
+        keepDirs_(keepDirs),
+        settledBefore_(settledBefore) {}
 
   // The bytes the next piece brings into memory, its output included (a whole
   // file's listed size twice).
@@ -40,6 +48,9 @@ class PieceReader {
  private:
   std::unique_ptr<Piece> Failed(std::unique_ptr<Piece> p, DWORD error);
   zip::Entry* Candidate(const std::wstring& path, uint64_t size) const;
+  // A file whose candidate's stamp is its own: one piece that takes the candidate
+  // over without the file being opened.
+  bool UnchangedByStamp(Piece& p);
   // A large file whose content has its candidate's CRC: it becomes one piece that
   // takes the candidate over.
   bool Unchanged(Piece& p);
@@ -49,6 +60,7 @@ class PieceReader {
   BufferPool& buffers_;
   Reference* const reference_;
   const bool keepDirs_;
+  const uint64_t settledBefore_;
   size_t index_ = 0;
   File file_;
   uint64_t size_ = 0;

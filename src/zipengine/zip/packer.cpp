@@ -29,8 +29,14 @@ namespace vk::engine {
 namespace {
 
 constexpr size_t kCopyBuffer = 1 << 20;
+// A file whose change time is this close to the start of the call gets no stamp: the
+// file system's clock ticks coarsely, and a write in the tick of the listing would
+// leave the time as listed. 100 ns units.
+constexpr uint64_t kSettleTicks = 2 * 10'000'000ull;
+// Packing again without the earlier archive, after data taken over from it failed.
+constexpr int32_t kRedo = INT32_MIN;
 
-enum class Step { kGoOn, kStopped, kFailed };
+enum class Step { kGoOn, kStopped, kFailed, kRedo };
 
 class Packer {
  public:
@@ -54,11 +60,12 @@ class Packer {
   int32_t Run();
 
  private:
-  bool ReadExistingArchive(File* old, std::vector<zip::Entry>* kept);
+  bool ReadExistingArchive(std::vector<zip::Entry>* kept);
+  // One attempt at the whole archive; kRedo when data taken over did not check out.
+  int32_t Write(std::vector<zip::Entry>& kept, bool reuse);
   bool TakeOver(Piece& p);
-  void CompressWhole(Piece& p);
   Step CopyReused(Piece& p);
-  bool CopyKept(File& old, std::vector<zip::Entry>& kept);
+  bool CopyKept(std::vector<zip::Entry>& kept);
   // Appends `size` bytes of compressed data that `read` gives from an earlier
   // archive, a buffer at a time; false when they cannot be read.
   bool AppendCopied(uint64_t size, const std::function<bool(uint64_t, void*, size_t)>& read);
@@ -87,6 +94,8 @@ class Packer {
   std::vector<SourceFile> files_;
   std::vector<zip::Entry> entries_;
   int32_t packed_ = 0;
+  int32_t reused_ = 0;
+  uint64_t settledBefore_ = 0;
 
   struct Current {
     zip::Entry entry;
@@ -100,7 +109,6 @@ class Packer {
   std::atomic<bool> abort_{false};
   BufferPool buffers_;
   Spares<zip::PieceCompressor> compressors_;
-  Spares<zip::EntryReader> entryReaders_;
   std::unique_ptr<Reference> reference_;
 
   File tempFile_;
@@ -115,15 +123,15 @@ int32_t Packer::Fail(int32_t code, const std::string& text) {
   return kResultFailed;
 }
 
-bool Packer::ReadExistingArchive(File* old, std::vector<zip::Entry>* kept) {
+bool Packer::ReadExistingArchive(std::vector<zip::Entry>* kept) {
   DWORD error = 0;
-  *old = File::OpenRead(archive_, &error);
-  if (!old->IsOpen()) {
+  File old = File::OpenRead(archive_, &error);
+  if (!old.IsOpen()) {
     Fail(kErrArchiveRead, "Das vorhandene Archiv " + ArchiveText() + " kann nicht gelesen werden: " +
                               ErrorText(error));
     return false;
   }
-  FileAccess access(*old);
+  FileAccess access(old);
   zip::Directory dir;
   try {
     dir = zip::ReadDirectory(access);
@@ -170,7 +178,10 @@ bool Packer::AppendCopied(uint64_t size, const std::function<bool(uint64_t, void
   return ok;
 }
 
-bool Packer::CopyKept(File& old, std::vector<zip::Entry>& kept) {
+bool Packer::CopyKept(std::vector<zip::Entry>& kept) {
+  if (kept.empty()) return true;
+  DWORD error = 0;
+  File old = File::OpenRead(archive_, &error);
   for (auto& e : kept) {
     const uint64_t from = e.dataOffset;
     e.extra.clear();
@@ -201,14 +212,7 @@ void Packer::Work(Piece& p) {
         p.read = true;
         if (p.awaited) signal_.Notify();
       }
-      if (p.error || p.grew) {
-      } else if (!p.candidate || !TakeOver(p)) {
-        // A large file met as unchanged was not cut into pieces.
-        if (p.candidate && !p.whole)
-          CompressWhole(p);
-        else
-          Compress(p);
-      }
+      if (!p.error && !p.grew && !(p.candidate && TakeOver(p))) Compress(p);
     } catch (const std::bad_alloc&) {
       p.failure = "nicht genug Speicher";
     } catch (...) {
@@ -221,50 +225,21 @@ void Packer::Work(Piece& p) {
 }
 
 bool Packer::TakeOver(Piece& p) {
-  zip::Entry& old = *p.candidate;
-  if (p.whole) {
-    if (p.input.size() != old.uncompressedSize) return false;
-    p.crc = zip::Crc32(0, p.input.data(), p.input.size());
-    if (p.crc != old.crc) return false;
-  }
-  auto reader = entryReaders_.Take([] { return std::make_unique<zip::EntryReader>(); });
-  const bool sound = reference_->Check(old, *reader);
-  entryReaders_.Give(std::move(reader));
-  if (!sound) return false;
+  const zip::Entry& old = *p.candidate;
+  if (p.input.size() != old.uncompressedSize) return false;
+  p.crc = zip::Crc32(0, p.input.data(), p.input.size());
+  if (p.crc != old.crc) return false;
   p.reused = true;
   buffers_.Give(p.input);
   return true;
 }
 
-void Packer::CompressWhole(Piece& p) {
-  File file = OpenSource(SourcePath(base_, files_[p.file].path), &p.error);
-  if (!file.IsOpen()) return;
-  auto compressor = compressors_.Take([this] { return std::make_unique<zip::PieceCompressor>(level_); });
-  std::string piece = buffers_.Take();
-  p.crc = 0;
-  uint64_t have = 0;
-  while (have < p.fileSize && !abort_) {
-    piece.resize(static_cast<size_t>(std::min<uint64_t>(kPieceSize, p.fileSize - have)));
-    if (!file.ReadExactly(have, piece.data(), piece.size())) {
-      p.error = ERROR_READ_FAULT;  // it shrank, or failed to read, since its CRC was taken
-      break;
-    }
-    p.crc = zip::CombineCrc32(p.crc, zip::Crc32(0, piece.data(), piece.size()), piece.size());
-    have += piece.size();
-    compressor->Compress(piece, have == p.fileSize, &p.output);
-  }
-  buffers_.Give(piece);
-  compressors_.Give(std::move(compressor));
-}
-
 Step Packer::CopyReused(Piece& p) {
   zip::Entry& e = current_.entry;
-  const zip::Entry& old = *p.candidate;
+  zip::Entry& old = *p.candidate;
   if (!AppendCopied(old.compressedSize,
-                    [&](uint64_t at, void* to, size_t n) { return reference_->Read(old, at, to, n); })) {
-    reporter_.Message(kErrArchiveRead, "Das frühere Archiv kann nicht mehr gelesen werden");
-    return Step::kFailed;
-  }
+                    [&](uint64_t at, void* to, size_t n) { return reference_->Read(old, at, to, n); }))
+    return Step::kRedo;
   if (output_->Failed()) {
     reporter_.Message(kErrArchiveWrite, WriteError(output_->Error()));
     return Step::kFailed;
@@ -278,6 +253,7 @@ Step Packer::CopyReused(Piece& p) {
   output_->Patch(e.localOffset, zip::LocalHeader(e, current_.zip64Local));
   entries_.push_back(e);
   ++packed_;
+  ++reused_;
   return Step::kGoOn;
 }
 
@@ -314,6 +290,7 @@ Step Packer::Begin(Piece& p) {
   const std::u16string name = ArchiveName(file.path, request_.keepDirs);
   zip::SetNameAndAttributes(&e, name, p.attributes);
   e.modified = p.modified;
+  e.stamp = p.stamp;
   e.localOffset = output_->Position();
   current_.zip64Local = zip::NeedsZip64Local(p.fileSize);
   current_.open = true;
@@ -409,7 +386,7 @@ Step Packer::Consume(Piece& p) {
 }
 
 Step Packer::PackFiles() {
-  PieceReader reader(files_, base_, buffers_, reference_.get(), request_.keepDirs);
+  PieceReader reader(files_, base_, buffers_, reference_.get(), request_.keepDirs, settledBefore_);
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
@@ -424,8 +401,8 @@ Step Packer::PackFiles() {
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
       queue_.push_back(std::move(piece));
-      raw->read = !raw->whole;
-      if (raw->error) {
+      raw->read = !raw->whole || raw->reused;
+      if (raw->error || raw->reused) {
         raw->done = true;
       } else {
         pool_->Submit([this, raw] { Work(*raw); });
@@ -481,6 +458,8 @@ int32_t Packer::Finish(const std::wstring& target) {
                             &stopped);
     if (stopped) return kResultCancelled;  // the unchecked archive goes with the temporary file
   }
+  // Data taken over from the earlier archive that fail the check: packed again from the files.
+  if (!problem.empty() && reused_ > 0 && !reporter_.Stopped()) return kRedo;
   if (!problem.empty()) {
     return Fail(kErrVerify, "Das geschriebene Archiv " + ArchiveText() +
                                 " ist fehlerhaft und ersetzt das vorhandene nicht: " + problem);
@@ -509,20 +488,33 @@ int32_t Packer::Run() {
     return 0;
   }
 
-  File old;
   std::vector<zip::Entry> kept;
-  if (FileExists(archive_) && !ReadExistingArchive(&old, &kept)) return kResultFailed;
+  if (FileExists(archive_) && !ReadExistingArchive(&kept)) return kResultFailed;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  settledBefore_ = FileTimeTicks(now) - kSettleTicks;
+  if (TestFaultMet(kFreshFilesSettled)) settledBefore_ = ~uint64_t{0};
+  const int32_t result = Write(kept, /*reuse=*/true);
+  return result == kRedo ? Write(kept, /*reuse=*/false) : result;
+}
 
+int32_t Packer::Write(std::vector<zip::Entry>& kept, bool reuse) {
+  entries_.clear();
+  packed_ = reused_ = 0;
+  current_ = Current{};
+  inFlight_ = 0;
+  abort_ = false;
+  output_.reset();
+  tempFile_.Close();  // an attempt before this one may have left it open
   DWORD error = 0;
   tempFile_ = File::Create(temp_, CREATE_ALWAYS, &error);
   if (!tempFile_.IsOpen()) return Fail(kErrArchiveWrite, WriteError(error));
   tempExists_ = true;
   output_ = std::make_unique<PackOutput>(tempFile_);
-  if (!CopyKept(old, kept)) return kResultFailed;
-  old.Close();
+  if (!CopyKept(kept)) return kResultFailed;
 
   // Compressing to store nothing takes over nothing either.
-  if (!request_.reference.empty() && level_ > 0) {
+  if (reuse && !request_.reference.empty() && level_ > 0) {
     reference_ = std::make_unique<Reference>(FullPath(request_.reference));
     if (reference_->Empty()) reference_.reset();
   }
@@ -533,6 +525,7 @@ int32_t Packer::Run() {
   queue_.clear();
   reference_.reset();
   pool_ = std::make_unique<zip::WorkerPool>();
+  if (step == Step::kRedo) return kRedo;
   if (step == Step::kFailed) {
     if (!reporter_.Stopped()) reporter_.BatchEnd();
     return kResultFailed;
