@@ -285,25 +285,6 @@ std::wstring Wide(const std::string& ansi) {
   return wide;
 }
 
-// The name as the engine takes it: ANSI when the code page spells it exactly (no
-// best-fit letter, no "?"), otherwise marked UTF-8, which the engine never reads
-// as a pattern. An ANSI name that happens to begin with the mark's bytes goes as
-// UTF-8 too, so that it cannot be mistaken for one.
-std::string EngineSpec(const std::wstring& name) {
-  BOOL lossy = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), nullptr,
-                              0, nullptr, &lossy);
-  std::string ansi(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), ansi.data(), n,
-                      nullptr, &lossy);
-  const std::string mark = engine::kUtf8SpecMark;
-  if (!lossy && ansi.compare(0, mark.size(), mark) != 0) return ansi;
-  n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), n, nullptr, nullptr);
-  return mark + utf8;
-}
-
 int TRunForm::ExportRegistry(const std::string& file, const std::string& branch) {
   return RunRegedit("/E \"" + file + "\" \"" + branch + "\"",
                     "EXPORT \"" + branch + "\" \"" + file + "\" /y");

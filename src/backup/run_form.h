@@ -21,9 +21,6 @@ bool FileExists(const std::string& path);
 
 // An ANSI text as UTF-16.
 std::wstring Wide(const std::string& ansi);
-// A relative file name as the archive engine takes it as a specification: ANSI
-// when the code page spells it exactly, otherwise marked UTF-8.
-std::string EngineSpec(const std::wstring& name);
 
 // The registry branch of the host that a backup exports and a restore may import.
 constexpr char kHostBranch[] = "HKEY_CURRENT_USER\\Software\\Gray.Fern.Labs\\Kestrone";
