@@ -9,14 +9,13 @@ import random
 import time
 import zipfile
 
-from vk import E2ETestCase, MANUAL_QUESTION, tree_files, winpath, wait_exit
+from vk import E2ETestCase, MANUAL_QUESTION, UNDO_COPY, tree_files, winpath, wait_exit
 
 FOLDERS = 300
 FILES = 3000
 MOMENTS = (0.15, 0.35, 0.55, 0.75)
 WINDOW = "Sicherung zur\u00fcckschreiben"
 CANCELLED = "Das Zur\u00fcckschreiben wurde abgebrochen."
-UNDO_COPY = "KestroneBackup (vor dem Zur\u00fcckschreiben).zip"
 OLD = time.mktime((2001, 1, 1, 12, 0, 0, 0, 0, -1))
 
 

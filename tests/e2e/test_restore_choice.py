@@ -6,7 +6,7 @@ import os
 import random
 import zipfile
 
-from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, tree_files, winpath, wait_exit
+from vk import E2ETestCase, HOST_KEY, MANUAL_QUESTION, UNDO_COPY, tree_files, winpath, wait_exit
 
 CHOICE = "Ordner zur\u00fcckschreiben"
 CHECKBOX = "Nur ausgew\u00e4hlte Ordner zur\u00fcckschreiben"
@@ -47,7 +47,13 @@ class RestoreChoice(E2ETestCase):
         self.ctl.ok("regset", HOST_KEY, "Sprache", "Englisch")
 
     def disk(self):
-        return tree_files(self.box.host, times=True)
+        found = tree_files(self.box.host, times=True)
+        found.pop(UNDO_COPY, None)  # looked at on its own
+        return found
+
+    def undo_names(self):
+        with zipfile.ZipFile(os.path.join(self.box.host, UNDO_COPY)) as z:
+            return set(z.namelist())
 
     def choose(self, keys, registry, button):
         """A manual restore with the folder choice: `keys` are pressed in the tree,
@@ -65,6 +71,8 @@ class RestoreChoice(E2ETestCase):
         if not registry:
             self.ctl.click(CHOICE, REGISTRY)
         self.ctl.click(CHOICE, button)
+        if button == "OK":
+            self.ctl.answer("Information", "OK", 60000)
         self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
 
     def test_one_chosen_folder_changes_that_folder_alone(self):
@@ -79,6 +87,8 @@ class RestoreChoice(E2ETestCase):
             else:
                 self.assertEqual((data, mtime), before[rel], rel)
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Englisch")
+        # The undo copy keeps what the chosen folder had, and no registry data.
+        self.assertEqual(self.undo_names(), {rel for rel in self.archived if rel.startswith(CYRILLIC + "/")})
 
         # The next restore: Mail Box without its neighbours, and the registry data.
         before = after
@@ -87,11 +97,13 @@ class RestoreChoice(E2ETestCase):
         changed = {rel for rel in after if after[rel] != before.get(rel)}
         self.assertEqual(changed, {rel for rel in self.archived if rel.startswith("Mail Box/")} | {"kestrone.reg"})
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Deutsch")
+        self.assertEqual(self.undo_names(), {rel for rel in self.archived if rel.startswith("Mail Box/")} | {"kestrone.reg"})
 
     def test_cancel_in_the_choice_changes_nothing(self):
         before = self.disk()
         self.choose([], registry=True, button="Abbrechen")
         self.assertEqual(self.disk(), before)
+        self.assertFalse(os.path.exists(os.path.join(self.box.host, UNDO_COPY)))
         self.assertEqual(self.ctl.ok("regget", HOST_KEY, "Sprache"), "Englisch")
 
 

@@ -9,9 +9,9 @@ import unittest
 import zipfile
 
 from test_backup_restore import Installation, OLD, SAMPLE
-from vk import HOST_KEY, MANUAL_QUESTION, tree_files, winpath, wait_exit
+from vk import HOST_KEY, UNDO_COPY, MANUAL_QUESTION, tree_files, winpath, wait_exit
 
-UNDO = os.path.join("Backup", "KestroneBackup (vor dem Zur\u00fcckschreiben).zip")
+UNDO = UNDO_COPY
 NEW = time.mktime((2031, 1, 1, 12, 0, 0, 0, 0, -1))
 RESTORE_WINDOW = "Sicherung zur\u00fcckschreiben"
 

@@ -39,6 +39,10 @@ def cp1252(text):
     return text.encode("cp1252")
 
 
+# The restore's undo copy, relative to the host directory.
+UNDO_COPY = "Backup/KestroneBackup (vor dem Zur\u00fcckschreiben).zip"
+
+
 def tree_files(root, times=False):
     """Every file below root by its relative name ("/" separated): its bytes, or with
     times its bytes and modification time."""

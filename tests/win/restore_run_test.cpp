@@ -136,30 +136,32 @@ TEST_F(RestoreRun, EntriesTheEngineRefusesAreReported) {
 }
 
 TEST_F(RestoreRun, CancelKeepsTheArchiveAndAsksAboutTheRegistry) {
-  BackUp();
-  const std::string archive = ReadBytes(DefaultArchive());
-  // The archive holds "kestrone.reg" near its start (it lies in "."), so by the fourth
-  // file it is out, and the import after the cancel can put the value back.
-  auto sprache = [] { return vk::testing::Snapshot()["|Sprache"].data; };
-  vk::testing::SetString(kBranch, "Sprache", "Englisch");
+  // "kestrone.reg" comes first, so by the fourth file announced (the undo copy announces
+  // two before the extraction) it is out, and the import after the cancel can bring it.
+  vk::testing::ZipBuilder b;
+  b.AddStored("kestrone.reg", MarkingRegFile());
+  for (int i = 0; i < 8; ++i) b.AddStored("Inbound/neu" + std::to_string(i) + ".pkt", "paket");
+  const std::string archive = b.Finish();
+  const std::string file = Work("frueh.zip");
+  WriteBytes(file, archive);
   {
     CancelAtFile cancel(Extract(), 4, /*escape=*/false);
-    auto seen = Restore(DefaultArchive(), {{"Bestätigen", IDNO}});
+    auto seen = Restore(file, {{"Bestätigen", IDNO}});
     ASSERT_EQ(seen.size(), 2u);
-    for (const std::string& part : {std::string("Das Zurückschreiben wurde abgebrochen."), DefaultArchive(),
+    for (const std::string& part : {std::string("Das Zurückschreiben wurde abgebrochen."), file,
                                     std::string("bleibt erhalten"), std::string("trotzdem importiert")})
       EXPECT_NE(seen[1].text.find(part), std::string::npos) << part << "\n" << seen[1].text;
   }
-  EXPECT_EQ(ReadBytes(DefaultArchive()), archive);
-  EXPECT_EQ(sprache(), std::string("Englisch", 9));
+  EXPECT_EQ(ReadBytes(file), archive);
+  EXPECT_FALSE(Marked());
   EXPECT_FALSE(Extract().ArrowVisible(3));
 
   {
     CancelAtFile cancel(Extract(), 4, /*escape=*/true);
-    Restore(DefaultArchive(), {{"Bestätigen", IDYES}});
+    Restore(file, {{"Bestätigen", IDYES}});
   }
-  EXPECT_EQ(ReadBytes(DefaultArchive()), archive);
-  EXPECT_EQ(sprache(), std::string("Deutsch", 8));
+  EXPECT_EQ(ReadBytes(file), archive);
+  EXPECT_TRUE(Marked());
   EXPECT_TRUE(Extract().HookVisible(3));
 }
 
@@ -212,8 +214,10 @@ TEST_F(RestoreRun, AFaultInTheEngineIsReportedAndCostsNoFile) {
   EXPECT_EQ(seen[1].text, "Fatal DLL Error: abort exception");
   EXPECT_NE(seen[2].text.find("konnte nicht vollständig gelesen werden"), std::string::npos) << seen[2].text;
   // Over the intact installation every file is as it was, and no temporary one stays.
+  // The undo copy written before the extraction is the one new file.
   auto after = vk::testing::FilesBelow(Host());
   after.erase("kestrone.reg");
+  EXPECT_EQ(after.erase(vk::kUndoCopyName), 1u);
   EXPECT_EQ(after, before);
 }
 
