@@ -11,7 +11,7 @@
 #include "core/zip_names.h"
 #include "tasks/task_images.h"
 #include "widgets/tree_checks.h"
-#include "win/handles.h"
+#include "zipengine/common/win_fs.h"
 
 namespace vk::backup {
 
@@ -42,33 +42,6 @@ std::wstring Wide(const std::string& ansi) {
 }
 
 std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-// The archive read in place, a piece at a time.
-class HandleAccess : public zip::RandomAccess {
- public:
-  explicit HandleAccess(HANDLE file) : file_(file) {
-    LARGE_INTEGER size = {};
-    if (GetFileSizeEx(file, &size)) size_ = static_cast<uint64_t>(size.QuadPart);
-  }
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    auto* out = static_cast<char*>(buffer);
-    while (length > 0) {
-      OVERLAPPED at = {};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 1u << 20));
-      DWORD got = 0;
-      if (!ReadFile(file_, out, chunk, &got, &at) || got == 0) return false;
-      out += got, offset += got, length -= got;
-    }
-    return true;
-  }
-
- private:
-  HANDLE file_;
-  uint64_t size_ = 0;
-};
 
 bool Patternable(std::u16string_view folder) {
   const std::string spec = EngineSpec(Wide(std::u16string(folder)));
@@ -234,10 +207,10 @@ LRESULT CALLBACK TRestoreChoiceForm::TreeProc(HWND tree, UINT msg, WPARAM wParam
 }
 
 std::vector<std::u16string> ArchiveEntryNames(const std::string& archive) {
-  win::ScopedHandle file(CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw EZipDirError("Error 1 reading Zip File");
-  HandleAccess access(file.Get());
+  DWORD error = 0;
+  engine::File file = engine::File::OpenRead(engine::AnsiToWide(archive), &error);
+  if (!file.IsOpen()) throw EZipDirError("Error 1 reading Zip File");
+  engine::FileAccess access(file);
   const zip::Directory dir = zip::ReadDirectory(access);
   const zip::OemTable& oem = zip::OemTableFor(GetOEMCP());
   std::vector<std::u16string> names;
