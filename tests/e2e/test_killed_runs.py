@@ -94,8 +94,7 @@ class KilledRuns(Installation):
         self.restore(self.archive)
         duration = time.time() - started
         for n in range(KILLS):
-            with open(os.path.join(self.box.host, BIG), "wb") as f:
-                f.write(b"veraltet")
+            self.write_old(BIG, b"veraltet")  # older than the backup: replaced without a question
             proc = self.restore(self.archive, wait=False)
             time.sleep(self.rng.uniform(0, duration))
             self.kill()
