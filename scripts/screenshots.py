@@ -105,6 +105,31 @@ def restore_choice(box, ctl, cam):
     vk.wait_exit(plugin, 30)
 
 
+def restore_question(box, ctl, cam):
+    """A restore over files written after their copies in the archive: the question
+    before them, then the report at the end, which names the undo copy."""
+    archive = os.path.join(box.host, "Backup", "KestroneBackup.zip")
+    written = (2026, 12, 8, 14, 5, 32)
+    with zipfile.ZipFile(archive, "w") as z:
+        for rel in ("Filebase/liste.txt", "MsgBase/1.msg", "MsgBase/2.msg", "Inbound/a.pkt"):
+            z.writestr(zipfile.ZipInfo(rel, written), b"Stand der Sicherung\r\n")
+    stamp = time.mktime(written + (0, 0, -1))
+    os.utime(archive, (stamp, stamp))  # the backup's own date, as the question names it
+    for rel in ("Filebase/liste.txt", "MsgBase/1.msg", "MsgBase/2.msg"):
+        with open(os.path.join(box.host, rel), "wb") as f:
+            f.write(b"Heute geschrieben\r\n")
+    plugin = box.start_plugin()
+    ctl.answer("Best\u00e4tigen", "&Ja")
+    ctl.open_file("Sicherung laden", "C:\\Kestrone\\Backup\\KestroneBackup.zip")
+    ctl.wait_for_button("Best\u00e4tigen", "&Ja")
+    cam.shoot("Best\u00e4tigen", "restore-newer")
+    ctl.click("Best\u00e4tigen", "&Ja")
+    ctl.wait_for_button("Information", "OK")
+    cam.shoot("Information", "restore-report")
+    ctl.click("Information", "OK")
+    vk.wait_exit(plugin, 30)
+
+
 def settings_pages(ctl, cam):
     """The settings dialog's pages, one after the other, chosen by clicking along its
     tab strip until the shown page changes."""
@@ -201,6 +226,7 @@ def main():
         restore_choice(box, ctl, cam)
         interactive_mode(box, ctl, cam)
         run_windows(ctl, cam)
+        restore_question(box, ctl, cam)  # last: it writes files the other pictures would show
     finally:
         ctl.ok("regdel", vk.HOST_KEY)
         ctl.ok("regdel", PLACE_KEY)
