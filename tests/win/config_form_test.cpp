@@ -40,16 +40,7 @@ class ConfigFormTest : public ::testing::Test {
 
   HWND Tree() const { return form_->Control(F::kTvFolders); }
 
-  std::string Caption(HTREEITEM node) const {
-    char text[MAX_PATH] = {};
-    TVITEMA item = {};
-    item.mask = TVIF_TEXT;
-    item.hItem = node;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(Tree(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-  }
+  std::string Caption(HTREEITEM node) const { return TreeCaption(Tree(), node); }
   HTREEITEM Child(HTREEITEM parent, const std::string& caption) const {
     for (auto n = TreeView_GetChild(Tree(), parent); n; n = TreeView_GetNextSibling(Tree(), n))
       if (Caption(n) == caption) return n;

@@ -27,16 +27,7 @@ class RestoreChoiceFormTest : public ::testing::Test {
   void SetUp() override { vk::win::App().Initialize(GetModuleHandleA(nullptr)); }
 
   HWND Tree() const { return form_.Tree(); }
-  std::wstring Caption(HTREEITEM node) const {
-    wchar_t text[MAX_PATH] = {};
-    TVITEMW item = {};
-    item.mask = TVIF_TEXT;
-    item.hItem = node;
-    item.pszText = text;
-    item.cchTextMax = MAX_PATH;
-    SendMessageW(Tree(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-  }
+  std::wstring Caption(HTREEITEM node) const { return TreeCaptionW(Tree(), node); }
   // The nodes in pre-order with their captions and states ("name:2").
   std::vector<std::wstring> Nodes() const {
     std::vector<std::wstring> out;

@@ -19,6 +19,7 @@
 #include "tasks/hostdir.h"
 #include "box_watchdog.h"
 #include "test_files.h"
+#include "tree_caption.h"
 
 // Rectangles compared and printed by GoogleTest.
 inline bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }

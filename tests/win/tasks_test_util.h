@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "box_watchdog.h"
+#include "tree_caption.h"
 #include "test_files.h"
 
 namespace vk::tasktest {
@@ -150,15 +151,7 @@ inline bool HasChildWithText(HWND parent, const std::string& text) {
 inline std::string SelectedFolder(HWND browser) {
   HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
   auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-  if (!item) return "";
-  char text[MAX_PATH] = {};
-  TVITEMA tv = {};
-  tv.mask = TVIF_TEXT;
-  tv.hItem = item;
-  tv.pszText = text;
-  tv.cchTextMax = MAX_PATH;
-  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-  return text;
+  return item ? TreeCaption(tree, item) : "";
 }
 
 // Selects a folder in the folder browser and waits until its tree shows it: the
