@@ -1,5 +1,6 @@
 #include "backup/restore_choice_form.h"
 
+#include <dlgs.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -60,6 +61,20 @@ void PutText(std::vector<WORD>* t, const wchar_t* text) {
   t->push_back(0);
 }
 
+// The check box starts where the dialog's own "file name" label starts, as if it were
+// one of the dialog's controls; the dialog's layout differs between systems.
+void AlignWithFileNameLabel(HWND child) {
+  HWND label = GetDlgItem(GetParent(child), stc3);
+  HWND box = GetDlgItem(child, ChoiceCheckBox::kId);
+  if (!label || !box) return;
+  RECT from, to;
+  GetWindowRect(label, &from);
+  GetWindowRect(box, &to);
+  MapWindowPoints(nullptr, child, reinterpret_cast<POINT*>(&from), 2);
+  MapWindowPoints(nullptr, child, reinterpret_cast<POINT*>(&to), 2);
+  if (from.left > 0) SetWindowPos(box, nullptr, from.left, to.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 ChoiceCheckBox::ChoiceCheckBox(OPENFILENAMEA* ofn) {
@@ -83,6 +98,8 @@ ChoiceCheckBox::ChoiceCheckBox(OPENFILENAMEA* ofn) {
 UINT_PTR CALLBACK ChoiceCheckBox::Hook(HWND dialog, UINT msg, WPARAM, LPARAM lParam) {
   if (msg == WM_INITDIALOG) {
     SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData);
+  } else if (msg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == CDN_INITDONE) {
+    AlignWithFileNameLabel(dialog);
   } else if (msg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == CDN_FILEOK) {
     auto* self = reinterpret_cast<ChoiceCheckBox*>(GetWindowLongPtrA(dialog, DWLP_USER));
     if (self) self->checked_ = IsDlgButtonChecked(dialog, kId) == BST_CHECKED;
