@@ -298,6 +298,9 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
   write(path(unicode), "Unicode");
   // What the name's ANSI form "Omega-??.txt" would match as a pattern.
   write(path(L"Omega-ab.txt"), "Köder");
+  // Brackets and blanks are no pattern: the restore names this file as it is.
+  const std::wstring bracketed = L"Liste [alt] 1.txt";
+  write(path(bracketed), "Klammern");
   BackUp();
 
   std::string utf8(64, '\0');
@@ -314,11 +317,13 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
   EXPECT_EQ(decoys, 1);
 
   DeleteFileW(path(unicode).c_str());
+  DeleteFileW(path(bracketed).c_str());
   write(path(L"Omega-ab.txt"), "verändert");
   vk::testing::MakeOld(HostFile("Filebase\\Omega-ab.txt"));
   EXPECT_EQ(Restore(DefaultArchive(), {{"Information"}}).size(), 2u);
   EXPECT_EQ(read(path(unicode)), "Unicode");
   EXPECT_EQ(read(path(L"Omega-ab.txt")), "Köder");
+  EXPECT_EQ(read(path(bracketed)), "Klammern");
 }
 
 TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {
