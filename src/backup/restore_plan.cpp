@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -78,7 +80,7 @@ Found Compare(const std::wstring& path, const zip::Entry& entry, std::vector<cha
 }
 
 // Runs each(i, buffer) for i in [0, count) on up to two threads, each with a buffer
-// of its own.
+// of its own. An exception on either ends both and reaches the caller.
 template <class F>
 void OnTwoThreads(size_t count, F each, size_t bufferSize = kCompareBuffer) {
   std::atomic<size_t> next{0};
@@ -86,10 +88,30 @@ void OnTwoThreads(size_t count, F each, size_t bufferSize = kCompareBuffer) {
     std::vector<char> buffer(bufferSize);
     for (size_t i; (i = next++) < count;) each(i, buffer);
   };
+  std::exception_ptr helperFailed;
   std::thread helper;
-  if (zip::WorkerPool::Processors() > 1 && count > 1) helper = std::thread(run);
-  run();
+  try {
+    if (zip::WorkerPool::Processors() > 1 && count > 1)
+      helper = std::thread([&] {
+        try {
+          run();
+        } catch (...) {
+          helperFailed = std::current_exception();
+          next = count;
+        }
+      });
+  } catch (const std::system_error&) {
+    // No second thread: this one does it all.
+  }
+  try {
+    run();
+  } catch (...) {
+    next = count;
+    if (helper.joinable()) helper.join();
+    throw;
+  }
   if (helper.joinable()) helper.join();
+  if (helperFailed) std::rethrow_exception(helperFailed);
 }
 
 zip::CivilTime LocalWriteTime(const std::string& path) {
