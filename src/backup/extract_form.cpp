@@ -65,7 +65,7 @@ void TExtractForm::RunRestore() {
     return;
   }
   ShowArrow(2, true);
-  ExtractArchive(archive);
+  ExtractArchive(archive, &plan);
   const bool cancelled = Canceled;
   // Also after a cancel: the files written up to it are what the copy undoes.
   std::string why;
@@ -144,13 +144,20 @@ bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, Un
   return false;
 }
 
-void TExtractForm::ExtractArchive(const std::string& archive) {
+void TExtractForm::ExtractArchive(const std::string& archive, const RestorePlan* plan) {
   if (hostDir_.empty()) hostDir_ = tasks::GetHostDir();
   if (!SetCurrentDirectoryA(hostDir_.c_str())) win::RaiseLastOSError();
   ZipArchiver1.SetZipFilename(archive);
   Canceled = false;
   ZipArchiver1.FSpecArgs.clear();
-  if (!selection_.all) {
+  // Files already right are not touched: the engine is told only what to write,
+  // unless that is everything, or the archive holds entries whose refusal only an
+  // extraction of everything reports.
+  if (plan && plan->alreadyRight > 0 && !plan->refusals) {
+    ZipArchiver1.FSpecArgs = WriteSpecs(*plan);
+    for (const RestoreFile& f : Retime(*plan, hostDir_)) ZipArchiver1.FSpecArgs.push_back(EngineSpec(f.target));
+    if (ZipArchiver1.FSpecArgs.empty()) return;  // all is as the archive holds it
+  } else if (!selection_.all) {
     ZipArchiver1.FSpecArgs = RestoreSpecArgs(archive, selection_);
     if (ZipArchiver1.FSpecArgs.empty()) return;  // no file chosen
   }

@@ -21,8 +21,9 @@ class TExtractForm : public TRunForm {
   // problems met on the way are told in one "Fehler" box at the end, a run without
   // any in a short "Information" box with what it wrote.
   void RunRestore();
-  // Makes the host directory current and extracts the whole archive into it.
-  void ExtractArchive(const std::string& archive);
+  // Makes the host directory current and extracts the archive into it: what the
+  // plan found missing or different, or, without a plan, every chosen file.
+  void ExtractArchive(const std::string& archive, const RestorePlan* plan = nullptr);
   // Imports `file` with REGEDIT; its exit code, or -1 when it did not start.
   int ImportRegistry(const std::string& file);
 

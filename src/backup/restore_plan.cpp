@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "backup/run_form.h"
@@ -9,6 +13,7 @@
 #include "core/errors.h"
 #include "core/restore_texts.h"
 #include "core/zip_directory.h"
+#include "core/zip_workers.h"
 #include "tasks/hostdir.h"
 #include "win/syserror.h"
 #include "zipengine/common/win_fs.h"
@@ -28,20 +33,18 @@ constexpr char kWorkSuffix[] = ".vknew";
 struct DiskFile {
   bool exists = false;  // a file, not a directory
   uint64_t size = 0;
-  zip::DosDateTime modified;
+  FILETIME modified{};
+  uint64_t changed = 0;
 };
 
 DiskFile Probe(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
+  engine::FileFacts facts;
   DiskFile f;
-  if (!GetFileAttributesExW(engine::ApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return f;
-  f.exists = true;
-  f.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  f.modified = engine::FileTimeToDos(data.ftLastWriteTime);
-  return f;
+  if (!engine::QueryFile(path, &facts) || (facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return f;
+  return {true, facts.size, facts.modified, facts.changed};
 }
+
+uint64_t EntryTicks(zip::DosDateTime modified) { return engine::FileTimeTicks(engine::DosToFileTime(modified)); }
 
 // Whether the file holds exactly `size` bytes with this CRC-32; one that cannot be
 // read counts as different, so that the undo copy is asked to keep it.
@@ -59,6 +62,56 @@ bool SameContent(const std::wstring& path, uint64_t size, uint32_t crc, std::vec
     offset += got;
   }
   return offset == size && sum == crc;
+}
+
+enum class Found : uint8_t { kMissing, kRight, kRightButTime, kDiffers, kNewer };
+
+Found Compare(const std::wstring& path, const zip::Entry& entry, std::vector<char>& buffer) {
+  const DiskFile disk = Probe(path);
+  if (!disk.exists) return Found::kMissing;
+  const uint64_t written = engine::FileTimeTicks(disk.modified);
+  const bool sameSize = disk.size == entry.uncompressedSize;
+  // The very file the backup packed: the same trust its reuse of an entry gives it.
+  const bool stamped =
+      sameSize && entry.stamp.changed != 0 && entry.stamp == zip::FileStamp{written, disk.changed};
+  if (stamped || (sameSize && SameContent(path, entry.uncompressedSize, entry.crc, buffer)))
+    return written == EntryTicks(entry.modified) ? Found::kRight : Found::kRightButTime;
+  return IsNewerOnDisk(engine::FileTimeToDos(disk.modified), entry.modified) ? Found::kNewer : Found::kDiffers;
+}
+
+// Runs each(i, buffer) for i in [0, count) on up to two threads, each with a buffer
+// of its own. An exception on either ends both and reaches the caller.
+template <class F>
+void OnTwoThreads(size_t count, F each, size_t bufferSize = kCompareBuffer) {
+  std::atomic<size_t> next{0};
+  auto run = [&] {
+    std::vector<char> buffer(bufferSize);
+    for (size_t i; (i = next++) < count;) each(i, buffer);
+  };
+  std::exception_ptr helperFailed;
+  std::thread helper;
+  try {
+    if (zip::WorkerPool::Processors() > 1 && count > 1)
+      helper = std::thread([&] {
+        try {
+          run();
+        } catch (...) {
+          helperFailed = std::current_exception();
+          next = count;
+        }
+      });
+  } catch (const std::system_error&) {
+    // No second thread: this one does it all.
+  }
+  try {
+    run();
+  } catch (...) {
+    next = count;
+    if (helper.joinable()) helper.join();
+    throw;
+  }
+  if (helper.joinable()) helper.join();
+  if (helperFailed) std::rethrow_exception(helperFailed);
 }
 
 zip::CivilTime LocalWriteTime(const std::string& path) {
@@ -99,28 +152,78 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
 
   const std::wstring base = Wide(hostDir) + L"\\";
   const std::wstring regFile = Wide(kRegFileName);
-  std::vector<char> buffer(kCompareBuffer);
+  std::vector<const zip::PlannedEntry*> files;
   for (const zip::PlannedEntry& p : extraction.entries) {
-    if (p.refusal != zip::Refusal::kNone || p.directory) continue;
-    const zip::Entry& entry = dir.entries[p.index];
-    RestoreFile f{engine::FromU16(p.target), entry.uncompressedSize, entry.modified};
+    const std::wstring target = engine::FromU16(p.target);
+    const bool registry = !p.directory && _wcsicmp(target.c_str(), regFile.c_str()) == 0;
+    plan.holdsRegistry = plan.holdsRegistry || (registry && p.refusal == zip::Refusal::kNone);
+    if (filter && !filter(p.directory ? target + L"\\" : target)) continue;
+    if (p.refusal != zip::Refusal::kNone) {
+      plan.refusals = true;
+    } else if (!p.directory) {
+      files.push_back(&p);
+    } else if (!engine::DirectoryExists(base + target)) {
+      plan.folders.push_back(target);
+    }
+  }
+
+  std::vector<Found> found(files.size());
+  OnTwoThreads(files.size(), [&](size_t i, std::vector<char>& buffer) {
+    found[i] = Compare(base + engine::FromU16(files[i]->target), dir.entries[files[i]->index], buffer);
+  });
+  for (size_t i = 0; i < files.size(); ++i) {
+    const zip::Entry& entry = dir.entries[files[i]->index];
+    RestoreFile f{engine::FromU16(files[i]->target), entry.uncompressedSize, entry.modified};
     const bool registry = _wcsicmp(f.target.c_str(), regFile.c_str()) == 0;
-    plan.holdsRegistry = plan.holdsRegistry || registry;
-    if (filter && !filter(f.target)) continue;
-    const DiskFile disk = Probe(base + f.target);
-    if (!disk.exists) {
-      plan.created.push_back(f);
-    } else if (disk.size == f.size && SameContent(base + f.target, f.size, entry.crc, buffer)) {
-      ++plan.alreadyRight;
-    } else if (!registry) {
-      if (IsNewerOnDisk(disk.modified, f.modified)) plan.newer.push_back(f);
-      plan.replaced.push_back(f);
-    } else {
-      // Written, but what it stands for (the registry) is kept by the undo copy.
-      plan.created.push_back(f);
+    switch (found[i]) {
+      case Found::kMissing:
+        plan.created.push_back(f);
+        break;
+      case Found::kRightButTime:
+        plan.retimed.push_back(f);
+        [[fallthrough]];
+      case Found::kRight:
+        ++plan.alreadyRight;
+        break;
+      case Found::kNewer:
+      case Found::kDiffers:
+        if (registry) {
+          // Written, but what it stands for (the registry) is kept by the undo copy.
+          plan.created.push_back(f);
+          break;
+        }
+        if (found[i] == Found::kNewer) plan.newer.push_back(f);
+        plan.replaced.push_back(f);
+        break;
     }
   }
   return plan;
+}
+
+std::vector<std::string> WriteSpecs(const RestorePlan& plan) {
+  // Without a wildcard a specification is looked up as one entry's name: "[", "]" and
+  // blanks stand for themselves, and a name the code page cannot spell goes in UTF-8.
+  std::vector<std::string> specs;
+  for (const auto* files : {&plan.replaced, &plan.created})
+    for (const RestoreFile& f : *files) specs.push_back(EngineSpec(f.target));
+  for (const std::wstring& folder : plan.folders) specs.push_back(EngineSpec(folder + L"\\"));
+  return specs;
+}
+
+std::vector<RestoreFile> Retime(const RestorePlan& plan, const std::string& hostDir) {
+  const std::wstring base = Wide(hostDir) + L"\\";
+  std::vector<char> done(plan.retimed.size());
+  OnTwoThreads(plan.retimed.size(), [&](size_t i, std::vector<char>&) {
+    const RestoreFile& f = plan.retimed[i];
+    DWORD error = 0;
+    engine::File file = engine::File::OpenCompare(base + f.target, &error);
+    const FILETIME modified = engine::DosToFileTime(f.modified);
+    done[i] = file.IsOpen() && SetFileTime(file.Handle(), nullptr, nullptr, &modified);
+  }, /*bufferSize=*/0);
+  std::vector<RestoreFile> refused;
+  for (size_t i = 0; i < done.size(); ++i)
+    if (!done[i]) refused.push_back(plan.retimed[i]);
+  return refused;
 }
 
 std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files) {
@@ -135,8 +238,8 @@ size_t CountWritten(const RestorePlan& plan, const std::string& hostDir) {
   for (const auto* files : {&plan.replaced, &plan.created})
     for (const RestoreFile& f : *files) {
       const DiskFile disk = Probe(base + f.target);
-      if (disk.exists && disk.size == f.size && disk.modified.date == f.modified.date &&
-          disk.modified.time == f.modified.time)
+      const zip::DosDateTime modified = engine::FileTimeToDos(disk.modified);
+      if (disk.exists && disk.size == f.size && modified.date == f.modified.date && modified.time == f.modified.time)
         ++written;
     }
   return written;

@@ -25,7 +25,14 @@ struct RestorePlan {
   std::vector<RestoreFile> replaced;  // on disk with other content
   std::vector<RestoreFile> newer;     // of those, the ones last written after the entry
   std::vector<RestoreFile> created;   // not on disk
+  // Of the files already right, those whose last-write time is not the entry's: the
+  // restore only gives them that time.
+  std::vector<RestoreFile> retimed;
+  std::vector<std::wstring> folders;  // stored folders not on disk
   size_t alreadyRight = 0;
+  // Entries the extraction refuses (a bad name, a duplicate, ...): only an extraction
+  // of everything reports them.
+  bool refusals = false;
   bool holdsRegistry = false;  // the archive holds the registry file at its top
   zip::CivilTime archiveTime;  // when the archive was written, local time
 
@@ -36,11 +43,21 @@ struct RestorePlan {
 // empty filter takes every file.
 using RestoreFilter = std::function<bool(const std::wstring& target)>;
 
-// Compares the archive's entries with the files under `hostDir`: size first, then
-// CRC-32 of the disk's content against the entry's. The registry file at the top
+// Compares the archive's entries with the files under `hostDir` on two threads: a
+// file whose size, last-write and change time are those the backup recorded for it
+// holds the entry's content (no program can set a change time back); any other is
+// compared by size, then by the CRC-32 of its content. The registry file at the top
 // is never counted as replaced: the undo copy holds the registry itself under that
 // name. Raises vk::EZipDirError when the archive's directory cannot be read.
 RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter = {});
+
+// The extractor's specifications that name exactly what the plan found missing or
+// different; empty when nothing is. Each names one entry, whatever its characters.
+std::vector<std::string> WriteSpecs(const RestorePlan& plan);
+
+// Gives the plan's retimed files the entry's last-write time; the ones that refuse
+// it are returned, to be written like a different file.
+std::vector<RestoreFile> Retime(const RestorePlan& plan, const std::string& hostDir);
 
 // The files' relative names as the user reads them.
 std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files);

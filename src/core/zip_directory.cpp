@@ -316,7 +316,7 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
     else
       literal[FoldCase(SlashesToForward(specs[s]))].push_back(s);
   }
-  std::unordered_set<std::u16string> targets;
+  std::unordered_set<std::u16string> targets, folders;
   for (size_t i = 0; i < dir.entries.size(); ++i) {
     const Entry& e = dir.entries[i];
     PlannedEntry p;
@@ -324,6 +324,13 @@ ExtractionPlan PlanExtraction(RandomAccess& file, Directory& dir, bool keepDirs,
     const auto decoded = DecodeEntryName(e, *rules.oem);
     p.name = SlashesToForward(decoded ? *decoded : DecodeOem(e.name, *rules.oem));
     p.directory = !p.name.empty() && p.name.back() == u'/';
+    if (decoded && keepDirs && CheckExtractName(p.name) == NameProblem::kOk) {
+      std::u16string folder = p.name.substr(0, p.name.size() - (p.directory ? 1 : 0));
+      const size_t slash = folder.rfind(u'/');
+      folder.resize(p.directory ? folder.size() : (slash == std::u16string::npos ? 0 : slash));
+      std::replace(folder.begin(), folder.end(), u'/', u'\\');
+      if (folders.insert(rules.fold(folder)).second) plan.folders.push_back(std::move(folder));
+    }
     if (!specs.empty()) {
       bool any = false;
       const std::u16string folded = FoldCase(p.name);

@@ -77,6 +77,10 @@ struct PlannedEntry {
 struct ExtractionPlan {
   std::vector<PlannedEntry> entries;  // selected entries, in archive order
   std::vector<size_t> unmatchedSpecs;  // specifications that selected nothing
+  // The folders (relative, "\\" as separator, "" the base) that the archive's entries
+  // with a writable name go to, selected or not, each once: where a killed
+  // extraction of the same archive may have left its temporary files.
+  std::vector<std::u16string> folders;
 };
 
 // How names are read and compared: the OEM code page of names without a Unicode

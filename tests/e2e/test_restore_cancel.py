@@ -3,7 +3,8 @@ hundreds of folders, a few large ones), cancelled at several moments. Whenever t
 cancel comes, every file that was there before is afterwards as it was or as the
 archive holds it, and a file the restore made where nothing stood holds the archive's
 bytes; no temporary file is left. Some files are changed or removed before each run,
-so that the restore replaces and creates files as well as finding them right."""
+so that the restore replaces and creates files as well as finding them right: it
+writes only those, so half of the files are changed, for the cancels to meet writes."""
 import os
 import random
 import time
@@ -78,21 +79,25 @@ class RestoreCancel(E2ETestCase):
         self.assertEqual(wait_exit(proc, 60, self.ctl), 0)
         return seen if cancel_after is not None else time.time() - started
 
+    def damage(self):
+        """Half of the files differ from the archive and some are gone, as on a badly
+        damaged installation."""
+        names = sorted(self.archived)
+        for rel in self.rng.sample(names, len(names) // 2):
+            self.write(rel, b"ver\xe4ndert", old=True)
+        for rel in self.rng.sample(names, 100):
+            if os.path.exists(os.path.join(self.box.host, rel)):
+                os.remove(os.path.join(self.box.host, rel))
+
     def test_a_cancel_at_any_moment_costs_no_file(self):
-        before = self.files()
+        intact = self.files()
+        self.damage()
         duration = self.restore()
-        self.assertEqual(self.files(), before)
+        self.assertEqual(self.files(), intact)
 
         cancels_seen = 0
         for moment in MOMENTS:
-            # A few files differ from the archive and a few are gone, as on a damaged
-            # installation.
-            names = sorted(self.archived)
-            for rel in self.rng.sample(names, 20):
-                self.write(rel, b"ver\xe4ndert", old=True)
-            for rel in self.rng.sample(names, 20):
-                if os.path.exists(os.path.join(self.box.host, rel)):
-                    os.remove(os.path.join(self.box.host, rel))
+            self.damage()
             before = self.files()
             cancels_seen += self.restore(cancel_after=moment * duration)
             after = self.files()

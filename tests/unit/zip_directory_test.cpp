@@ -310,6 +310,8 @@ TEST(ZipPlan, SelectsBySpecificationAndFlattensWithoutDirectories) {
   EXPECT_EQ(plan.entries[0].name, u"top.txt");
   EXPECT_EQ(plan.entries[1].target, u"d\\x.txt");
   EXPECT_EQ(plan.unmatchedSpecs, std::vector<size_t>{1});
+  // The folders of every entry, named or not, once each.
+  EXPECT_EQ(plan.folders, (std::vector<std::u16string>{u"", u"d", u"d\\e", u"other"}));
 
   // Without directories, every file goes to its last name part: the second x.txt
   // would overwrite the first and is refused; directory entries drop out.

@@ -11,6 +11,7 @@
 #include "core/restore_texts.h"
 #include "run_fixture.h"
 #include "win/handles.h"
+#include "zipengine/common/win_fs.h"
 
 namespace {
 
@@ -205,6 +206,47 @@ TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   EXPECT_EQ(after, expected);
 }
 
+// A file whose size, last-write and change time are those the backup recorded is
+// trusted unread, so the archive's differing bytes do not replace it here; a change
+// behind a last-write time set back moves the change time, and that file is read
+// and restored. A file right but for its time takes the entry's time only.
+TEST_F(RestoreRun, TheRecordedStampIsTrustedWhileTheChangeTimeHolds) {
+  vk::testing::ZipBuilder b;
+  const FILETIME entryTime = vk::engine::DosToFileTime({0x6000, 0x5421});  // the builder's entries' time
+  auto stamp = [&](const std::string& rel, const std::string& onDisk) {
+    WriteBytes(HostFile(rel), onDisk);
+    vk::win::ScopedHandle h(CreateFileA(HostFile(rel).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
+    EXPECT_TRUE(SetFileTime(h.Get(), nullptr, nullptr, &entryTime));
+    h.Reset();
+    vk::engine::FileFacts facts;
+    EXPECT_TRUE(vk::engine::QueryFile(vk::engine::AnsiToWide(HostFile(rel)), &facts));
+    return vk::zip::FileStamp{vk::engine::FileTimeTicks(facts.modified), facts.changed};
+  };
+  b.AddStored("Filebase/vertraut.txt", "Inhalt X").stamp = stamp("Filebase\\vertraut.txt", "Inhalt A");
+  const vk::zip::FileStamp recorded = stamp("Filebase\\zurueck.txt", "Inhalt B");
+  b.AddStored("Filebase/zurueck.txt", "Inhalt B").stamp = recorded;
+  b.AddStored("Filebase/zeit.txt", "Inhalt D");
+  WriteOld(HostFile("Filebase\\zeit.txt"), "Inhalt D");
+  WriteBytes(Work("stempel.zip"), b.Finish());
+  Sleep(20);  // past the file system clock's tick, so the change below moves the change time
+  const std::string changed = HostFile("Filebase\\zurueck.txt");
+  EXPECT_EQ(stamp("Filebase\\zurueck.txt", "Inhalt C").written, recorded.written);
+  vk::engine::FileFacts facts;
+  ASSERT_TRUE(vk::engine::QueryFile(vk::engine::AnsiToWide(changed), &facts));
+  ASSERT_NE(facts.changed, recorded.changed);
+
+  auto seen = Restore(Work("stempel.zip"), {{"Information"}});
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].text.find("1 Datei wurde geschrieben, 2 Dateien waren bereits richtig"), std::string::npos)
+      << seen[1].text;
+  EXPECT_EQ(ReadBytes(HostFile("Filebase\\vertraut.txt")), "Inhalt A");
+  EXPECT_EQ(ReadBytes(changed), "Inhalt B");
+  EXPECT_EQ(ReadBytes(HostFile("Filebase\\zeit.txt")), "Inhalt D");
+  ASSERT_TRUE(vk::engine::QueryFile(vk::engine::AnsiToWide(HostFile("Filebase\\zeit.txt")), &facts));
+  EXPECT_EQ(vk::engine::FileTimeTicks(facts.modified), vk::engine::FileTimeTicks(entryTime));
+}
+
 TEST_F(RestoreRun, AFaultInTheEngineIsReportedAndCostsNoFile) {
   BackUp();
   const auto before = vk::testing::FilesBelow(Host());
@@ -256,6 +298,9 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
   write(path(unicode), "Unicode");
   // What the name's ANSI form "Omega-??.txt" would match as a pattern.
   write(path(L"Omega-ab.txt"), "Köder");
+  // Brackets and blanks are no pattern: the restore names this file as it is.
+  const std::wstring bracketed = L"Liste [alt] 1.txt";
+  write(path(bracketed), "Klammern");
   BackUp();
 
   std::string utf8(64, '\0');
@@ -272,11 +317,13 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
   EXPECT_EQ(decoys, 1);
 
   DeleteFileW(path(unicode).c_str());
+  DeleteFileW(path(bracketed).c_str());
   write(path(L"Omega-ab.txt"), "verändert");
   vk::testing::MakeOld(HostFile("Filebase\\Omega-ab.txt"));
   EXPECT_EQ(Restore(DefaultArchive(), {{"Information"}}).size(), 2u);
   EXPECT_EQ(read(path(unicode)), "Unicode");
   EXPECT_EQ(read(path(L"Omega-ab.txt")), "Köder");
+  EXPECT_EQ(read(path(bracketed)), "Klammern");
 }
 
 TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {

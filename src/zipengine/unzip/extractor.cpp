@@ -114,6 +114,10 @@ class DirectoryCache {
     made_.emplace(key, created);
     return true;
   }
+  bool Known(const std::wstring& dir) {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    return made_.count(SystemFoldCase(ToU16(dir))) != 0;
+  }
 
  private:
   zip::Mutex mutex_;
@@ -527,6 +531,16 @@ int32_t Extractor::Run() {
     ++problems_;
     reporter_.Message(kErrNotInArchive, "Datei " + Quoted(WideToAnsi(request_.specs[s])) +
                                             " ist im Archiv " + archiveText + " nicht vorhanden");
+  }
+  if (!reporter_.Stopped()) {
+    // Every job has ended. A killed extraction of this archive may have left
+    // temporary files in folders this call wrote nothing to (it was told to write
+    // only some entries): they go all the same.
+    for (const std::u16string& folder : plan_.folders) {
+      // Spelled as the jobs' Parent() spells their folders.
+      const std::wstring dir = Parent(folder.empty() ? base : base + FromU16(folder) + L"\\");
+      if (!dirs_.Known(dir)) pool_->Submit([dir] { RemoveKilledTemporaries(dir); });
+    }
   }
   abort_ = true;
   pool_.reset();
