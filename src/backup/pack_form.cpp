@@ -258,33 +258,41 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   ZipArchiver1.SetZipFilename(work);
 
   const std::unordered_set<std::wstring> notPacked = NotPacked(archive, hostDir_);
-  std::unordered_set<std::wstring> listedNames;
+  // Their bare names: only a file of one of these names needs its full path compared.
+  std::unordered_set<std::wstring> notPackedNames;
+  for (const std::wstring& path : notPacked) notPackedNames.insert(path.substr(path.find_last_of(L"\\/") + 1));
+  const std::wstring regName = Folded(Wide(kRegFileName));
+  bool regListed = false;
+  std::unordered_set<std::wstring> listedDirs;
   std::vector<std::string> specs;
   const std::wstring host = Wide(hostDir_);
   for (const std::string& d : ReadCommaList(dirs)) {
     const std::wstring dir = host + L"\\" + Wide(d) + L"\\";
     const std::wstring stored = Wide(StoredDir(d));
+    // A directory listed twice ("." and ".\") must not give entries of the same name.
+    if (!listedDirs.insert(Folded(stored)).second) continue;
     // The wide listing: the ANSI one turns names beyond the code page into
-    // best-fit letters and "?", which name another file or none.
+    // best-fit letters and "?", which name another file or none. Without short
+    // names, which would be made up for every long name.
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((dir + L"*.*").c_str(), &found);
+    HANDLE find = FindFirstFileExW((dir + L"*.*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE) continue;
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       const std::wstring name = found.cFileName;
+      const std::wstring folded = Folded(name);
       // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-      if (notPacked.count(Folded(FullPath(dir + name)))) continue;
-      const std::wstring spec = stored.empty() ? name : stored + L"\\" + name;
-      // A directory listed twice ("." and ".\") must not give entries of the same name.
-      if (!listedNames.insert(Folded(spec)).second) continue;
-      specs.push_back(EngineSpec(spec));
+      if (notPackedNames.count(folded) && notPacked.count(Folded(FullPath(dir + name)))) continue;
+      if (stored.empty() && folded == regName) regListed = true;
+      specs.push_back(EngineSpec(stored.empty() ? name : stored + L"\\" + name));
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
   FinishExport();
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
-  if (!listedNames.count(Folded(Wide(kRegFileName))) && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
+  if (!regListed && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
   Canceled = false;
   archiveFailure_.clear();
   if (specs.empty()) {

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -429,7 +431,6 @@ int32_t Packer::Finish(const std::wstring& target) {
   output_->Append(zip::EndRecords(entries_.size(), cdOffset, cdSize));
   DWORD error = 0;
   if (!output_->Finish()) return Fail(kErrArchiveWrite, WriteError(output_->Error()));
-  if (!tempFile_.Flush(&error)) return Fail(kErrArchiveWrite, WriteError(error));
   output_.reset();
   if (TestFaultMet(kDamagedWhenWritten) && cdOffset > 0) {
     char byte = 0;
@@ -438,7 +439,12 @@ int32_t Packer::Finish(const std::wstring& target) {
     byte = static_cast<char>(byte ^ 0x55);
     tempFile_.WriteAt(cdOffset - 1, &byte, 1, &error);
   }
-  tempFile_.Close();
+  // The data go out to the disk while the check reads them back from the cache;
+  // both are done before the archive replaces anything.
+  std::future<DWORD> flushed = std::async(std::launch::async, [this] {
+    DWORD flushError = 0;
+    return tempFile_.Flush(&flushError) ? DWORD{0} : (flushError ? flushError : DWORD{ERROR_WRITE_FAULT});
+  });
   buffers_.Clear();  // the read-back check brings buffers of its own
   // The check is announced like a file, so that the window shows what takes the
   // time and a cancel reaches it. After a stop (the archive of the files packed so
@@ -454,10 +460,18 @@ int32_t Packer::Finish(const std::wstring& target) {
     for (const auto& e : entries_) total += e.uncompressedSize;
     if (!reporter_.FileBegins(kCheckLabel, total)) return kResultCancelled;
     bool stopped = false;
-    problem = VerifyArchive(temp_, entries_, *pool_, [this](uint64_t done) { return reporter_.Progress(done); },
-                            &stopped);
+    // The last eighth of the steps is held back for the wait on the disk, if any.
+    const uint64_t held = total - total / 8;
+    problem = VerifyArchive(
+        temp_, entries_, *pool_, [this, held](uint64_t done) { return reporter_.Progress(std::min(done, held)); },
+        &stopped);
     if (stopped) return kResultCancelled;  // the unchecked archive goes with the temporary file
+    while (flushed.wait_for(std::chrono::milliseconds(kReportPaceMs)) != std::future_status::ready)
+      if (!reporter_.PacedProgress(total)) return kResultCancelled;
   }
+  error = flushed.get();
+  tempFile_.Close();
+  if (error) return Fail(kErrArchiveWrite, WriteError(error));
   // Data taken over from the earlier archive that fail the check: packed again from the files.
   if (!problem.empty() && reused_ > 0 && !reporter_.Stopped()) return kRedo;
   if (!problem.empty()) {
