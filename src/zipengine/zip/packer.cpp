@@ -29,6 +29,7 @@ namespace vk::engine {
 namespace {
 
 constexpr size_t kCopyBuffer = 1 << 20;
+constexpr size_t kReadAheadBytes = 2 * kPieceSize;
 // A file whose change time is this close to the start of the call gets no stamp: the
 // file system's clock ticks coarsely, and a write in the tick of the listing would
 // leave the time as listed. 100 ns units.
@@ -390,8 +391,11 @@ Step Packer::PackFiles() {
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
-    // empty: whole files of several MiB never add up beyond the memory bound.
-    while (!readerDone && queue_.size() < kMaxInFlightPieces &&
+    // empty: whole files of several MiB never add up beyond the memory bound. This
+    // thread reads a large file's pieces itself: a few at a turn, so that the caller
+    // hears from it in between.
+    size_t readAhead = 0;
+    while (!readerDone && queue_.size() < kMaxInFlightPieces && readAhead < kReadAheadBytes &&
            (queue_.empty() || inFlight_ + reader.NextBytes() <= kMaxInFlightBytes)) {
       auto piece = reader.Next();
       if (!piece) {
@@ -400,6 +404,7 @@ Step Packer::PackFiles() {
       }
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
+      if (!raw->whole) readAhead += raw->inputLength;
       queue_.push_back(std::move(piece));
       raw->read = !raw->whole || raw->reused;
       if (raw->error || raw->reused) {
