@@ -302,10 +302,13 @@ Step Packer::Begin(Piece& p) {
 
 // Waits until the front piece is done, woken once for several pieces: when it and
 // the one halfway down the queue are both done, so that the workers still have
-// the rest. Meanwhile the caller hears from the engine every kReportPaceMs: the
+// the rest. Meanwhile the caller hears from the engine every kReportPaceMs (counted
+// from its last callback, whatever this thread did since): the
 // file is announced as soon as its data are read, and its steps are handed out
 // paced, short of the last one.
 Step Packer::Await(Piece& p, Piece& later) {
+  // Set when the last turn had nothing to report: the next waits a whole pace.
+  bool idle = false;
   while (true) {
     bool announce, pace;
     {
@@ -314,20 +317,22 @@ Step Packer::Await(Piece& p, Piece& later) {
       const auto announceable = [&] { return p.first && p.read && !p.begun && !p.error && !p.grew; };
       if (p.done) return Step::kGoOn;
       p.awaited = later.awaited = true;
-      signal_.WaitFor(lock, kReportPaceMs, [&] { return (p.done && later.done) || announceable(); });
+      signal_.WaitFor(lock, idle ? kReportPaceMs : reporter_.PaceLeftMs(),
+                      [&] { return (p.done && later.done) || announceable(); });
       if (p.done) return Step::kGoOn;
       announce = announceable();
       pace = p.read && (!p.first || p.begun);
     }
     if (announce) {
       if (Begin(p) != Step::kGoOn) return Step::kStopped;
+      idle = false;
       continue;
     }
-    if (!pace) continue;
     // A piece's steps can all be given beforehand; a file's last one waits for it.
     const uint64_t end = current_.entry.uncompressedSize + p.inputLength;
-    if (!reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
+    if (pace && !reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
       return Step::kStopped;
+    idle = reporter_.PaceLeftMs() < kReportPaceMs / 2;
   }
 }
 
