@@ -5,8 +5,9 @@
 // -r recurse, -j no directory names, -n do not overwrite, -v print every callback,
 // -s N cancel (answer -1) when the Nth file begins, -C work in DIR, @LIST read the
 // specifications from a file (one per line, ANSI).
-// Prints the result, the wall time of the engine call, the process's peak working
-// set (GetProcessMemoryInfo) and the longest silence of each phase: the longest wait
+// Prints the result, the wall time of the engine call, when its first file and its
+// read-back check began, the process's peak working set (GetProcessMemoryInfo) and
+// the longest silence of each phase: the longest wait
 // between two callbacks (or the call's start or end) while the engine lists the
 // files ("list"; for an extraction, reads the archive's directory), packs ("pack"),
 // reads the archive back ("check"), extracts ("extract"), and after a cancel until
@@ -45,6 +46,8 @@ struct Counts {
   int32_t gapEnd = 0;
   // The peak working set when the read-back check began, and when the first file did.
   size_t peakBeforeCheck = 0, peakAtFirstFile = 0;
+  // When the first file began and when the read-back check did (counter ticks).
+  LONGLONG firstFileAt = 0, checkAt = 0;
 } counts;
 
 size_t PeakWorkingSet() {
@@ -74,8 +77,14 @@ int32_t VK_STDCALL OnCallback(CallbackInfo* info) {
   if (info->action == kFileBegins) {
     counts.file = info->text;
     counts.phase = counts.file == kCheckLabel ? "check" : counts.packPhase;
-    if (counts.file == kCheckLabel) counts.peakBeforeCheck = PeakWorkingSet();
-    if (counts.files == 0) counts.peakAtFirstFile = PeakWorkingSet();
+    if (counts.file == kCheckLabel) {
+      counts.peakBeforeCheck = PeakWorkingSet();
+      counts.checkAt = now.QuadPart;
+    }
+    if (counts.files == 0) {
+      counts.peakAtFirstFile = PeakWorkingSet();
+      counts.firstFileAt = now.QuadPart;
+    }
     if (counts.stopAt && counts.files + 1 == counts.stopAt) {
       stop = true;
       counts.phase = "stop";
@@ -199,6 +208,9 @@ int main(int argc, char** argv) {
   for (const auto& [phase, gap] : counts.phaseGaps)
     gaps += (gaps.empty() ? "" : ",") + phase + ":" + std::to_string(1000 * gap / frequency.QuadPart);
   std::printf("gaps_ms=%s ", gaps.c_str());
+  // Seconds from the call's start: the first file begun, the check begun.
+  const auto at = [&](LONGLONG t) { return t ? static_cast<double>(t - start.QuadPart) / frequency.QuadPart : 0.0; };
+  std::printf("first_file_s=%.3f check_s=%.3f ", at(counts.firstFileAt), at(counts.checkAt));
   std::printf("result=%d seconds=%.3f peak_working_set=%llu files=%ld steps=%ld ends=%ld messages=%ld "
               "longest_gap_ms=%.0f gap_in=%s gap_ended_by=%d peak_at_first_file=%llu peak_before_check=%llu\n",
               result, seconds, static_cast<unsigned long long>(PeakWorkingSet()), counts.files,

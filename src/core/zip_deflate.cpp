@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -14,9 +16,66 @@ namespace vk::zip {
 namespace {
 constexpr int kRawWindowBits = -15;
 constexpr size_t kIoBuffer = 128 * 1024;
+// Stretches judged at a time for whether deflate can shrink them.
+constexpr size_t kSegment = 32 * 1024;
+constexpr size_t kStoredBlock = 65535;
+// Compressed again at the level asked for: at least this much data, shrunk to
+// less than 1 / kDeepRatio by the faster level.
+constexpr size_t kDeepMinimum = 4096;
+constexpr size_t kDeepRatio = 8;
+
+// True when deflate would save next to nothing on these bytes (data already
+// compressed or encrypted): their byte values are almost evenly spread, and hardly
+// any four bytes recur. Costs a small fraction of compressing them, which for such
+// bytes takes as long as for text and gains nothing.
+bool Incompressible(std::string_view s) {
+  if (s.size() < kSegment / 2) return false;
+  // Every fourth byte is enough to tell an even spread from a skewed one.
+  uint32_t counts[256] = {};
+  for (size_t i = 0; i < s.size(); i += 4) ++counts[static_cast<unsigned char>(s[i])];
+  const double n = static_cast<double>((s.size() + 3) / 4);
+  double bits = 0;
+  for (uint32_t c : counts)
+    if (c) bits -= c * std::log2(c / n);
+  if (bits < 7.9 * n) return false;
+  // A block of such bytes repeated (an embedded table, a copied resource) looks
+  // even too, yet deflate shrinks it to almost nothing.
+  uint16_t last[1 << 12] = {};  // 1 + the position of each hash's last four bytes
+  size_t repeats = 0;
+  const auto* b = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = 0; i + 4 <= s.size(); ++i) {
+    uint32_t v;
+    std::memcpy(&v, b + i, 4);
+    const uint32_t h = (v * 2654435761u) >> 20;
+    if (last[h] && std::memcmp(b + last[h] - 1, b + i, 4) == 0) ++repeats;
+    last[h] = static_cast<uint16_t>(i + 1);
+  }
+  return repeats < s.size() / 64;
+}
+
+// Stored blocks of these bytes, from a byte boundary; the last one ends the stream
+// when `final`.
+void AppendStored(std::string_view input, bool final, std::string* out) {
+  do {
+    const size_t n = std::min(input.size(), kStoredBlock);
+    const bool end = final && n == input.size();
+    const char header[5] = {static_cast<char>(end ? 1 : 0), static_cast<char>(n & 0xFF),
+                            static_cast<char>(n >> 8), static_cast<char>(~n & 0xFF),
+                            static_cast<char>((~n >> 8) & 0xFF)};
+    out->append(header, 5);
+    out->append(input.data(), n);
+    input.remove_prefix(n);
+  } while (!input.empty());
+}
 }  // namespace
 
-PieceCompressor::PieceCompressor(int level) : level_(std::clamp(level, 1, 9)), scan_(new z_stream{}) {
+int LibdeflateLevel(int zlibLevel) {
+  static constexpr int kLevels[10] = {1, 1, 2, 2, 3, 3, 3, 4, 4, 4};
+  return kLevels[std::clamp(zlibLevel, 1, 9)];
+}
+
+PieceCompressor::PieceCompressor(int level)
+    : level_(LibdeflateLevel(level)), deepLevel_(std::clamp(level, 1, 9)), scan_(new z_stream{}) {
   if (inflateInit2(scan_, kRawWindowBits) != Z_OK) {
     delete scan_;
     throw std::bad_alloc();
@@ -27,21 +86,40 @@ PieceCompressor::~PieceCompressor() {
   inflateEnd(scan_);
   delete scan_;
   if (whole_) libdeflate_free_compressor(whole_);
+  if (deep_) libdeflate_free_compressor(deep_);
 }
 
 size_t PieceCompressor::Bound(size_t size) {
-  // The same level number as zlib's: at 9 libdeflate writes less than zlib.
   if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_))) throw std::bad_alloc();
-  return libdeflate_deflate_compress_bound(whole_, size);
+  if (deepLevel_ > level_ && !deep_ && !(deep_ = libdeflate_alloc_compressor(deepLevel_))) throw std::bad_alloc();
+  size_t bound = libdeflate_deflate_compress_bound(whole_, size);
+  if (deep_) bound = std::max(bound, libdeflate_deflate_compress_bound(deep_, size));
+  return bound;
 }
 
 size_t PieceCompressor::Deflate(std::string_view input, char* to, size_t room) {
-  const size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), to, room);
+  size_t n = libdeflate_deflate_compress(whole_, input.data(), input.size(), to, room);
+  // Data that shrinks this much holds long and frequent repeats, where the faster
+  // level's shorter search falls far behind (by half, against zlib's best); the
+  // near-optimal parse then pays, and such data is quick to compress anyway.
+  if (deep_ && n > 0 && input.size() >= kDeepMinimum && n < input.size() / kDeepRatio)
+    n = libdeflate_deflate_compress(deep_, input.data(), input.size(), to, room);
   if (n == 0) throw std::bad_alloc();  // cannot happen within the bound
   return n;
 }
 
 std::string_view PieceCompressor::CompressWhole(std::string_view input, std::unique_ptr<char[]>* buffer) {
+  if (input.size() > kSegment) {
+    // Seldom: a file partly of bytes that do not compress.
+    for (size_t at = 0; at < input.size(); at += kSegment) {
+      if (!Incompressible(input.substr(at, kSegment))) continue;
+      std::string mixed;
+      Compress(input, true, &mixed);
+      buffer->reset(new char[mixed.size()]);
+      std::memcpy(buffer->get(), mixed.data(), mixed.size());
+      return std::string_view(buffer->get(), mixed.size());
+    }
+  }
   const size_t bound = Bound(input.size());
   buffer->reset(new char[bound]);
   return std::string_view(buffer->get(), Deflate(input, buffer->get(), bound));
@@ -79,6 +157,26 @@ bool PieceCompressor::FindLastBlock(std::string_view data, uint64_t* header, uin
 }
 
 void PieceCompressor::Compress(std::string_view input, bool last, std::string* out) {
+  // Stretches that deflate cannot shrink go into stored blocks; the rest is
+  // compressed a run at a time.
+  std::vector<bool> raw;
+  for (size_t at = 0; at < input.size(); at += kSegment) raw.push_back(Incompressible(input.substr(at, kSegment)));
+  if (raw.empty()) raw.push_back(false);
+  for (size_t first = 0; first < raw.size();) {
+    size_t end = first + 1;
+    while (end < raw.size() && raw[end] == raw[first]) ++end;
+    const std::string_view run = input.substr(first * kSegment, (end - first) * kSegment);
+    const bool final = last && end == raw.size();
+    if (raw[first]) {
+      AppendStored(run, final, out);
+    } else {
+      Deflate(run, final, out);
+    }
+    first = end;
+  }
+}
+
+void PieceCompressor::Deflate(std::string_view input, bool last, std::string* out) {
   const size_t start = out->size();
   const size_t bound = Bound(input.size());
   out->resize(start + bound);

@@ -19,8 +19,16 @@ import vk
 
 ENGINE = os.path.join(vk.BIN, "engine_run.exe")
 
+_RNG = random.Random(2)
+# Packed in pieces: text, bytes that do not compress (stored blocks amid the
+# deflated ones) and an even-looking block repeated (compressed after all).
+NOISE = _RNG.randbytes(1_200_000)
+MIXED = (b"".join(b"line %d of the log\r\n" % i for i in range(50_000)) + NOISE
+         + _RNG.randbytes(1500) * 350 + b"tail\r\n" * 1000)
+
 # Names with characters beyond ASCII that the ANSI code page holds.
 TREE = {
+    "Daten/gemischt.bin": MIXED,
     "readme.txt": b"hello Kestrone\r\n" * 300,
     "leer.txt": b"",
     "Daten/M\u00fcller.txt": "Gr\u00fc\u00dfe aus K\u00f6ln\n".encode("utf-8") * 50,
@@ -106,6 +114,11 @@ class EngineInterop(unittest.TestCase):
                 # The file's last write time, local, in two-second steps.
                 expected = time.localtime(1_600_000_000)[:6]
                 self.assertEqual(info.date_time, expected[:5] + (expected[5] // 2 * 2,))
+            # Bytes that do not compress cost (next to) nothing in the archive, a
+            # small file of them is stored, and the rest of a file is still compressed.
+            self.assertEqual(z.getinfo("Daten/tief/ebene/zufall.bin").compress_type, zipfile.ZIP_STORED)
+            mixed = z.getinfo("Daten/gemischt.bin")
+            self.assertLess(mixed.compress_size, len(NOISE) * 1.001 + (len(MIXED) - len(NOISE)) * 0.15)
             z.extractall(self.path("py"))
         self.assertEqual(read_tree(self.path("py")), TREE)
 

@@ -26,7 +26,13 @@ bool Reporter::Call(int32_t action, int32_t code, uint64_t size, std::string_vie
     throw;
   }
   if (answer == -1) stopped_ = true;
+  lastCall_ = std::chrono::steady_clock::now();
   return !stopped_;
+}
+
+unsigned Reporter::PaceLeftMs() const {
+  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastCall_);
+  return since.count() >= kReportPaceMs ? 1 : kReportPaceMs - static_cast<unsigned>(since.count());
 }
 
 bool Reporter::FileBegins(std::string_view name, uint64_t size) {

@@ -1,6 +1,7 @@
 #pragma once
 // The callbacks of one engine call: all on the calling thread, in file order. Once
 // the callback answers -1 the call is stopped and nothing more is reported.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ class Reporter {
   bool KeepAlive();
 
   bool Stopped() const { return stopped_; }
+  // How long a wait may last before the next report is due: kReportPaceMs after the
+  // last callback, so that work done since then counts against the pace.
+  unsigned PaceLeftMs() const;
   // The callback ended in an exception: it passes on to the caller of the entry.
   bool CallbackThrew() const { return threw_; }
 
@@ -44,6 +48,7 @@ class Reporter {
   Callback callback_;
   void* caller_;
   uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point lastCall_ = std::chrono::steady_clock::now();
   unsigned ticks_ = 0;
   bool stopped_ = false;
   bool threw_ = false;

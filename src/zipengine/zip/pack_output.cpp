@@ -6,6 +6,45 @@
 
 namespace vk::engine {
 
+BackgroundFlush::BackgroundFlush(File& file) : file_(file) {
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (...) {
+    // Without the thread, the flush at the end does all the work.
+  }
+}
+
+BackgroundFlush::~BackgroundFlush() {
+  {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    ending_ = true;
+  }
+  wake_.NotifyAll();
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundFlush::Request() {
+  {
+    std::lock_guard<zip::Mutex> lock(mutex_);
+    wanted_ = true;
+  }
+  wake_.NotifyAll();
+}
+
+void BackgroundFlush::Run() {
+  std::unique_lock<zip::Mutex> lock(mutex_);
+  while (true) {
+    wake_.Wait(lock, [this] { return wanted_ || ending_; });
+    if (ending_) return;
+    wanted_ = false;
+    lock.unlock();
+    // A failure shows again in the flush at the end, which reports it.
+    DWORD error = 0;
+    file_.Flush(&error);
+    lock.lock();
+  }
+}
+
 void PackOutput::Append(std::string_view data) {
   if (buffer_.size() + data.size() > kBuffer) FlushBuffer();
   if (data.size() >= kBuffer) {
@@ -53,6 +92,10 @@ void PackOutput::Write(uint64_t offset, std::string_view data) {
     failed_ = true;
   }
   if (!failed_ && !file_.WriteAt(offset, data.data(), data.size(), &error_)) failed_ = true;
+  if (!failed_ && offset + data.size() >= flushedAt_ + kFlushEvery) {
+    flushedAt_ = offset + data.size();
+    flush_.Request();
+  }
 }
 
 }  // namespace vk::engine

@@ -6,14 +6,41 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "core/zip_workers.h"
 #include "zipengine/common/win_fs.h"
 
 namespace vk::engine {
 
+// Writes the file's data back to the disk on a thread of its own while the archive
+// grows, so that the flush before the archive takes its name has little left to
+// do: flushing a whole archive at the end holds the caller for a time that grows
+// with it, and after a cancel nothing can be reported meanwhile.
+class BackgroundFlush {
+ public:
+  explicit BackgroundFlush(File& file);
+  ~BackgroundFlush();
+  BackgroundFlush(const BackgroundFlush&) = delete;
+  BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+  // Asks for a flush of what has been written so far; one asked for while another
+  // runs follows it.
+  void Request();
+
+ private:
+  void Run();
+
+  File& file_;
+  zip::Mutex mutex_;
+  zip::CondVar wake_;
+  bool wanted_ = false;
+  bool ending_ = false;
+  std::thread thread_;
+};
+
 class PackOutput {
  public:
-  explicit PackOutput(File& file) : file_(file) { buffer_.reserve(kBuffer); }
+  explicit PackOutput(File& file) : file_(file), flush_(file) { buffer_.reserve(kBuffer); }
 
   void Append(std::string_view data);
   void Patch(uint64_t offset, std::string_view data);
@@ -34,6 +61,7 @@ class PackOutput {
 
  private:
   static constexpr size_t kBuffer = 1 << 20;
+  static constexpr uint64_t kFlushEvery = 16 << 20;
 
   void FlushBuffer();
   void Write(uint64_t offset, std::string_view data);
@@ -44,6 +72,8 @@ class PackOutput {
   DWORD error_ = 0;
   bool failed_ = false;
   bool directory_ = false;
+  uint64_t flushedAt_ = 0;  // where the last background flush was asked for
+  BackgroundFlush flush_;   // last: ends first, while the file is still open
 };
 
 }  // namespace vk::engine

@@ -97,7 +97,9 @@ class BufferPool {
   }
 
  private:
-  static constexpr size_t kMaxSpare = 2;
+  // As many as the pieces in flight can hold, inputs and outputs: a large file's
+  // pieces then reuse them all instead of faulting in fresh pages.
+  static constexpr size_t kMaxSpare = kMaxInFlightBytes / kPieceSize;
   zip::Mutex mutex_;
   std::vector<std::string> spare_;
 };

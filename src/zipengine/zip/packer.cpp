@@ -31,6 +31,7 @@ namespace vk::engine {
 namespace {
 
 constexpr size_t kCopyBuffer = 1 << 20;
+constexpr size_t kReadAheadBytes = 2 * kPieceSize;
 // A file whose change time is this close to the start of the call gets no stamp: the
 // file system's clock ticks coarsely, and a write in the tick of the listing would
 // leave the time as listed. 100 ns units.
@@ -303,10 +304,13 @@ Step Packer::Begin(Piece& p) {
 
 // Waits until the front piece is done, woken once for several pieces: when it and
 // the one halfway down the queue are both done, so that the workers still have
-// the rest. Meanwhile the caller hears from the engine every kReportPaceMs: the
+// the rest. Meanwhile the caller hears from the engine every kReportPaceMs (counted
+// from its last callback, whatever this thread did since): the
 // file is announced as soon as its data are read, and its steps are handed out
 // paced, short of the last one.
 Step Packer::Await(Piece& p, Piece& later) {
+  // Set when the last turn had nothing to report: the next waits a whole pace.
+  bool idle = false;
   while (true) {
     bool announce, pace;
     {
@@ -315,20 +319,22 @@ Step Packer::Await(Piece& p, Piece& later) {
       const auto announceable = [&] { return p.first && p.read && !p.begun && !p.error && !p.grew; };
       if (p.done) return Step::kGoOn;
       p.awaited = later.awaited = true;
-      signal_.WaitFor(lock, kReportPaceMs, [&] { return (p.done && later.done) || announceable(); });
+      signal_.WaitFor(lock, idle ? kReportPaceMs : reporter_.PaceLeftMs(),
+                      [&] { return (p.done && later.done) || announceable(); });
       if (p.done) return Step::kGoOn;
       announce = announceable();
       pace = p.read && (!p.first || p.begun);
     }
     if (announce) {
       if (Begin(p) != Step::kGoOn) return Step::kStopped;
+      idle = false;
       continue;
     }
-    if (!pace) continue;
     // A piece's steps can all be given beforehand; a file's last one waits for it.
     const uint64_t end = current_.entry.uncompressedSize + p.inputLength;
-    if (!reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
+    if (pace && !reporter_.PacedProgress(p.last ? end - std::min<uint64_t>(end, kProgressStepBytes) : end))
       return Step::kStopped;
+    idle = reporter_.PaceLeftMs() < kReportPaceMs / 2;
   }
 }
 
@@ -392,8 +398,11 @@ Step Packer::PackFiles() {
   bool readerDone = false;
   while (true) {
     // A whole file larger than what is left of the limit waits until the queue is
-    // empty: whole files of several MiB never add up beyond the memory bound.
-    while (!readerDone && queue_.size() < kMaxInFlightPieces &&
+    // empty: whole files of several MiB never add up beyond the memory bound. This
+    // thread reads a large file's pieces itself: a few at a turn, so that the caller
+    // hears from it in between.
+    size_t readAhead = 0;
+    while (!readerDone && queue_.size() < kMaxInFlightPieces && readAhead < kReadAheadBytes &&
            (queue_.empty() || inFlight_ + reader.NextBytes() <= kMaxInFlightBytes)) {
       auto piece = reader.Next();
       if (!piece) {
@@ -402,6 +411,7 @@ Step Packer::PackFiles() {
       }
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
+      if (!raw->whole) readAhead += raw->inputLength;
       queue_.push_back(std::move(piece));
       raw->read = !raw->whole || raw->reused;
       if (raw->error || raw->reused) {
