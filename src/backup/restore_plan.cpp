@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <unordered_map>
 #include <vector>
 
 #include "backup/run_form.h"
@@ -90,7 +91,9 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
   DWORD error = 0;
   engine::File file = engine::File::OpenRead(engine::AnsiToWide(archive), &error);
   if (!file.IsOpen()) throw EFOpenError("Datei " + archive + " kann nicht geöffnet werden");
-  engine::FileAccess access(file);
+  // The local headers of thousands of entries are read through a window: each read
+  // of its own would be a call of its own.
+  engine::WindowedAccess access(file, file.Size().value_or(0));
   zip::Directory dir = zip::ReadDirectory(access);
   const zip::ExtractionPlan extraction =
       zip::PlanExtraction(access, dir, /*keepDirs=*/true, {}, engine::SystemNameRules());
@@ -100,6 +103,18 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
   const std::wstring base = Wide(hostDir) + L"\\";
   const std::wstring regFile = Wide(kRegFileName);
   std::vector<char> buffer(kCompareBuffer);
+  // Whether each folder stands: in one that does not (an emptied installation has
+  // none) no file is looked up, since under Wine each look-up of a missing name
+  // costs a search.
+  std::unordered_map<std::wstring, bool> folders;
+  const auto folderStands = [&](const std::wstring& target) {
+    const size_t slash = target.rfind(L'\\');
+    if (slash == std::wstring::npos) return true;
+    const std::wstring folder = target.substr(0, slash);
+    const auto known = folders.find(folder);
+    if (known != folders.end()) return known->second;
+    return folders.emplace(folder, engine::DirectoryExists(base + folder)).first->second;
+  };
   for (const zip::PlannedEntry& p : extraction.entries) {
     if (p.refusal != zip::Refusal::kNone || p.directory) continue;
     const zip::Entry& entry = dir.entries[p.index];
@@ -107,7 +122,7 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
     const bool registry = _wcsicmp(f.target.c_str(), regFile.c_str()) == 0;
     plan.holdsRegistry = plan.holdsRegistry || registry;
     if (filter && !filter(f.target)) continue;
-    const DiskFile disk = Probe(base + f.target);
+    const DiskFile disk = folderStands(f.target) ? Probe(base + f.target) : DiskFile{};
     if (!disk.exists) {
       plan.created.push_back(f);
     } else if (disk.size == f.size && SameContent(base + f.target, f.size, entry.crc, buffer)) {
@@ -127,19 +142,6 @@ std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files) {
   std::vector<std::string> names;
   for (const RestoreFile& f : files) names.push_back(engine::WideToAnsi(f.target));
   return names;
-}
-
-size_t CountWritten(const RestorePlan& plan, const std::string& hostDir) {
-  const std::wstring base = Wide(hostDir) + L"\\";
-  size_t written = 0;
-  for (const auto* files : {&plan.replaced, &plan.created})
-    for (const RestoreFile& f : *files) {
-      const DiskFile disk = Probe(base + f.target);
-      if (disk.exists && disk.size == f.size && disk.modified.date == f.modified.date &&
-          disk.modified.time == f.modified.time)
-        ++written;
-    }
-  return written;
 }
 
 UndoCopy::UndoCopy(std::string hostDir, TZipArchiver& zip,
