@@ -6,8 +6,9 @@ program, started by hand, restores the archive in its manual mode. Each round ba
 three times: a first backup (no archive there), a repeat of the unchanged
 installation, and a repeat after 5 % of its text files changed. `zip -9 -r` and
 `unzip -o` work on the same tree in the same rounds, and engine_run.exe drives the
-engine alone on it. Prints wall times (medians over the rounds), ratios, archive sizes
-and the plug-in process's peak memory.
+engine alone on it (extracting over the tree and into an empty folder). Prints wall
+times (medians over the rounds), ratios, archive sizes and the plug-in process's peak
+memory.
 
     python3 bench/main_job.py [BUILD_DIR]     (default build/win64)
     BENCH_ROUNDS=N (default 3), BENCH_SCALE=F (default 1: a smaller tree for a quick look),
@@ -258,6 +259,14 @@ class Bench:
         os.remove(self.reg)
         return seconds
 
+    def engine_extract_empty(self):
+        target = os.path.join(self.box.root, "engine_empty")
+        os.makedirs(target)
+        try:
+            return self.engine_run("unzip", vk.winpath(self.engine_zip), "-C", vk.winpath(target))
+        finally:
+            shutil.rmtree(target, ignore_errors=True)
+
     def zip_pack(self):
         if os.path.exists(self.zip):
             os.remove(self.zip)
@@ -282,7 +291,7 @@ class Bench:
 def main():
     b = Bench()
     r = {k: [] for k in ("zip", "prog", "prog_own", "repeat", "repeat_own", "changed", "changed_own",
-                         "engine_pack", "unzip", "restore", "engine_extract", "unzip_empty", "restore_empty",
+                         "engine_pack", "unzip", "restore", "engine_extract", "unzip_empty", "restore_empty", "engine_empty",
                          "peak_backup", "peak_restore")}
     stages, repeat_stages = [], []
     restore_stages = {"restore": [], "restore_empty": []}
@@ -313,15 +322,16 @@ def main():
                      b.engine_stops]
             # The emptied installation's restore brings the tree back for the steps after it.
             extracts = [lambda: r["unzip"].append(b.unzip()), lambda: r["unzip_empty"].append(b.unzip_empty()),
-                        lambda: restore(empty=True), restore, lambda: r["engine_extract"].append(b.engine_extract())]
+                        lambda: restore(empty=True), restore, lambda: r["engine_extract"].append(b.engine_extract()),
+                        lambda: r["engine_empty"].append(b.engine_extract_empty())]
             for step in (packs if n % 2 == 0 else packs[::-1]) + (extracts if n % 2 == 0 else extracts[::-1]):
                 step()
             print("round %d: zip %.2f s, program backup %.2f s (repeat %.2f s, after changes %.2f s), engine pack "
                   "%.2f s; unzip %.2f s, program restore %.2f s, engine extract %.2f s; into empty: unzip %.2f s, "
-                  "program restore %.2f s" % (
+                  "program restore %.2f s, engine extract %.2f s" % (
                       n + 1, r["zip"][-1], r["prog"][-1], r["repeat"][-1], r["changed"][-1], r["engine_pack"][-1],
                       r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1], r["unzip_empty"][-1],
-                      r["restore_empty"][-1]), flush=True)
+                      r["restore_empty"][-1], r["engine_empty"][-1]), flush=True)
         m = {k: statistics.median(v) for k, v in r.items()}
         sizes = {k: os.path.getsize(p) for k, p in (("prog", b.archive), ("zip", b.zip), ("engine", b.engine_zip))}
         print("medians of %d rounds:" % ROUNDS)
@@ -345,6 +355,8 @@ def main():
 
         print("  unzip -q -o into an empty folder %5.2f s" % m["unzip_empty"])
         restore_line("restore, emptied install", "restore_empty", "unzip_empty", 1.0)
+        print("  engine alone, into empty    %7.2f s  = %.2f x unzip into an empty folder" % (
+            m["engine_empty"], m["engine_empty"] / m["unzip_empty"]))
         print("  unzip -q -o over the tree   %7.2f s" % m["unzip"])
         restore_line("restore over the tree", "restore", "unzip", 0.5)
         print("  engine alone, extract       %7.2f s  = %.2f x unzip" % (

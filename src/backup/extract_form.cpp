@@ -104,8 +104,8 @@ void TExtractForm::RunRestore() {
   if (!report_.Empty())
     win::ShowError(report_.Text("Die Sicherung wurde nicht vollständig zurückgeschrieben.",
                                 "zurückgeschrieben") + undoNote);
-  else if (!cancelled)
-    win::ShowInformation(RestoreSummary(CountWritten(plan, hostDir_), plan.alreadyRight,
+  else if (!cancelled)  // no problem reported: the engine wrote every file the plan found to write
+    win::ShowInformation(RestoreSummary(plan.replaced.size() + plan.created.size(), plan.alreadyRight,
                                         undoWritten ? undo.Path() : ""));
   Hide();
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "backup/run_form.h"
@@ -143,7 +144,9 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
   DWORD error = 0;
   engine::File file = engine::File::OpenRead(engine::AnsiToWide(archive), &error);
   if (!file.IsOpen()) throw EFOpenError("Datei " + archive + " kann nicht geöffnet werden");
-  engine::FileAccess access(file);
+  // The local headers of thousands of entries are read through a window: each read
+  // of its own would be a call of its own.
+  engine::WindowedAccess access(file, file.Size().value_or(0));
   zip::Directory dir = zip::ReadDirectory(access);
   const zip::ExtractionPlan extraction =
       zip::PlanExtraction(access, dir, /*keepDirs=*/true, {}, engine::SystemNameRules());
@@ -153,6 +156,19 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
   const std::wstring base = Wide(hostDir) + L"\\";
   const std::wstring regFile = Wide(kRegFileName);
   std::vector<const zip::PlannedEntry*> files;
+  // Whether each folder stands: in one that does not (an emptied installation has
+  // none) no file is looked up, since under Wine each look-up of a missing name
+  // costs a search.
+  std::unordered_map<std::wstring, bool> folders;
+  const auto folderStands = [&](const std::wstring& target) {
+    const size_t slash = target.rfind(L'\\');
+    if (slash == std::wstring::npos) return true;
+    const std::wstring folder = target.substr(0, slash);
+    const auto known = folders.find(folder);
+    if (known != folders.end()) return known->second;
+    return folders.emplace(folder, engine::DirectoryExists(base + folder)).first->second;
+  };
+  std::vector<char> standing;  // per file: whether its folder stands
   for (const zip::PlannedEntry& p : extraction.entries) {
     const std::wstring target = engine::FromU16(p.target);
     const bool registry = !p.directory && _wcsicmp(target.c_str(), regFile.c_str()) == 0;
@@ -162,6 +178,7 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
       plan.refusals = true;
     } else if (!p.directory) {
       files.push_back(&p);
+      standing.push_back(folderStands(target));
     } else if (!engine::DirectoryExists(base + target)) {
       plan.folders.push_back(target);
     }
@@ -169,6 +186,10 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
 
   std::vector<Found> found(files.size());
   OnTwoThreads(files.size(), [&](size_t i, std::vector<char>& buffer) {
+    if (!standing[i]) {
+      found[i] = Found::kMissing;
+      return;
+    }
     found[i] = Compare(base + engine::FromU16(files[i]->target), dir.entries[files[i]->index], buffer);
   });
   for (size_t i = 0; i < files.size(); ++i) {
@@ -230,19 +251,6 @@ std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files) {
   std::vector<std::string> names;
   for (const RestoreFile& f : files) names.push_back(engine::WideToAnsi(f.target));
   return names;
-}
-
-size_t CountWritten(const RestorePlan& plan, const std::string& hostDir) {
-  const std::wstring base = Wide(hostDir) + L"\\";
-  size_t written = 0;
-  for (const auto* files : {&plan.replaced, &plan.created})
-    for (const RestoreFile& f : *files) {
-      const DiskFile disk = Probe(base + f.target);
-      const zip::DosDateTime modified = engine::FileTimeToDos(disk.modified);
-      if (disk.exists && disk.size == f.size && modified.date == f.modified.date && modified.time == f.modified.time)
-        ++written;
-    }
-  return written;
 }
 
 UndoCopy::UndoCopy(std::string hostDir, TZipArchiver& zip,

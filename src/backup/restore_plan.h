@@ -62,10 +62,6 @@ std::vector<RestoreFile> Retime(const RestorePlan& plan, const std::string& host
 // The files' relative names as the user reads them.
 std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files);
 
-// After the extraction: how many of the planned replaced and created files now
-// carry the entry's size and time, which the engine gives each file it wrote.
-size_t CountWritten(const RestorePlan& plan, const std::string& hostDir);
-
 // Where a restore keeps its undo copy, and the work name it is written under.
 std::string UndoCopyPath(const std::string& hostDir);
 std::string UndoCopyWorkPath(const std::string& hostDir);

@@ -245,6 +245,26 @@ TEST_F(EngineUnzip, WhatIsInTheWayOfANewFileStays) {
   }
 }
 
+// Each folder is made or looked up once, parents of nested ones included; one that
+// stood before is still cleared of a killed run's temporary files, even when it is
+// first met as the parent of a new folder, and new folders get every file.
+TEST_F(EngineUnzip, FoldersAreMadeOnceAndOldOnesClearedOfKilledRunsFiles) {
+  ZipBuilder a;
+  a.Add({"old/new/deep/a.txt", "a"});
+  a.Add({"old/new/b.txt", "b"});
+  a.Add({"old/c.txt", "c"});
+  a.Add({"fresh/x/y.txt", "y"});
+  a.Add({"fresh/z.txt", "z"});
+  WriteArchive("d.zip", a);
+  WriteBytes("old\\~vk0000000100000002.tmp", "killed");
+  WriteBytes("old\\~vk00000001000000zz.tmp", "not ours");
+  Recorder r;
+  EXPECT_EQ(Unzip("d.zip", {}, r), 5) << r.AllMessages();
+  for (const char* name : {"old\\new\\deep\\a.txt", "old\\new\\b.txt", "old\\c.txt", "fresh\\x\\y.txt", "fresh\\z.txt"})
+    EXPECT_EQ(ReadBytes(name).size(), 1u) << name;
+  EXPECT_EQ(Find("old\\~vk*"), std::vector<std::string>{"~vk00000001000000zz.tmp"});
+}
+
 TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {
   ZipBuilder a;
   a.Add({"one.txt", Text(3000)});

@@ -88,30 +88,31 @@ void RemoveKilledTemporaries(const std::wstring& dir) {
   FindClose(find);
 }
 
-// Directories already made sure of by this call, so that each is looked up and
-// cleared of killed runs' temporary files once, by the worker that first writes
-// there; and whether this call created it, so that nothing but its own files can
-// stand in it.
+// Directories already made sure of by this call, so that each is created or
+// looked up once and cleared of killed runs' temporary files once; and whether
+// this call created it, so that nothing but its own files can stand in it. Every
+// folder on the way is remembered, the parents a nested one needed included:
+// under Wine a second creation or a search of a folder costs server calls, and a
+// file in a folder not known to be new is first looked up by name, which reads
+// the whole folder.
 class DirectoryCache {
  public:
   // *fresh (when given): the directory was created by this call.
   bool Make(const std::wstring& dir, DWORD* error, bool* fresh = nullptr) {
-    const std::u16string key = SystemFoldCase(ToU16(dir));
+    bool search = false;
+    Known* known;
     {
+      // Held while creating, so that two workers never race for one folder (the
+      // loser would take the folder it did create for an old one). Folders are few.
       std::lock_guard<zip::Mutex> lock(mutex_);
-      const auto known = made_.find(key);
-      if (known != made_.end()) {
-        if (fresh) *fresh = known->second;
-        return true;
-      }
+      known = MakeLocked(dir, error);
+      if (!known) return false;
+      search = !known->created && !known->searched;
+      known->searched = true;
+      if (fresh) *fresh = known->created;
     }
-    bool created = false;
-    if (!MakeDirectories(dir, error, &created)) return false;
-    // A folder made just now holds none (on an emptied installation, every one).
-    if (!created) RemoveKilledTemporaries(dir);
-    if (fresh) *fresh = created;
-    std::lock_guard<zip::Mutex> lock(mutex_);
-    made_.emplace(key, created);
+    // Outside the lock: a file this call holds open cannot be deleted meanwhile.
+    if (search) RemoveKilledTemporaries(dir);
     return true;
   }
   bool Known(const std::wstring& dir) {
@@ -120,8 +121,46 @@ class DirectoryCache {
   }
 
  private:
+  struct Known {
+    bool created = false;   // by this call
+    bool searched = false;  // for killed runs' temporary files
+  };
+
+  // The entry of a folder that exists now; nullptr with *error when it cannot be made.
+  Known* MakeLocked(const std::wstring& dir, DWORD* error) {
+    const std::u16string key = SystemFoldCase(ToU16(dir));
+    const auto cached = made_.find(key);
+    if (cached != made_.end()) return &cached->second;
+    const size_t slash = dir.find_last_of(L"\\/");
+    const bool top = slash == std::wstring::npos || slash == 0 || (slash == 2 && dir[1] == L':');
+    const Known* parent = nullptr;
+    const std::u16string parentKey = top ? std::u16string() : SystemFoldCase(ToU16(dir.substr(0, slash)));
+    if (!top) {
+      const auto p = made_.find(parentKey);
+      if (p != made_.end()) parent = &p->second;
+    }
+    Known entry;
+    // In a folder made just now nothing stands: no need to ask first.
+    if (!(parent && parent->created) && DirectoryExists(dir)) {
+      entry.created = false;
+    } else {
+      if (!top && !parent && !MakeLocked(dir.substr(0, slash), error)) return nullptr;
+      if (CreateDirectoryW(ApiPath(dir).c_str(), nullptr)) {
+        entry.created = true;
+      } else {
+        const DWORD e = GetLastError();
+        if (e != ERROR_ALREADY_EXISTS || !DirectoryExists(dir)) {
+          *error = e;
+          return nullptr;
+        }
+      }
+    }
+    return &made_.emplace(key, entry).first->second;
+  }
+
   zip::Mutex mutex_;
-  std::unordered_map<std::u16string, bool> made_;
+  // Node-based: entries keep their place while others are added.
+  std::unordered_map<std::u16string, Known> made_;
 };
 
 // What a worker reads the archive with: its own handle (a File serves one thread)
