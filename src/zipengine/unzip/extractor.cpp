@@ -115,9 +115,12 @@ class DirectoryCache {
     if (search) RemoveKilledTemporaries(dir);
     return true;
   }
-  bool Known(const std::wstring& dir) {
+  // Whether nothing of a killed run can be left in this folder: this call made it
+  // or has searched it already.
+  bool Cleared(const std::wstring& dir) {
     std::lock_guard<zip::Mutex> lock(mutex_);
-    return made_.count(SystemFoldCase(ToU16(dir))) != 0;
+    const auto known = made_.find(SystemFoldCase(ToU16(dir)));
+    return known != made_.end() && (known->second.created || known->second.searched);
   }
 
  private:
@@ -578,7 +581,7 @@ int32_t Extractor::Run() {
     for (const std::u16string& folder : plan_.folders) {
       // Spelled as the jobs' Parent() spells their folders.
       const std::wstring dir = Parent(folder.empty() ? base : base + FromU16(folder) + L"\\");
-      if (!dirs_.Known(dir)) pool_->Submit([dir] { RemoveKilledTemporaries(dir); });
+      if (!dirs_.Cleared(dir)) pool_->Submit([dir] { RemoveKilledTemporaries(dir); });
     }
   }
   abort_ = true;
