@@ -1,8 +1,9 @@
 #pragma once
 // Compressing a file in independent pieces that still form one deflate stream, and
-// reading an entry's data back with its size and CRC-32 checked. Every piece goes
-// through libdeflate, which compresses whole buffers faster and smaller than zlib;
-// a piece that is not the last is ended on a byte boundary without ending the
+// reading an entry's data back with its size and CRC-32 checked. Pieces go through
+// libdeflate, which compresses whole buffers faster and smaller than zlib, except
+// for stretches that do not compress, which go into stored blocks as they are; a
+// piece that is not the last is ended on a byte boundary without ending the
 // stream. Entries up to kWholeInflateLimit are inflated whole by libdeflate too.
 #include <cstdint>
 #include <functional>
