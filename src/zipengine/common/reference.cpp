@@ -11,6 +11,7 @@ Reference::Reference(const std::wstring& path) {
   file_ = File::OpenRead(path, &error);
   if (!file_.IsOpen()) return;
   size_ = file_.Size().value_or(0);
+  window_.emplace(file_, size_);
   Access access(*this);
   zip::Directory dir;
   try {
@@ -40,7 +41,7 @@ bool Reference::Read(zip::Entry& entry, uint64_t offset, void* buffer, size_t le
 
 bool Reference::Access::ReadAt(uint64_t offset, void* buffer, size_t length) {
   std::lock_guard<zip::Mutex> lock(owner_.mutex_);
-  return owner_.file_.ReadExactly(offset, buffer, length);
+  return owner_.window_->ReadAt(offset, buffer, length);
 }
 
 }  // namespace vk::engine

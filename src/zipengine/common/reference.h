@@ -7,6 +7,7 @@
 // the read-back check of the new archive inflates every entry, and when a taken-over
 // one fails it, the archive is packed again without taking anything over.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -33,7 +34,8 @@ class Reference {
   bool Read(zip::Entry& entry, uint64_t offset, void* buffer, size_t length);
 
  private:
-  // Positional reads of the one handle, one at a time.
+  // Positional reads of the one handle, one at a time, through the window: the
+  // entries taken over mostly follow each other in the file.
   class Access : public zip::RandomAccess {
    public:
     explicit Access(Reference& owner) : owner_(owner) {}
@@ -46,6 +48,7 @@ class Reference {
 
   File file_;
   uint64_t size_ = 0;
+  std::optional<WindowedAccess> window_;
   zip::Mutex mutex_;
   std::unordered_map<std::u16string, zip::Entry> entries_;  // by case-folded name
 };

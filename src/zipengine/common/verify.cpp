@@ -92,7 +92,7 @@ std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry
         if (!own.IsOpen()) {
           problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
         } else {
-          FileAccess ownAccess(own, access.Size());
+          WindowedAccess ownAccess(own, access.Size());
           Discard sink(failed, checked, signal);
           zip::EntryReader reader;
           for (size_t i; !failed && (i = next++) < dir.entries.size();) {
