@@ -340,6 +340,9 @@ TEST_F(BackupRun, GenerationsKeepTheLastCompleteBackupsByTheirTime) {
     ASSERT_TRUE(w.Done());
   }
   {
+    // Changed, so that it must be read: an unchanged file would be taken over from
+    // the newest backup without being opened, however slowly the test runs.
+    WriteBytes(HostFile("Filebase\\liste.txt"), "Stand 5");
     vk::testing::OtherProcessHolds holder(HostFile("Filebase\\liste.txt"));
     ASSERT_EQ(holder.Answer(), "ok");
     Watcher w({{"Fehler"}});
