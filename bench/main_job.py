@@ -213,7 +213,8 @@ class Bench:
 
     def engine_run(self, *args, stopped=False):
         subprocess.run(["sync"])
-        out = subprocess.run([vk.WINE, self.engine, *args], env=vk.ENV, capture_output=True, text=True).stdout
+        out = subprocess.run([vk.WINE, self.engine, *args], env=vk.ENV, capture_output=True, text=True,
+                             encoding="cp1252", errors="replace").stdout
         fields = dict(w.split("=", 1) for w in out.split() if "=" in w)
         if (int(fields.get("result", "-1")) < 0) != stopped or fields.get("messages") != "0":
             raise SystemExit("engine_run %s: %s" % (args[0], out))
