@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "backup/registry_copy.h"
 #include "backup/restore_choice_form.h"
 #include "core/errors.h"
 #include "core/regfile.h"
@@ -58,7 +59,7 @@ void TExtractForm::RunRestore() {
   ShowHook(1, true);
   RestorePlan plan;
   UndoCopy undo(hostDir_, ZipArchiver1,
-                [this](const std::string& file) { return ExportRegistry(file, kHostBranch) != -1 && FileExists(file); });
+                [](const std::string& file, std::string* why) { return WriteRegistryCopy(file, kHostBranch, why); });
   bool undoWritten = false;
   if (!PrepareUndo(archive, &plan, &undo, &undoWritten)) {
     Hide();

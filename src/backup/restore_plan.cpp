@@ -253,8 +253,7 @@ std::vector<std::string> ShownNames(const std::vector<RestoreFile>& files) {
   return names;
 }
 
-UndoCopy::UndoCopy(std::string hostDir, TZipArchiver& zip,
-                   std::function<bool(const std::string& file)> exportRegistry)
+UndoCopy::UndoCopy(std::string hostDir, TZipArchiver& zip, RegistryExport exportRegistry)
     : hostDir_(std::move(hostDir)), zip_(zip), exportRegistry_(std::move(exportRegistry)) {}
 
 UndoCopy::~UndoCopy() {
@@ -301,9 +300,10 @@ bool UndoCopy::Write(const RestorePlan& plan, bool registry, std::string* why) {
   const std::string aside = regFile + kAsideSuffix;
   const bool hadOne = FileExists(regFile);
   if (hadOne && !Move(regFile, aside, why)) return false;
-  bool ok = exportRegistry_(regFile);
+  std::string notRead;
+  bool ok = exportRegistry_(regFile, &notRead);
   if (!ok) {
-    *why = std::string("REGEDIT hat die Registrierungsdaten \"") + kHostBranch + "\" nicht exportiert";
+    *why = std::string("die Registrierungsdaten \"") + kHostBranch + "\" konnten nicht kopiert werden: " + notRead;
   } else {
     specs.push_back(kRegFileName);
     ok = Pack(specs, why);

@@ -71,9 +71,10 @@ std::string UndoCopyWorkPath(const std::string& hostDir);
 // the previous undo copy itself.
 class UndoCopy {
  public:
-  // exportRegistry writes the host's branch into the file it is given: true when
-  // that file exists afterwards.
-  UndoCopy(std::string hostDir, TZipArchiver& zip, std::function<bool(const std::string& file)> exportRegistry);
+  // exportRegistry writes the host's branch into the file it is given: false with
+  // *why when it could not.
+  using RegistryExport = std::function<bool(const std::string& file, std::string* why)>;
+  UndoCopy(std::string hostDir, TZipArchiver& zip, RegistryExport exportRegistry);
   ~UndoCopy();  // removes a work copy that was not put in place
   UndoCopy(const UndoCopy&) = delete;
   UndoCopy& operator=(const UndoCopy&) = delete;
@@ -94,7 +95,7 @@ class UndoCopy {
 
   std::string hostDir_;
   TZipArchiver& zip_;
-  std::function<bool(const std::string&)> exportRegistry_;
+  RegistryExport exportRegistry_;
   bool written_ = false;   // the work copy holds this restore's undo copy
   bool keepWork_ = false;  // it could not take its place and stays under the work name
 };

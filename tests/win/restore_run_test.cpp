@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "backup/registry_copy.h"
 #include "core/errors.h"
 #include "engine_faults.h"
 #include "core/restore_texts.h"
@@ -334,6 +335,64 @@ TEST_F(RestoreRun, OlderRegistryFileIsImportedWhenTheArchiveHasNone) {
   EXPECT_EQ(Restore(Work("ohne.zip"), {{"Information"}}).size(), 2u);
   EXPECT_TRUE(Marked());
   EXPECT_EQ(ReadBytes(HostFile("Inbound\\neu.pkt")), "paket");
+}
+
+// The undo copy's registry file is written by the program itself; REGEDIT must bring
+// back every kind of value from it, and a branch that was not there must go again.
+TEST_F(RestoreRun, TheUndoCopysRegistryFileImportsBackWhatWasThere) {
+  using vk::testing::SetValue;
+  const std::string file = HostFile("undo.reg");
+  const std::string longBinary(300, '\x5A');
+  SetValue(kBranch, "", REG_SZ, std::string("Standard\0", 9));
+  SetValue(kBranch, "Pfad \"C:\\Kestrone\"", REG_SZ, std::string("C:\\Kestrone \"95\"\0", 18));
+  SetValue(kBranch, "Zeilen", REG_SZ, std::string("eins\r\nzwei\0", 11));
+  SetValue(kBranch + "\\Fenster", "Umgebung", REG_EXPAND_SZ, std::string("%\0T\0E\0M\0P\0%\0\0\0", 14));
+  SetValue(kBranch + "\\Fenster", "Liste", REG_MULTI_SZ, std::string("a\0b\0\0\0", 6));
+  SetValue(kBranch + "\\Fenster\\Tief", "Bytes", REG_BINARY, longBinary);
+  SetValue(kBranch + "\\Fenster\\Tief", "Leer", REG_BINARY, "");
+  SetValue(kBranch, "Groß", REG_QWORD, std::string("\1\2\3\4\5\6\7\x08", 8));
+  vk::testing::SetDword(kBranch, "Zahl", 0xFEDCBA98);
+  HKEY empty;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, (kBranch + "\\Ohne Werte").c_str(), &empty), ERROR_SUCCESS);
+  RegCloseKey(empty);
+  const auto before = vk::testing::Snapshot();
+
+  std::string why;
+  ASSERT_TRUE(vk::backup::WriteRegistryCopy(file, vk::backup::kHostBranch, &why)) << why;
+  RegDeleteTreeA(HKEY_CURRENT_USER, kBranch.c_str());
+  vk::testing::SetString(kBranch, "Fremd", "danach");
+  ASSERT_EQ(Extract().ImportRegistry(file), 0);
+  auto after = vk::testing::Snapshot();
+  after.erase("|Fremd");  // an import adds and replaces; it removes nothing
+  EXPECT_EQ(after, before);
+
+  RegDeleteTreeA(HKEY_CURRENT_USER, kBranch.c_str());
+  ASSERT_TRUE(vk::backup::WriteRegistryCopy(file, vk::backup::kHostBranch, &why)) << why;
+  vk::testing::SetString(kBranch, "Fremd", "danach");
+  ASSERT_EQ(Extract().ImportRegistry(file), 0);
+  EXPECT_FALSE(vk::testing::KeyExists(kBranch));
+  DeleteFileA(file.c_str());
+}
+
+// A new machine: nothing of the installation and no branch. The undo copy then holds
+// only what deletes the branch again, and the restore must not stop for it.
+TEST_F(RestoreRun, ANewMachineWithoutTheBranchGetsFilesAndRegistryBack) {
+  BackUp();
+  const auto files = vk::testing::FilesBelow(Host());
+  const auto registry = vk::testing::Snapshot();
+  for (const auto& [rel, bytes] : files)
+    if (rel.rfind("Backup\\", 0) != 0) DeleteFileA(HostFile(rel).c_str());
+  RegDeleteTreeA(HKEY_CURRENT_USER, kBranch.c_str());
+  auto seen = Restore(DefaultArchive(), {{"Information"}});
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(IsFile(vk::backup::UndoCopyPath(Host())));
+  auto after = vk::testing::FilesBelow(Host());
+  for (const auto& [rel, bytes] : files) {
+    if (rel.rfind("Filebase\\Archiv\\", 0) != 0) {  // the task leaves that folder out
+      EXPECT_EQ(after[rel], bytes) << rel;
+    }
+  }
+  EXPECT_EQ(vk::testing::Snapshot(), registry);
 }
 
 TEST_F(RestoreRun, UndoCopyThatCannotBeWrittenStopsBeforeAnything) {
