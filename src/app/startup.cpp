@@ -11,6 +11,7 @@
 #include "app/splash_form.h"
 #include "backup/extract_form.h"
 #include "backup/pack_form.h"
+#include "core/stage_log.h"
 #include "tasks/config_form.h"
 #include "tasks/getfname_form.h"
 #include "tasks/sets.h"
@@ -119,6 +120,7 @@ int RunProgram(HINSTANCE instance, int argc, char** argv) {
   Program program;
   app.Guard([&] {
     CreateWindows(program, firstArgument);
+    LogStage("windows");
     // Host commands that come during the connection or its due tasks wait for them.
     win::BusyScope connecting;
     try {

@@ -10,6 +10,7 @@
 #include "core/comma_list.h"
 #include "core/errors.h"
 #include "core/generation_names.h"
+#include "core/stage_log.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
@@ -186,6 +187,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     Close();
     return false;
   }
+  LogStage("run");
   report_.Clear();
   incomplete_ = false;
   export_ = {};  // an export left by a run that ended in an exception: waited for, forgotten
@@ -226,7 +228,12 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     }
     // REGEDIT takes a while to start: the files are listed meanwhile.
     exportFile_ = regFile;
-    export_ = std::async(std::launch::async, [this, regFile] { return ExportRegistry(regFile, kHostBranch); });
+    export_ = std::async(std::launch::async, [this, regFile] {
+      LogStage("regedit");
+      const int code = ExportRegistry(regFile, kHostBranch);
+      LogStage("regedit-end");
+      return code;
+    });
   } else {
     ShowArrow(2, false);
     ShowArrow(3, true);
@@ -243,6 +250,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     win::ShowError(report_.Text(incomplete_ ? "Die Sicherung ist unvollständig." : "Die Sicherung ist fehlgeschlagen.",
                                 "gesichert"));
   Hide();
+  LogStage("run-end");
   return !Canceled && !failed;
 }
 
@@ -289,7 +297,9 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
+  LogStage("listed");
   FinishExport();
+  LogStage("exported");
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
   if (!regListed && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
@@ -305,6 +315,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   ZipArchiver1.FSpecArgs = specs;
   ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
   ZipArchiver1.Add();
+  LogStage("added");
 
   if (Canceled) {
     SettleCancelledArchive(archive);
