@@ -229,6 +229,16 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   report_.Clear();
   incomplete_ = false;
   export_ = {};  // an export left by a run that ended in an exception: waited for, forgotten
+  const std::string regFile = task.SaveRegistry ? hostDir_ + "\\" + kRegFileName : "";
+  {
+    // With the archive's name fixed and no registry file to ask about, nothing comes
+    // between here and the export: REGEDIT starts before the window is drawn.
+    const std::string& name = task.DefZipName;
+    const std::string fixed = !name.empty() && name[0] == '"' ? Unquote(name) : name;
+    if (!regFile.empty() && task.UseDefZipName && tasks::DirExists(tasks::ExtractFileDir(fixed)) &&
+        !FileExists(regFile))
+      StartExport(regFile);
+  }
   ResetMarks();
   Show();
   Pump();
@@ -242,6 +252,11 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   if (!task.UseDefZipName || !tasks::DirExists(dir)) {
     generations_ = 0;  // the user picks the name, and decides what becomes of the old file
     if (!AskArchiveName(dir, &archive)) {
+      // The directory went away since the export began: the export goes too.
+      if (export_.valid()) {
+        export_.get();
+        DeleteIfThere(regFile);
+      }
       Hide();
       return false;
     }
@@ -250,9 +265,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   ShowHook(1, true);
   ShowArrow(2, true);
 
-  std::string regFile;
-  if (task.SaveRegistry) {
-    regFile = hostDir_ + "\\" + kRegFileName;
+  if (task.SaveRegistry && !export_.valid()) {
     if (FileExists(regFile)) {
       std::string question = "Die Datei \"" + regFile +
                              "\" existiert bereits. Soll die vorhandene Datei überschrieben werden?";
@@ -264,15 +277,8 @@ bool TPackForm::RunTask(tasks::TSet& task) {
       // as the new one.
       DeleteIfThere(regFile);
     }
-    // REGEDIT takes a while to start: the files are listed meanwhile.
-    exportFile_ = regFile;
-    export_ = std::async(std::launch::async, [this, regFile] {
-      LogStage("regedit");
-      const int code = ExportRegistry(regFile, kHostBranch);
-      LogStage("regedit-end");
-      return code;
-    });
-  } else {
+    StartExport(regFile);
+  } else if (!task.SaveRegistry) {
     ShowArrow(2, false);
     ShowArrow(3, true);
   }
@@ -382,6 +388,17 @@ TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs,
                        std::make_move_iterator(d.specs.end()));
   }
   return files;
+}
+
+void TPackForm::StartExport(const std::string& regFile) {
+  // REGEDIT takes a while to start: the files are listed meanwhile.
+  exportFile_ = regFile;
+  export_ = std::async(std::launch::async, [this, regFile] {
+    LogStage("regedit");
+    const int code = ExportRegistry(regFile, kHostBranch);
+    LogStage("regedit-end");
+    return code;
+  });
 }
 
 void TPackForm::FinishExport() {

@@ -47,6 +47,8 @@ class TPackForm : public TRunForm {
   // (full paths, letter case folded).
   ListedFiles ListFiles(const std::string& dirs, const std::unordered_set<std::wstring>& notPacked);
 
+  // Starts REGEDIT's export of the host's branch into regFile on a thread of its own.
+  void StartExport(const std::string& regFile);
   // Waits for the export started by RunTask, which runs while the files are
   // listed, and reports what went wrong with it; nothing when none is running.
   void FinishExport();
