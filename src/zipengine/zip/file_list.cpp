@@ -3,9 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <future>
-#include <optional>
 #include <unordered_set>
 
 #include "core/zip_names.h"
@@ -56,10 +53,6 @@ std::wstring SourcePath(const std::wstring& base, const std::wstring& path) { re
 
 namespace {
 
-// Named files looked up ahead, by this many threads, a batch of this many at a time.
-constexpr size_t kLookUpThreads = 2;
-constexpr size_t kLookUpBatch = 256;
-
 struct Found {
   std::wstring name;
   uint64_t size = 0;
@@ -108,34 +101,17 @@ class Collector {
     if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
   }
 
-  // The specification with "\" for "/", and whether it names one file or directory
-  // rather than a pattern.
-  static bool NamesOne(std::wstring& spec, bool literal) {
+  void AddSpec(std::wstring spec, bool literal) {
     std::replace(spec.begin(), spec.end(), L'/', L'\\');
-    return literal || !zip::HasWildcard(ToU16(spec.substr(spec.find_last_of(L"\\:") + 1)));  // npos + 1 == 0
-  }
-
-  // What the system knows of a specification that names one file or directory;
-  // nullopt when it names none.
-  std::optional<FileFacts> LookUp(std::wstring spec, bool literal) const {
-    FileFacts facts;
-    if (!NamesOne(spec, literal) || spec.empty() || !QueryFile(Resolve(spec), &facts)) return std::nullopt;
-    return facts;
-  }
-
-  // known: the specification's look-up made beforehand, when it names one file.
-  void AddSpec(std::wstring spec, bool literal, const std::optional<FileFacts>* known = nullptr) {
-    const bool one = NamesOne(spec, literal);
     const size_t cut = spec.find_last_of(L"\\:") + 1;  // npos + 1 == 0
     const std::wstring dir = spec.substr(0, cut), pattern = spec.substr(cut);
     const size_t before = matched_;
     bool reported = false;
-    if (!one) {
+    if (!literal && zip::HasWildcard(ToU16(pattern))) {
       AddMatches(dir, pattern);
     } else {
       FileFacts facts;
-      const bool exists = known ? known->has_value() : !spec.empty() && QueryFile(Resolve(spec), &facts);
-      if (known && *known) facts = **known;
+      const bool exists = !spec.empty() && QueryFile(Resolve(spec), &facts);
       const DWORD attributes = facts.attributes;
       if (!exists) {
         // fall through to the report below
@@ -209,38 +185,10 @@ class Collector {
 std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
                                      Reporter& reporter) {
   Collector collector(options, reporter);
-  auto literal = [&](size_t i) { return i < options.literal.size() && options.literal[i]; };
-  // Thousands of named files are each looked up, which under Wine is a walk of the
-  // path and a stat: helpers look them up a batch at a time ahead of this thread,
-  // which takes the specifications in their order as today.
-  const size_t batches = (specs.size() + kLookUpBatch - 1) / kLookUpBatch;
-  const size_t helpers = batches < 2 ? 0 : std::min<size_t>(kLookUpThreads, batches);
-  std::vector<std::optional<FileFacts>> known(helpers ? specs.size() : 0);
-  std::vector<std::promise<void>> ready(helpers ? batches : 0);
-  std::vector<char> lookedUp(ready.size(), 0);  // else this thread looks the batch up itself
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::vector<std::future<void>> running;
-  for (size_t h = 0; h < helpers; ++h)
-    running.push_back(std::async(std::launch::async, [&] {
-      for (size_t b; (b = next++) < batches;) {
-        try {
-          for (size_t i = b * kLookUpBatch; i < std::min(specs.size(), (b + 1) * kLookUpBatch) && !stop; ++i)
-            known[i] = collector.LookUp(specs[i], literal(i));
-          lookedUp[b] = !stop;
-        } catch (...) {
-        }
-        ready[b].set_value();
-      }
-    }));
   for (size_t i = 0; i < specs.size(); ++i) {
     if (!reporter.KeepAlive()) break;
-    const size_t b = i / kLookUpBatch;
-    if (helpers && i % kLookUpBatch == 0) ready[b].get_future().wait();
-    collector.AddSpec(specs[i], literal(i), helpers && lookedUp[b] ? &known[i] : nullptr);
+    collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
   }
-  stop = true;
-  running.clear();  // waits for the helpers
   return collector.Take();
 }
 
