@@ -84,31 +84,17 @@ TEST_F(EngineZip, ProblemsAreReportedAndTheRestGoesIn) {
   WriteBytes("here.txt", "here");
   WriteBytes("also.txt", "also");
   CreateDirectoryA("folder", nullptr);
-  // Alone, and behind hundreds of files, where other threads look them up ahead.
-  for (const int before : {0, 300}) {
-    std::vector<std::string> specs;
-    for (int i = 0; i < before; ++i) {
-      specs.push_back("p" + std::to_string(i));
-      WriteBytes(specs.back(), "p");
-    }
-    specs.insert(specs.end(), {"missing.txt", "here.txt", "folder", "HERE.TXT", "also.txt"});
-    const std::string archive = "p" + std::to_string(before) + ".zip";
-    Recorder r;
-    EXPECT_EQ(Zip(archive, specs, r), 2 + before);
-    const std::vector<std::string> last = {"here.txt", "also.txt"};
-    const auto files = r.Files();
-    ASSERT_EQ(files.size(), 2u + before);
-    EXPECT_EQ(std::vector<std::string>(files.end() - 2, files.end()), last);
-    const auto m = r.Messages();
-    ASSERT_EQ(m.size(), 3u) << r.AllMessages();
-    EXPECT_EQ(m[0].code, kErrFileNotFound);
-    EXPECT_NE(m[0].text.find("\"missing.txt\""), std::string::npos);
-    EXPECT_EQ(m[1].code, kErrFileSkipped);  // a directory without recursion
-    EXPECT_NE(m[1].text.find("\"folder\""), std::string::npos);
-    EXPECT_EQ(m[2].code, kErrFileSkipped);  // the same name again, other case
-    const auto names = ReadBack(archive).Names();
-    EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()), last);
-  }
+  Recorder r;
+  EXPECT_EQ(Zip("p.zip", {"missing.txt", "here.txt", "folder", "HERE.TXT", "also.txt"}, r), 2);
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"here.txt", "also.txt"}));
+  const auto m = r.Messages();
+  ASSERT_EQ(m.size(), 3u) << r.AllMessages();
+  EXPECT_EQ(m[0].code, kErrFileNotFound);
+  EXPECT_NE(m[0].text.find("\"missing.txt\""), std::string::npos);
+  EXPECT_EQ(m[1].code, kErrFileSkipped);  // a directory without recursion
+  EXPECT_NE(m[1].text.find("\"folder\""), std::string::npos);
+  EXPECT_EQ(m[2].code, kErrFileSkipped);  // the same name again, other case
+  EXPECT_EQ(ReadBack("p.zip").Names(), (std::vector<std::string>{"here.txt", "also.txt"}));
 
   // Nothing that exists: no archive, result 0.
   Recorder none;
