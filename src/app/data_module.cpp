@@ -2,6 +2,7 @@
 
 #include "app/info_form.h"
 #include "backup/extract_form.h"
+#include "core/stage_log.h"
 #include "res/version.h"
 #include "tasks/sets_form.h"
 #include "win/application.h"
@@ -69,6 +70,7 @@ TDataModule1::~TDataModule1() {
 }
 
 void TDataModule1::KestroneAPI1Connected(host::TKestroneAPI*) {
+  LogStage("connected");
   if (firstArgument_ == "/normal") return;
   win::App().showMainForm = false;
   if (tasks::SetsForm) tasks::SetsForm->Sets().RunDueTasks();
@@ -76,6 +78,7 @@ void TDataModule1::KestroneAPI1Connected(host::TKestroneAPI*) {
 
 void TDataModule1::KestroneAPI1ConnectFailed(host::TKestroneAPI*) {
   win::App().showMainForm = false;
+  if (NeedWindows) NeedWindows();
   if (win::Confirm("Vaultkin wurde manuell gestartet. In diesem Modus können Sie nur eine "
                    "vorhandene Sicherung zurückschreiben. Wollen Sie das?"))
     backup::ExtractForm->RunRestore();

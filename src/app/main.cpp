@@ -4,7 +4,9 @@
 #include <stdlib.h>
 
 #include "app/startup.h"
+#include "core/stage_log.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  vk::LogStage("main");
   return vk::app::RunProgram(instance, __argc, __argv);
 }

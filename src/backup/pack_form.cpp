@@ -3,6 +3,8 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <unordered_set>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "core/comma_list.h"
 #include "core/errors.h"
 #include "core/generation_names.h"
+#include "core/stage_log.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
@@ -29,6 +32,11 @@ const char* const kPackSteps[TRunForm::kSteps] = {
 // The new archive is written under this name beside the old one and moved over it
 // only when the whole run went well, so that the previous backup survives failures.
 constexpr char kWorkSuffix[] = ".vknew";
+
+// Threads that list the included directories, and how often the window is let
+// answer meanwhile.
+constexpr size_t kListingThreads = 4;
+constexpr int kListingPumpMs = 50;
 
 void DeleteIfThere(const std::string& path) {
   if (FileExists(path)) {
@@ -161,6 +169,37 @@ bool HoldsEntries(const std::string& path) {
   }
 }
 
+// The listing of one included directory: the engine's names of the files lying
+// directly in it.
+struct ListedDir {
+  std::wstring dir;     // full path, with a trailing backslash
+  std::wstring stored;  // as the archive names it; empty for the host directory itself
+  std::vector<std::string> specs;
+  bool regListed = false;  // the registry file is among them
+};
+
+void ListDir(ListedDir& d, const std::unordered_set<std::wstring>& notPacked,
+             const std::unordered_set<std::wstring>& notPackedNames) {
+  static const std::wstring regName = Folded(Wide(kRegFileName));
+  // The wide listing: the ANSI one turns names beyond the code page into best-fit
+  // letters and "?", which name another file or none. Without short names, which
+  // would be made up for every long name.
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileExW((d.dir + L"*.*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::wstring name = found.cFileName;
+    const std::wstring folded = Folded(name);
+    // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
+    if (notPackedNames.count(folded) && notPacked.count(Folded(FullPath(d.dir + name)))) continue;
+    if (d.stored.empty() && folded == regName) d.regListed = true;
+    d.specs.push_back(EngineSpec(d.stored.empty() ? name : d.stored + L"\\" + name));
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+}
+
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
@@ -186,9 +225,20 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     Close();
     return false;
   }
+  LogStage("run");
   report_.Clear();
   incomplete_ = false;
   export_ = {};  // an export left by a run that ended in an exception: waited for, forgotten
+  const std::string regFile = task.SaveRegistry ? hostDir_ + "\\" + kRegFileName : "";
+  {
+    // With the archive's name fixed and no registry file to ask about, nothing comes
+    // between here and the export: REGEDIT starts before the window is drawn.
+    const std::string& name = task.DefZipName;
+    const std::string fixed = !name.empty() && name[0] == '"' ? Unquote(name) : name;
+    if (!regFile.empty() && task.UseDefZipName && tasks::DirExists(tasks::ExtractFileDir(fixed)) &&
+        !FileExists(regFile))
+      StartExport(regFile);
+  }
   ResetMarks();
   Show();
   Pump();
@@ -202,6 +252,11 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   if (!task.UseDefZipName || !tasks::DirExists(dir)) {
     generations_ = 0;  // the user picks the name, and decides what becomes of the old file
     if (!AskArchiveName(dir, &archive)) {
+      // The directory went away since the export began: the export goes too.
+      if (export_.valid()) {
+        export_.get();
+        DeleteIfThere(regFile);
+      }
       Hide();
       return false;
     }
@@ -210,9 +265,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   ShowHook(1, true);
   ShowArrow(2, true);
 
-  std::string regFile;
-  if (task.SaveRegistry) {
-    regFile = hostDir_ + "\\" + kRegFileName;
+  if (task.SaveRegistry && !export_.valid()) {
     if (FileExists(regFile)) {
       std::string question = "Die Datei \"" + regFile +
                              "\" existiert bereits. Soll die vorhandene Datei überschrieben werden?";
@@ -224,10 +277,8 @@ bool TPackForm::RunTask(tasks::TSet& task) {
       // as the new one.
       DeleteIfThere(regFile);
     }
-    // REGEDIT takes a while to start: the files are listed meanwhile.
-    exportFile_ = regFile;
-    export_ = std::async(std::launch::async, [this, regFile] { return ExportRegistry(regFile, kHostBranch); });
-  } else {
+    StartExport(regFile);
+  } else if (!task.SaveRegistry) {
     ShowArrow(2, false);
     ShowArrow(3, true);
   }
@@ -243,6 +294,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
     win::ShowError(report_.Text(incomplete_ ? "Die Sicherung ist unvollständig." : "Die Sicherung ist fehlgeschlagen.",
                                 "gesichert"));
   Hide();
+  LogStage("run-end");
   return !Canceled && !failed;
 }
 
@@ -257,39 +309,12 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   ZipArchiver1.SetZipFilename(work);
 
-  const std::unordered_set<std::wstring> notPacked = NotPacked(archive, hostDir_);
-  // Their bare names: only a file of one of these names needs its full path compared.
-  std::unordered_set<std::wstring> notPackedNames;
-  for (const std::wstring& path : notPacked) notPackedNames.insert(path.substr(path.find_last_of(L"\\/") + 1));
-  const std::wstring regName = Folded(Wide(kRegFileName));
-  bool regListed = false;
-  std::unordered_set<std::wstring> listedDirs;
-  std::vector<std::string> specs;
-  const std::wstring host = Wide(hostDir_);
-  for (const std::string& d : ReadCommaList(dirs)) {
-    const std::wstring dir = host + L"\\" + Wide(d) + L"\\";
-    const std::wstring stored = Wide(StoredDir(d));
-    // A directory listed twice ("." and ".\") must not give entries of the same name.
-    if (!listedDirs.insert(Folded(stored)).second) continue;
-    // The wide listing: the ANSI one turns names beyond the code page into
-    // best-fit letters and "?", which name another file or none. Without short
-    // names, which would be made up for every long name.
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileExW((dir + L"*.*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::wstring name = found.cFileName;
-      const std::wstring folded = Folded(name);
-      // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-      if (notPackedNames.count(folded) && notPacked.count(Folded(FullPath(dir + name)))) continue;
-      if (stored.empty() && folded == regName) regListed = true;
-      specs.push_back(EngineSpec(stored.empty() ? name : stored + L"\\" + name));
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
+  ListedFiles listed = ListFiles(dirs, NotPacked(archive, hostDir_));
+  std::vector<std::string>& specs = listed.specs;
+  const bool regListed = listed.regListed;
+  LogStage("listed");
   FinishExport();
+  LogStage("exported");
   // The registry file goes in at the top; an engine told about a file that is not
   // there would report a problem, so a missing one is left out.
   if (!regListed && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
@@ -305,6 +330,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   ZipArchiver1.FSpecArgs = specs;
   ZipArchiver1.AddOptions.Exclude(AddRecurseDirs);
   ZipArchiver1.Add();
+  LogStage("added");
 
   if (Canceled) {
     SettleCancelledArchive(archive);
@@ -326,6 +352,53 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(part);
   // The engine's own work file, left only when a fault ended its call.
   DeleteIfThere(work + engine::kTempSuffix);
+}
+
+TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs,
+                                            const std::unordered_set<std::wstring>& notPacked) {
+  // Their bare names: only a file of one of these names needs its full path compared.
+  std::unordered_set<std::wstring> notPackedNames;
+  for (const std::wstring& path : notPacked) notPackedNames.insert(path.substr(path.find_last_of(L"\\/") + 1));
+  std::vector<ListedDir> listed;
+  std::unordered_set<std::wstring> listedDirs;
+  const std::wstring host = Wide(hostDir_);
+  for (const std::string& d : ReadCommaList(dirs)) {
+    ListedDir one;
+    one.dir = host + L"\\" + Wide(d) + L"\\";
+    one.stored = Wide(StoredDir(d));
+    // A directory listed twice ("." and ".\") must not give entries of the same name.
+    if (listedDirs.insert(Folded(one.stored)).second) listed.push_back(std::move(one));
+  }
+  // Hundreds of directories take a while to list, most of it waiting for the file
+  // system: several threads list them, and this one keeps the window answering.
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < listed.size();) ListDir(listed[i], notPacked, notPackedNames);
+  };
+  const size_t helpers = std::min<size_t>(listed.size() / 8, kListingThreads);
+  std::vector<std::future<void>> running;
+  for (size_t i = 0; i < helpers; ++i) running.push_back(std::async(std::launch::async, work));
+  for (auto& r : running)
+    while (r.wait_for(std::chrono::milliseconds(kListingPumpMs)) != std::future_status::ready) Pump();
+  if (running.empty()) work();
+  ListedFiles files;
+  for (ListedDir& d : listed) {
+    files.regListed = files.regListed || d.regListed;
+    files.specs.insert(files.specs.end(), std::make_move_iterator(d.specs.begin()),
+                       std::make_move_iterator(d.specs.end()));
+  }
+  return files;
+}
+
+void TPackForm::StartExport(const std::string& regFile) {
+  // REGEDIT takes a while to start: the files are listed meanwhile.
+  exportFile_ = regFile;
+  export_ = std::async(std::launch::async, [this, regFile] {
+    LogStage("regedit");
+    const int code = ExportRegistry(regFile, kHostBranch);
+    LogStage("regedit-end");
+    return code;
+  });
 }
 
 void TPackForm::FinishExport() {

@@ -4,6 +4,8 @@
 // directories and has its archive component pack them into one ZIP archive.
 #include <future>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "backup/run_form.h"
 #include "tasks/sets.h"
@@ -37,6 +39,16 @@ class TPackForm : public TRunForm {
   // the one it replaces is kept under its time's name and the oldest beyond them go.
   void MakeNewest(const std::string& archive, const std::string& from);
 
+  struct ListedFiles {
+    std::vector<std::string> specs;  // the engine's names, directory by directory
+    bool regListed = false;          // the registry file is among them
+  };
+  // The files lying directly in each directory of `dirs`, but for those in `notPacked`
+  // (full paths, letter case folded).
+  ListedFiles ListFiles(const std::string& dirs, const std::unordered_set<std::wstring>& notPacked);
+
+  // Starts REGEDIT's export of the host's branch into regFile on a thread of its own.
+  void StartExport(const std::string& regFile);
   // Waits for the export started by RunTask, which runs while the files are
   // listed, and reports what went wrong with it; nothing when none is running.
   void FinishExport();

@@ -138,6 +138,33 @@ TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
   EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"kestrone.reg"});
 }
 
+TEST_F(BackupRun, ManyDirectoriesAreListedTogetherAndPackedInTheTasksOrder) {
+  // Enough directories that several threads list them; named backwards, once twice,
+  // and one that does not exist.
+  std::string dirs = "Fehlt";
+  std::vector<std::string> order;
+  for (int i = 0; i < 40; ++i) {
+    const std::string d = "V" + std::to_string(i);
+    CreateDirectoryA(HostFile(d).c_str(), nullptr);
+    WriteBytes(HostFile(d + "\\a.txt"), d);
+    WriteBytes(HostFile(d + "\\b.txt"), d);
+    dirs = d + "," + dirs;
+    order.insert(order.begin(), d);
+  }
+  auto task = MakeTask();
+  task->SaveRegistry = false;
+  task->InclDirs = dirs + ",.\\V7";
+  ASSERT_TRUE(Pack().RunTask(*task));
+  std::vector<std::string> seen;
+  const auto names = vk::testing::ArchiveNames(DefaultArchive());
+  for (const std::string& n : names) {
+    const std::string d = n.substr(0, n.find('/'));
+    if (seen.empty() || seen.back() != d) seen.push_back(d);
+  }
+  EXPECT_EQ(names.size(), 80u);
+  EXPECT_EQ(seen, order);
+}
+
 TEST_F(BackupRun, ProgramFilesAreNotPacked) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);

@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "core/stage_log.h"
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
 #include "core/zip_names.h"
@@ -479,6 +480,7 @@ int32_t Packer::Finish(const std::wstring& target) {
     while (flushed.wait_for(std::chrono::milliseconds(kReportPaceMs)) != std::future_status::ready)
       if (!reporter_.PacedProgress(total)) return kResultCancelled;
   }
+  LogStage("verified");
   error = flushed.get();
   tempFile_.Close();
   if (error) return Fail(kErrArchiveWrite, WriteError(error));
@@ -506,7 +508,9 @@ int32_t Packer::Run() {
   options.base = base_;
   options.excluded = {archive_, temp_, part_};
   options.literal = request_.literal;
+  LogStage("engine");
   files_ = CollectFiles(request_.specs, options, reporter_);
+  LogStage("collected");
   if (files_.empty() && !reporter_.Stopped()) {
     reporter_.BatchEnd();
     return 0;
@@ -541,9 +545,11 @@ int32_t Packer::Write(std::vector<zip::Entry>& kept, bool reuse) {
   if (reuse && !request_.reference.empty() && level_ > 0) {
     reference_ = std::make_unique<Reference>(FullPath(request_.reference));
     if (reference_->Empty()) reference_.reset();
+    LogStage("reference");
   }
   pool_ = std::make_unique<zip::WorkerPool>();
   const Step step = reporter_.Stopped() ? Step::kStopped : PackFiles();
+  LogStage("packed");
   abort_ = true;
   pool_.reset();  // the pieces still queued are dropped
   queue_.clear();

@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Where a background backup's time goes before the engine writes: the backups of the
+main-job benchmark alone (a first one, a repeat of the unchanged installation, a
+repeat after 5 % of its text files changed), with the moments the program and the
+engine write to VAULTKIN_STAGE_LOG beside the stages seen from outside, all in seconds from
+the host's start (medians over the rounds), and `zip -9 -r` on the same tree for the
+ratio.
+
+    python3 bench/backup_stages.py [BUILD_DIR]     (default build/win64)
+    BENCH_ROUNDS=N (default 3), BENCH_SCALE=F, BENCH_ZIP=0 (leaves zip out)
+"""
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import main_job  # noqa: E402  the main job's tree, task and backup
+import vk  # noqa: E402
+
+WITH_ZIP = os.environ.get("BENCH_ZIP", "1") != "0"
+
+
+class TimedHost(vk.Host):
+    """The host stand-in, remembering the wall time it was started at."""
+    started = 0.0
+
+    def __init__(self, *args, **kwargs):
+        TimedHost.started = time.time()
+        super().__init__(*args, **kwargs)
+
+
+def read_log(path):
+    """The first moment of each label, in seconds from the host's start, in order."""
+    found = {}
+    try:
+        with open(path) as f:
+            for line in f:
+                stamp, label = line.split(None, 1)
+                found.setdefault(label.strip(), float(stamp) - TimedHost.started)
+    except FileNotFoundError:
+        pass
+    return found
+
+
+def main():
+    vk.Host = TimedHost
+    b = main_job.Bench()
+    log = os.path.join(b.box.root, "stages.log")
+    vk.ENV["VAULTKIN_STAGE_LOG"] = vk.winpath(log)
+    kinds = ("first", "repeat", "changed")
+    runs = {k: [] for k in kinds}
+    zips = []
+    try:
+        print("tree: %d files in %d folders; %d rounds" % (len(b.files), len(b.folders), main_job.ROUNDS),
+              flush=True)
+        for n in range(main_job.ROUNDS):
+            if WITH_ZIP:
+                zips.append(b.zip_pack())
+            for kind in kinds:
+                if kind == "changed":
+                    b.change_texts(n)
+                if os.path.exists(log):
+                    os.remove(log)
+                total, own, _, seen = b.first_backup() if kind == "first" else b.backup()
+                seen.update(read_log(log))
+                runs[kind].append((total, seen))
+            print("round %d: %s%s" % (n + 1, ", ".join("%s %.2f s" % (k, runs[k][-1][0]) for k in kinds),
+                                      ", zip -9 %.2f s" % zips[-1] if WITH_ZIP else ""), flush=True)
+        zip_s = statistics.median(zips) if zips else 0
+        for kind in kinds:
+            total = statistics.median(t for t, _ in runs[kind])
+            ratio = " = %.3f x zip -9 (%.2f s)" % (total / zip_s, zip_s) if zip_s else ""
+            print("%-8s %.2f s%s" % (kind, total, ratio))
+            labels = {}
+            for _, seen in runs[kind]:
+                for label, at in seen.items():
+                    labels.setdefault(label, []).append(at)
+            order = sorted(labels, key=lambda l: statistics.median(labels[l]))
+            print("  " + ", ".join("%s %.3f" % (l, statistics.median(labels[l])) for l in order))
+    finally:
+        b.close()
+
+
+if __name__ == "__main__":
+    main()
