@@ -78,6 +78,8 @@ struct ReadBackCheck::Reader {
 
 ReadBackCheck::ReadBackCheck(std::wstring path) : path_(std::move(path)) {
   pool_ = std::make_unique<zip::WorkerPool>();
+  // The writer keeps a processor of its own while it goes on.
+  limit_ = std::max(1u, pool_->Threads() - 1);
   spares_.reserve(pool_->Threads());
 }
 
@@ -94,41 +96,71 @@ void ReadBackCheck::Written(const std::vector<zip::Entry>& written, uint64_t ext
 
 void ReadBackCheck::Ended(const std::vector<zip::Entry>& written, uint64_t dataEnd) {
   ended_ = true;
-  Written(written, dataEnd);
-  HandOver(dataEnd);
   {
     auto lock = signal_.Lock();
-    ++pending_;
+    limit_ = pool_->Threads();
   }
-  pool_->Submit([this] { CheckDirectory(); });
+  Written(written, dataEnd);
+  HandOver(dataEnd);
+  Run directory;
+  directory.directory = true;
+  Queue(std::move(directory));
 }
 
 void ReadBackCheck::HandOver(uint64_t dataEnd) {
   size_t first = handed_;
   uint64_t bytes = 0, until = 0;
+  const auto hand = [&] {
+    Run run;
+    run.entries.assign(written_.begin() + static_cast<ptrdiff_t>(first),
+                       written_.begin() + static_cast<ptrdiff_t>(handed_));
+    run.first = first;
+    run.until = until;
+    Queue(std::move(run));
+    first = handed_;
+    bytes = 0;
+  };
   while (handed_ < written_.size()) {
     const uint64_t end = handed_ + 1 < written_.size() ? written_[handed_ + 1].localOffset : dataEnd;
     if (end > extent_) break;
     bytes += written_[handed_].uncompressedSize;
     until = end;
     ++handed_;
-    if (bytes >= kRunBytes) {
-      Submit(first, handed_, until);
-      first = handed_;
-      bytes = 0;
-    }
+    if (bytes >= kRunBytes) hand();
   }
-  if (first < handed_) Submit(first, handed_, until);
+  if (first < handed_) hand();
 }
 
-void ReadBackCheck::Submit(size_t first, size_t end, uint64_t until) {
-  std::vector<zip::Entry> run(written_.begin() + static_cast<ptrdiff_t>(first),
-                              written_.begin() + static_cast<ptrdiff_t>(end));
+void ReadBackCheck::Queue(Run run) {
+  unsigned start = 0;
   {
     auto lock = signal_.Lock();
+    queue_.push_back(std::move(run));
     ++pending_;
+    if (active_ < limit_) start = static_cast<unsigned>(std::min<size_t>(limit_ - active_, queue_.size()));
+    active_ += start;
   }
-  pool_->Submit([this, run = std::move(run), first, until]() mutable { CheckRun(run, first, until); });
+  for (; start > 0; --start) pool_->Submit([this] { Drain(); });
+}
+
+void ReadBackCheck::Drain() {
+  while (true) {
+    Run run;
+    {
+      auto lock = signal_.Lock();
+      if (queue_.empty()) {
+        --active_;
+        return;
+      }
+      run = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    if (run.directory) {
+      CheckDirectory();
+    } else {
+      CheckRun(run.entries, run.first, run.until);
+    }
+  }
 }
 
 void ReadBackCheck::CheckRun(std::vector<zip::Entry>& run, size_t first, uint64_t until) {
@@ -217,13 +249,15 @@ std::string ReadBackCheck::Outcome(const std::function<bool(uint64_t)>& progress
   {
     auto lock = signal_.Lock();
     uint64_t reported = kNone;
+    bool quiet = false;  // a pace went by without news
     const auto due = [&](uint64_t now) {
       return progress && !halted && now != reported &&
              (reported == kNone || pending_ == 0 || now / kWakeBytes != reported / kWakeBytes);
     };
     while (true) {
-      if (const uint64_t now = checked_.load(); due(now)) {
+      if (const uint64_t now = checked_.load(); due(now) || (quiet && progress && !halted)) {
         reported = now;
+        quiet = false;
         lock.unlock();
         if (!progress(now)) {
           // Workers see this at their next block of data and end.
@@ -234,7 +268,7 @@ std::string ReadBackCheck::Outcome(const std::function<bool(uint64_t)>& progress
         continue;
       }
       if (pending_ == 0) break;
-      signal_.Wait(lock, [&] { return pending_ == 0 || due(checked_.load()); });
+      quiet = !signal_.WaitFor(lock, kReportPaceMs, [&] { return pending_ == 0 || due(checked_.load()); });
     }
   }
   if (halted) {

@@ -2,6 +2,7 @@
 // The read-back check of a freshly written archive, before it replaces anything.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,16 +39,26 @@ class ReadBackCheck {
   uint64_t Checked() const { return checked_.load(); }
   // Waits until every entry and the directory are checked. Returns the German reason
   // of the first failure, or an empty text. `progress`, when given, is called on this
-  // thread with the bytes checked so far, at least once, and again whenever another
-  // MiB is done; when it answers false the check stops, *stopped is set and the
-  // result is empty.
+  // thread with the bytes checked so far: at least once, whenever another MiB is done,
+  // and after every kReportPaceMs without; when it answers false the check stops,
+  // *stopped is set and the result is empty.
   std::string Outcome(const std::function<bool(uint64_t)>& progress, bool* stopped);
 
  private:
   struct Reader;
+  // Consecutive entries [first, first + entries.size()), which lie before `until` in
+  // the file; or the directory.
+  struct Run {
+    std::vector<zip::Entry> entries;
+    size_t first = 0;
+    uint64_t until = 0;
+    bool directory = false;
+  };
   void HandOver(uint64_t dataEnd);
-  void Submit(size_t first, size_t end, uint64_t until);
-  // The entries [first, first + run.size()), which lie before `until` in the file.
+  // Queues the run, and sets workers at the queue up to the limit.
+  void Queue(Run run);
+  // A worker's: checks the runs queued until there are none.
+  void Drain();
   void CheckRun(std::vector<zip::Entry>& run, size_t first, uint64_t until);
   void CheckDirectory();
   void Report(std::string problem, size_t index);
@@ -63,7 +74,10 @@ class ReadBackCheck {
   std::atomic<uint64_t> checked_{0};
   zip::Signal signal_;
   // Under signal_'s lock:
-  unsigned pending_ = 0;  // runs and directory submitted and not yet done
+  std::deque<Run> queue_;
+  unsigned active_ = 0;   // workers at the queue
+  unsigned limit_ = 1;    // how many may be: one fewer than processors until the writer ends
+  unsigned pending_ = 0;  // runs queued or being checked
   std::string reason_;
   size_t badIndex_ = SIZE_MAX;
   std::vector<std::unique_ptr<Reader>> spares_;

@@ -482,8 +482,14 @@ int32_t Packer::Finish(const std::wstring& target) {
     bool stopped = false;
     // The last eighth of the steps is held back for the wait on the disk, if any.
     const uint64_t held = total - total / 8;
-    problem = check_->Outcome([this, held](uint64_t done) { return reporter_.Progress(std::min(done, held)); },
-                              &stopped);
+    problem = check_->Outcome(
+        [this, held](uint64_t done) {
+          // Nothing new for a while (the workers wait for the processor): a step of
+          // what is held back, so that the caller can answer a click.
+          return reporter_.Progress(std::min(done, held)) &&
+                 (reporter_.PaceLeftMs() > 1 || reporter_.PacedProgress(held));
+        },
+        &stopped);
     check_.reset();
     if (stopped) return kResultCancelled;  // the unchecked archive goes with the temporary file
     while (flushed.wait_for(std::chrono::milliseconds(kReportPaceMs)) != std::future_status::ready)
