@@ -23,6 +23,8 @@ enum TestFault : int32_t {
   kWorkerAccessViolation = 9,  // so does the first task a worker takes up
   // Files changed just before the call count as settled: their times are recorded.
   kFreshFilesSettled = 10,
+  // A byte of the first entry's data changes once the file holds it, while the rest is written.
+  kDamagedWhileWritten = 11,
 };
 
 // A worker's first step: throws once when kWorkerThrows is set, faults once when

@@ -1,5 +1,6 @@
 #include "zipengine/common/verify.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "core/errors.h"
@@ -12,8 +13,11 @@ namespace vk::engine {
 
 namespace {
 
-// The checking thread is woken this often, so that the progress it reports moves.
+// The waiting thread is woken this often, so that the progress it reports moves.
 constexpr uint64_t kWakeBytes = 1 << 20;
+// Entries are handed to the workers in runs of about this much data: a run is read
+// through one window of the file, and at the end the workers share what is left.
+constexpr uint64_t kRunBytes = 2 << 20;
 
 struct Discard : zip::DataSink {
   const std::atomic<bool>& failed;
@@ -67,86 +71,213 @@ std::string VerifyDirectory(const std::wstring& path, const std::vector<zip::Ent
   return ReadWrittenDirectory(path, written, &file, &dir);
 }
 
-std::string VerifyArchive(const std::wstring& path, const std::vector<zip::Entry>& written,
-                          zip::WorkerPool& pool, const std::function<bool(uint64_t)>& progress,
-                          bool* stopped) {
+struct ReadBackCheck::Reader {
   File file;
-  zip::Directory dir;
-  if (std::string problem = ReadWrittenDirectory(path, written, &file, &dir); !problem.empty()) return problem;
-  FileAccess access(file);
+  zip::EntryReader entries;
+};
 
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::atomic<uint64_t> checked{0};
-  zip::Signal signal;
-  unsigned running = pool.Threads();
-  size_t badIndex = SIZE_MAX;
-  std::string reason;
-  for (unsigned t = 0; t < pool.Threads(); ++t) {
-    pool.Submit([&] {
-      std::string problem;
-      size_t problemIndex = SIZE_MAX;
-      try {
-        DWORD openError = 0;
-        File own = File::OpenRead(path, &openError);
-        if (!own.IsOpen()) {
-          problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(openError);
-        } else {
-          WindowedAccess ownAccess(own, access.Size());
-          Discard sink(failed, checked, signal);
-          zip::EntryReader reader;
-          for (size_t i; !failed && (i = next++) < dir.entries.size();) {
-            zip::Entry& e = dir.entries[i];
-            zip::DataResult r = zip::DataResult::kReadFailed;
-            if (zip::LocateData(ownAccess, &e)) r = reader.Read(ownAccess, e, sink);
-            if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
-              problem = zip::DataResultText(r);
-              problemIndex = i;
-              break;
-            }
-          }
-        }
-      } catch (const std::bad_alloc&) {
-        problem = "nicht genug Speicher";
-      } catch (...) {
-        problem = "interner Fehler";  // the check fails rather than waiting for ever
-      }
-      auto lock = signal.Lock();
-      if (!problem.empty() && reason.empty()) {
-        reason = problem;
-        badIndex = problemIndex;
-        failed = true;
-      }
-      --running;
-      signal.Notify();
-    });
+ReadBackCheck::ReadBackCheck(std::wstring path) : path_(std::move(path)) {
+  pool_ = std::make_unique<zip::WorkerPool>();
+  // The writer keeps a processor of its own while it goes on.
+  limit_ = std::max(1u, pool_->Threads() - 1);
+  spares_.reserve(pool_->Threads());
+}
+
+ReadBackCheck::~ReadBackCheck() {
+  failed_ = true;
+  pool_.reset();  // runs still queued see the stop and end at once
+}
+
+void ReadBackCheck::Written(const std::vector<zip::Entry>& written, uint64_t extent) {
+  extent_ = std::max(extent_, extent);
+  written_.insert(written_.end(), written.begin() + static_cast<ptrdiff_t>(written_.size()), written.end());
+  HandOver(UINT64_MAX);
+}
+
+void ReadBackCheck::Ended(const std::vector<zip::Entry>& written, uint64_t dataEnd) {
+  ended_ = true;
+  {
+    auto lock = signal_.Lock();
+    limit_ = pool_->Threads();
   }
+  Written(written, dataEnd);
+  HandOver(dataEnd);
+  Run directory;
+  directory.directory = true;
+  Queue(std::move(directory));
+}
+
+void ReadBackCheck::HandOver(uint64_t dataEnd) {
+  size_t first = handed_;
+  uint64_t bytes = 0, until = 0;
+  const auto hand = [&] {
+    Run run;
+    run.entries.assign(written_.begin() + static_cast<ptrdiff_t>(first),
+                       written_.begin() + static_cast<ptrdiff_t>(handed_));
+    run.first = first;
+    run.until = until;
+    Queue(std::move(run));
+    first = handed_;
+    bytes = 0;
+  };
+  while (handed_ < written_.size()) {
+    const uint64_t end = handed_ + 1 < written_.size() ? written_[handed_ + 1].localOffset : dataEnd;
+    if (end > extent_) break;
+    bytes += written_[handed_].uncompressedSize;
+    until = end;
+    ++handed_;
+    if (bytes >= kRunBytes) hand();
+  }
+  if (first < handed_) hand();
+}
+
+void ReadBackCheck::Queue(Run run) {
+  unsigned start = 0;
+  {
+    auto lock = signal_.Lock();
+    queue_.push_back(std::move(run));
+    ++pending_;
+    if (active_ < limit_) start = static_cast<unsigned>(std::min<size_t>(limit_ - active_, queue_.size()));
+    active_ += start;
+  }
+  for (; start > 0; --start) pool_->Submit([this] { Drain(); });
+}
+
+void ReadBackCheck::Drain() {
+  while (true) {
+    Run run;
+    {
+      auto lock = signal_.Lock();
+      if (queue_.empty()) {
+        --active_;
+        return;
+      }
+      run = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    if (run.directory) {
+      CheckDirectory();
+    } else {
+      CheckRun(run.entries, run.first, run.until);
+    }
+  }
+}
+
+void ReadBackCheck::CheckRun(std::vector<zip::Entry>& run, size_t first, uint64_t until) {
+  std::string problem;
+  size_t problemIndex = SIZE_MAX;
+  std::unique_ptr<Reader> reader;
+  try {
+    if (!failed_) {
+      // Below the writer while it goes on; the rest of the check is all that is left.
+      thread_local int priority = THREAD_PRIORITY_NORMAL;
+      const int wanted = ended_ ? THREAD_PRIORITY_NORMAL : THREAD_PRIORITY_BELOW_NORMAL;
+      if (priority != wanted && SetThreadPriority(GetCurrentThread(), wanted)) priority = wanted;
+      {
+        auto lock = signal_.Lock();
+        if (!spares_.empty()) {
+          reader = std::move(spares_.back());
+          spares_.pop_back();
+        }
+      }
+      if (!reader) {
+        reader = std::make_unique<Reader>();
+        DWORD error = 0;
+        reader->file = File::OpenRead(path_, &error);
+        if (!reader->file.IsOpen()) problem = "das Archiv kann nicht geöffnet werden: " + ErrorText(error);
+      }
+      // Reads never reach beyond the run: what follows may still change.
+      WindowedAccess access(reader->file, until);
+      Discard sink(failed_, checked_, signal_);
+      for (size_t i = 0; problem.empty() && i < run.size() && !failed_; ++i) {
+        zip::Entry& e = run[i];
+        const uint64_t end = i + 1 < run.size() ? run[i + 1].localOffset : until;
+        zip::DataResult r = zip::DataResult::kReadFailed;
+        if (zip::LocateData(access, &e)) {
+          if (e.dataOffset > end || end - e.dataOffset < e.compressedSize) {
+            problem = zip::RefusalText(zip::Refusal::kOverlap);
+            problemIndex = first + i;
+            break;
+          }
+          r = reader->entries.Read(access, e, sink);
+        }
+        if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
+          problem = zip::DataResultText(r);
+          problemIndex = first + i;
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    problem = "nicht genug Speicher";
+  } catch (...) {
+    problem = "interner Fehler";  // the check fails rather than waiting for ever
+  }
+  auto lock = signal_.Lock();
+  if (reader && reader->file.IsOpen() && spares_.size() < spares_.capacity()) spares_.push_back(std::move(reader));
+  Report(std::move(problem), problemIndex);
+}
+
+void ReadBackCheck::CheckDirectory() {
+  std::string problem;
+  try {
+    // Every entry was handed over, unless the writer's offsets went backwards.
+    if (handed_ != written_.size()) problem = "interner Fehler";
+    if (!failed_ && problem.empty()) problem = VerifyDirectory(path_, written_);
+  } catch (const std::bad_alloc&) {
+    problem = "nicht genug Speicher";
+  } catch (...) {
+    problem = "interner Fehler";
+  }
+  auto lock = signal_.Lock();
+  Report(std::move(problem), SIZE_MAX);
+}
+
+// Under signal_'s lock, at the end of a run or of the directory's check.
+void ReadBackCheck::Report(std::string problem, size_t index) {
+  if (!problem.empty() && reason_.empty()) {
+    reason_ = std::move(problem);
+    badIndex_ = index;
+    failed_ = true;
+  }
+  --pending_;
+  signal_.Notify();
+}
+
+std::string ReadBackCheck::Outcome(const std::function<bool(uint64_t)>& progress, bool* stopped) {
+  constexpr uint64_t kNone = UINT64_MAX;
   bool halted = false;
   {
-    auto lock = signal.Lock();
-    uint64_t seen = 0;
-    while (running != 0) {
-      signal.Wait(lock, [&] {
-        return running == 0 || (progress && !halted && checked.load() / kWakeBytes != seen / kWakeBytes);
-      });
-      if (running == 0) break;
-      seen = checked.load();
-      lock.unlock();
-      if (!progress(seen)) {
-        // Workers see this at their next block of data and end.
-        halted = true;
-        failed = true;
+    auto lock = signal_.Lock();
+    uint64_t reported = kNone;
+    bool quiet = false;  // a pace went by without news
+    const auto due = [&](uint64_t now) {
+      return progress && !halted && now != reported &&
+             (reported == kNone || pending_ == 0 || now / kWakeBytes != reported / kWakeBytes);
+    };
+    while (true) {
+      if (const uint64_t now = checked_.load(); due(now) || (quiet && progress && !halted)) {
+        reported = now;
+        quiet = false;
+        lock.unlock();
+        if (!progress(now)) {
+          // Workers see this at their next block of data and end.
+          halted = true;
+          failed_ = true;
+        }
+        lock.lock();
+        continue;
       }
-      lock.lock();
+      if (pending_ == 0) break;
+      quiet = !signal_.WaitFor(lock, kReportPaceMs, [&] { return pending_ == 0 || due(checked_.load()); });
     }
   }
   if (halted) {
     if (stopped) *stopped = true;
     return {};
   }
-  if (reason.empty() || badIndex == SIZE_MAX) return reason;
-  const auto name = zip::DecodeEntryName(written[badIndex]).value_or(u"?");
-  return "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + ": " + reason;
+  if (reason_.empty() || badIndex_ == SIZE_MAX) return reason_;
+  const auto name = zip::DecodeEntryName(written_[badIndex_]).value_or(u"?");
+  return "Eintrag " + Quoted(WideToAnsi(FromU16(name))) + ": " + reason_;
 }
 
 }  // namespace vk::engine

@@ -92,10 +92,13 @@ void PackOutput::Write(uint64_t offset, std::string_view data) {
     failed_ = true;
   }
   if (!failed_ && !file_.WriteAt(offset, data.data(), data.size(), &error_)) failed_ = true;
-  if (!failed_ && offset + data.size() >= flushedAt_ + kFlushEvery) {
+  if (failed_) return;
+  if (offset + data.size() >= flushedAt_ + kFlushEvery) {
     flushedAt_ = offset + data.size();
     flush_.Request();
   }
+  extent_ = std::max<uint64_t>(extent_, offset + data.size());
+  if (onWritten_) onWritten_(extent_);
 }
 
 }  // namespace vk::engine

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,6 +43,11 @@ class PackOutput {
  public:
   explicit PackOutput(File& file) : file_(file), flush_(file) { buffer_.reserve(kBuffer); }
 
+  // Called after every write with how far the file now holds the archive: what lies
+  // below that stays as it is, but for the entry being written (its local header, or
+  // all of it when it is dropped).
+  void OnWritten(std::function<void(uint64_t)> hook) { onWritten_ = std::move(hook); }
+
   void Append(std::string_view data);
   void Patch(uint64_t offset, std::string_view data);
   void Truncate(uint64_t offset);
@@ -73,6 +79,8 @@ class PackOutput {
   bool failed_ = false;
   bool directory_ = false;
   uint64_t flushedAt_ = 0;  // where the last background flush was asked for
+  uint64_t extent_ = 0;     // the end of the furthest write
+  std::function<void(uint64_t)> onWritten_;
   BackgroundFlush flush_;   // last: ends first, while the file is still open
 };
 

@@ -57,6 +57,7 @@ class Packer {
     abort_ = true;
     pool_.reset();  // the workers are done with the pieces before these go
     output_.reset();
+    check_.reset();  // its workers read the temporary file
     tempFile_.Close();
     if (tempExists_) DeleteFileAt(temp_);
   }
@@ -80,6 +81,8 @@ class Packer {
   void Work(Piece& p);
   void Compress(Piece& p);
   int32_t Finish(const std::wstring& target);
+  // Changes a byte of the temporary file, as a disk that does not keep what it was given.
+  void DamageForTest(uint64_t offset);
   int32_t Fail(int32_t code, const std::string& text);
   std::string ArchiveText() const { return Quoted(WideToAnsi(request_.archive)); }
   std::string WriteError(DWORD error) const {
@@ -117,6 +120,7 @@ class Packer {
 
   File tempFile_;
   bool tempExists_ = false;
+  std::unique_ptr<ReadBackCheck> check_;
   std::unique_ptr<PackOutput> output_;
   std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
 };
@@ -434,7 +438,17 @@ Step Packer::PackFiles() {
   }
 }
 
+void Packer::DamageForTest(uint64_t offset) {
+  char byte = 0;
+  size_t got = 0;
+  DWORD error = 0;
+  tempFile_.ReadAt(offset, &byte, 1, &got, &error);
+  byte = static_cast<char>(byte ^ 0x55);
+  tempFile_.WriteAt(offset, &byte, 1, &error);
+}
+
 int32_t Packer::Finish(const std::wstring& target) {
+  if (reporter_.Stopped()) check_.reset();  // see below
   const uint64_t cdOffset = output_->Position();
   output_->BeginDirectory();
   for (const auto& e : entries_) output_->Append(zip::CentralHeader(e));
@@ -443,14 +457,8 @@ int32_t Packer::Finish(const std::wstring& target) {
   DWORD error = 0;
   if (!output_->Finish()) return Fail(kErrArchiveWrite, WriteError(output_->Error()));
   output_.reset();
-  if (TestFaultMet(kDamagedWhenWritten) && cdOffset > 0) {
-    char byte = 0;
-    size_t got = 0;
-    tempFile_.ReadAt(cdOffset - 1, &byte, 1, &got, &error);
-    byte = static_cast<char>(byte ^ 0x55);
-    tempFile_.WriteAt(cdOffset - 1, &byte, 1, &error);
-  }
-  // The data go out to the disk while the check reads them back from the cache;
+  if (cdOffset > 0 && TestFaultMet(kDamagedWhenWritten)) DamageForTest(cdOffset - 1);
+  // The data go out to the disk while the check reads what is left from the cache;
   // both are done before the archive replaces anything.
   std::future<DWORD> flushed = std::async(std::launch::async, [this] {
     DWORD flushError = 0;
@@ -458,27 +466,36 @@ int32_t Packer::Finish(const std::wstring& target) {
   });
   buffers_.Clear();  // the read-back check brings buffers of its own
   // The check is announced like a file, so that the window shows what takes the
-  // time and a cancel reaches it. After a stop (the archive of the files packed so
-  // far) the caller has been told nothing more and waits for the call to return:
-  // only the directory is read back, which takes no time worth a report, rather
-  // than every entry's data for a time that grows with the archive. A damaged entry
-  // in it is still found by its CRC-32 when it is extracted.
+  // time and a cancel reaches it; its steps start from what it checked while the
+  // files were packed. After a stop (the archive of the files packed so far) the
+  // caller has been told nothing more and waits for the call to return: the check
+  // stops, and only the directory is read back, which takes no time worth a report,
+  // rather than the rest of the entries' data for a time that grows with the archive.
+  // A damaged entry in it is still found by its CRC-32 when it is extracted.
   std::string problem;
   if (reporter_.Stopped()) {
     problem = VerifyDirectory(temp_, entries_);
   } else {
+    check_->Ended(entries_, cdOffset);
     uint64_t total = 0;
     for (const auto& e : entries_) total += e.uncompressedSize;
     if (!reporter_.FileBegins(kCheckLabel, total)) return kResultCancelled;
     bool stopped = false;
     // The last eighth of the steps is held back for the wait on the disk, if any.
     const uint64_t held = total - total / 8;
-    problem = VerifyArchive(
-        temp_, entries_, *pool_, [this, held](uint64_t done) { return reporter_.Progress(std::min(done, held)); },
+    problem = check_->Outcome(
+        [this, held](uint64_t done) {
+          // Nothing new for a while (the workers wait for the processor): a step of
+          // what is held back, so that the caller can answer a click.
+          return reporter_.Progress(std::min(done, held)) &&
+                 (reporter_.PaceLeftMs() > 1 || reporter_.PacedProgress(held));
+        },
         &stopped);
+    check_.reset();
     if (stopped) return kResultCancelled;  // the unchecked archive goes with the temporary file
     while (flushed.wait_for(std::chrono::milliseconds(kReportPaceMs)) != std::future_status::ready)
       if (!reporter_.PacedProgress(total)) return kResultCancelled;
+    if (!reporter_.Progress(total)) return kResultCancelled;
   }
   LogStage("verified");
   error = flushed.get();
@@ -533,12 +550,20 @@ int32_t Packer::Write(std::vector<zip::Entry>& kept, bool reuse) {
   inFlight_ = 0;
   abort_ = false;
   output_.reset();
+  check_.reset();
   tempFile_.Close();  // an attempt before this one may have left it open
   DWORD error = 0;
   tempFile_ = File::Create(temp_, CREATE_ALWAYS, &error);
   if (!tempFile_.IsOpen()) return Fail(kErrArchiveWrite, WriteError(error));
   tempExists_ = true;
+  check_ = std::make_unique<ReadBackCheck>(temp_);
   output_ = std::make_unique<PackOutput>(tempFile_);
+  // Each entry is checked as soon as the file holds it.
+  output_->OnWritten([this](uint64_t extent) {
+    if (entries_.size() > 1 && extent >= entries_[1].localOffset && TestFaultMet(kDamagedWhileWritten))
+      DamageForTest(entries_[1].localOffset - 1);
+    if (check_) check_->Written(entries_, extent);
+  });
   if (!CopyKept(kept)) return kResultFailed;
 
   // Compressing to store nothing takes over nothing either.
