@@ -20,7 +20,7 @@ namespace vk::engine {
 // whatever the file sizes, while giving every worker enough to do. The bytes in
 // flight count a piece's input and, as much again, its output.
 constexpr size_t kPieceSize = 1 << 20;
-constexpr size_t kMaxInFlightBytes = 16 << 20;
+constexpr size_t kMaxInFlightBytes = 10 << 20;
 constexpr size_t kMaxInFlightPieces = 64;
 // A file listed up to this size is read whole by a worker and compressed in one go,
 // so that opening the many small files overlaps too; larger files go in pieces,
