@@ -78,7 +78,6 @@ void TDataModule1::KestroneAPI1Connected(host::TKestroneAPI*) {
 
 void TDataModule1::KestroneAPI1ConnectFailed(host::TKestroneAPI*) {
   win::App().showMainForm = false;
-  if (NeedWindows) NeedWindows();
   if (win::Confirm("Vaultkin wurde manuell gestartet. In diesem Modus können Sie nur eine "
                    "vorhandene Sicherung zurückschreiben. Wollen Sie das?"))
     backup::ExtractForm->RunRestore();

@@ -1,7 +1,6 @@
 #pragma once
 // The data module: the host connection, the three services and their handlers,
 // which turn the connection's outcome into the program's run mode.
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,10 +30,6 @@ class TDataModule1 {
   void SichernServiceCommand(const host::TMsg& msg);
   void KonfigServiceCommand(const host::TMsg& msg);
   void InfoServiceCommand(const host::TMsg& msg);
-
-  // Makes the windows that the start-up leaves for later; called before a handler
-  // uses one of them.
-  std::function<void()> NeedWindows;
 
  private:
   // True when the command has to wait for a run or the start-up to end; it is then

@@ -77,21 +77,6 @@ struct Program {
   }
 };
 
-// The windows that a background backup never shows, the task settings the largest:
-// made once the due tasks have run (the host's commands wait for that), or as soon
-// as a handler of the connection needs one, so that the backup starts sooner.
-void CreateLaterWindows(Program& p) {
-  if (p.getFileNameForm) return;
-  p.getFileNameForm = std::make_unique<tasks::TGetFileNameForm>();
-  tasks::GetFileNameForm = p.getFileNameForm.get();
-  p.infoForm = std::make_unique<TInfoForm>();
-  InfoForm = p.infoForm.get();
-  p.extractForm = std::make_unique<backup::TExtractForm>();
-  backup::ExtractForm = p.extractForm.get();
-  p.configForm = std::make_unique<tasks::TConfigForm>();
-  tasks::ConfigForm = p.configForm.get();
-}
-
 void CreateWindows(Program& p, const std::string& firstArgument) {
   p.mainForm = std::make_unique<TMainForm>();  // the first form is the main form
   MainForm = p.mainForm.get();
@@ -99,15 +84,22 @@ void CreateWindows(Program& p, const std::string& firstArgument) {
   SplashForm = p.splashForm.get();
   p.setsForm = std::make_unique<tasks::TSetsForm>();  // loads the task store
   tasks::SetsForm = p.setsForm.get();
+  p.getFileNameForm = std::make_unique<tasks::TGetFileNameForm>();
+  tasks::GetFileNameForm = p.getFileNameForm.get();
+  p.infoForm = std::make_unique<TInfoForm>();
+  InfoForm = p.infoForm.get();
 
   SplashForm->ShowSplash();
 
+  p.extractForm = std::make_unique<backup::TExtractForm>();
+  backup::ExtractForm = p.extractForm.get();
+  p.configForm = std::make_unique<tasks::TConfigForm>();
+  tasks::ConfigForm = p.configForm.get();
   p.packForm = std::make_unique<backup::TPackForm>();
   backup::PackForm = p.packForm.get();
   tasks::SetTaskRunner([](tasks::TSet& set) { return backup::PackForm->RunTask(set); });
   p.dataModule = std::make_unique<TDataModule1>(firstArgument);
   DataModule1 = p.dataModule.get();
-  DataModule1->NeedWindows = [&p] { CreateLaterWindows(p); };
 
   MainForm->onBackup = BackupActiveTasks;
   MainForm->onRestore = [] { backup::ExtractForm->RunRestore(); };
@@ -140,7 +132,6 @@ int RunProgram(HINSTANCE instance, int argc, char** argv) {
       app.HandleException(error);
       app.Terminate();
     }
-    CreateLaterWindows(program);
   });
   if (!DataModule1) {
     // Start-up itself failed (its error has been shown): nothing to run.
