@@ -230,24 +230,19 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   incomplete_ = false;
   export_ = {};  // an export left by a run that ended in an exception: waited for, forgotten
   const std::string regFile = task.SaveRegistry ? hostDir_ + "\\" + kRegFileName : "";
-  {
-    // With the archive's name fixed and no registry file to ask about, nothing comes
-    // between here and the export: REGEDIT starts before the window is drawn.
-    const std::string& name = task.DefZipName;
-    const std::string fixed = !name.empty() && name[0] == '"' ? Unquote(name) : name;
-    if (!regFile.empty() && task.UseDefZipName && tasks::DirExists(tasks::ExtractFileDir(fixed)) &&
-        !FileExists(regFile))
-      StartExport(regFile);
-  }
+  if (!task.DefZipName.empty() && task.DefZipName[0] == '"') task.DefZipName = Unquote(task.DefZipName);
+  std::string archive = task.DefZipName;
+  std::string dir = tasks::ExtractFileDir(archive);
+  // With the archive's name fixed and no registry file to ask about, nothing comes
+  // between here and the export: REGEDIT starts before the window is drawn.
+  if (!regFile.empty() && task.UseDefZipName && tasks::DirExists(dir) && !FileExists(regFile))
+    StartExport(regFile);
   ResetMarks();
   Show();
   Pump();
 
   task.LastBackup = tasks::Now();
   ShowArrow(1, true);
-  if (!task.DefZipName.empty() && task.DefZipName[0] == '"') task.DefZipName = Unquote(task.DefZipName);
-  std::string archive = task.DefZipName;
-  std::string dir = tasks::ExtractFileDir(archive);
   generations_ = std::max<int32_t>(task.Generations, 1);
   if (!task.UseDefZipName || !tasks::DirExists(dir)) {
     generations_ = 0;  // the user picks the name, and decides what becomes of the old file

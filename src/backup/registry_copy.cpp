@@ -6,11 +6,10 @@
 
 #include "core/regexport.h"
 #include "win/syserror.h"
+#include "zipengine/common/win_fs.h"
 
 namespace vk::backup {
 namespace {
-
-std::u16string U16(const std::wstring& w) { return {w.begin(), w.end()}; }
 
 // Reads `key` and everything below it, depth first in the registry's order.
 LSTATUS ReadKey(HKEY key, const std::wstring& path, std::vector<RegExportKey>* keys) {
@@ -18,7 +17,7 @@ LSTATUS ReadKey(HKEY key, const std::wstring& path, std::vector<RegExportKey>* k
   LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &values,
                                     &maxName, &maxData, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return status;
-  keys->push_back({U16(path), {}});
+  keys->push_back({engine::ToU16(path), {}});
   std::wstring name(maxName + 1, L'\0');
   std::string data(maxData, '\0');
   for (DWORD i = 0; i < values; ++i) {
@@ -27,7 +26,7 @@ LSTATUS ReadKey(HKEY key, const std::wstring& path, std::vector<RegExportKey>* k
                            reinterpret_cast<BYTE*>(data.data()), &dataLength);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) return status;
-    keys->back().values.push_back({U16(name.substr(0, nameLength)), type, data.substr(0, dataLength)});
+    keys->back().values.push_back({engine::ToU16(name.substr(0, nameLength)), type, data.substr(0, dataLength)});
   }
   std::vector<std::wstring> children;
   std::wstring child(maxSubkey + 1, L'\0');
@@ -69,7 +68,7 @@ bool WriteRegistryCopy(const std::string& file, const std::string& branch, std::
     *why = win::SysErrorMessage(static_cast<DWORD>(status));
     return false;
   }
-  const std::string bytes = RegExportFile(U16(wide), keys);
+  const std::string bytes = RegExportFile(engine::ToU16(wide), keys);
   HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   const bool ok = out != INVALID_HANDLE_VALUE &&
