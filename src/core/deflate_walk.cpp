@@ -199,10 +199,21 @@ class BitReader {
   uint64_t beyond_ = 0;
 };
 
+struct WalkTables {
+  LitLenTable litLen;
+  DistanceTable distance;
+  CodeLengthTable codeLengths;
+};
+
 class Walker {
  public:
-  Walker(std::string_view data, std::string_view expected)
-      : in_(data), expected_(reinterpret_cast<const uint8_t*>(expected.data())), size_(expected.size()) {}
+  Walker(std::string_view data, std::string_view expected, WalkTables& tables)
+      : in_(data),
+        expected_(reinterpret_cast<const uint8_t*>(expected.data())),
+        size_(expected.size()),
+        litLen_(tables.litLen),
+        distance_(tables.distance),
+        codeLengths_(tables.codeLengths) {}
 
   bool Run(DeflateWalk* walk) {
     while (true) {
@@ -331,17 +342,24 @@ class Walker {
   const uint8_t* expected_;
   const size_t size_;
   size_t produced_ = 0;
-  LitLenTable litLen_;
-  DistanceTable distance_;
-  CodeLengthTable codeLengths_;
+  LitLenTable& litLen_;
+  DistanceTable& distance_;
+  CodeLengthTable& codeLengths_;
 };
 
 }  // namespace
 
+struct DeflateWalker::Tables : WalkTables {};
+
+DeflateWalker::DeflateWalker() : tables_(std::make_unique<Tables>()) {}
+DeflateWalker::~DeflateWalker() = default;
+
+bool DeflateWalker::Walk(std::string_view data, std::string_view expected, DeflateWalk* walk) {
+  return Walker(data, expected, *tables_).Run(walk);
+}
+
 bool WalkDeflate(std::string_view data, std::string_view expected, DeflateWalk* walk) {
-  // The tables are too large for a worker's stack to hold comfortably.
-  auto walker = std::make_unique<Walker>(data, expected);
-  return walker->Run(walk);
+  return DeflateWalker().Walk(data, expected, walk);
 }
 
 }  // namespace vk::zip

@@ -4,6 +4,7 @@
 // bytes it must reproduce. It also tells where the last block begins and ends, which
 // is what joining independently compressed pieces into one stream needs.
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace vk::zip {
@@ -19,5 +20,19 @@ struct DeflateWalk {
 // zlib reads them, reproduce `expected` in full and nothing beyond it, and refer to
 // no byte before the start of `expected`.
 bool WalkDeflate(std::string_view data, std::string_view expected, DeflateWalk* walk);
+
+// The same, keeping its tables from one walk to the next: one per thread.
+class DeflateWalker {
+ public:
+  DeflateWalker();
+  ~DeflateWalker();
+  DeflateWalker(const DeflateWalker&) = delete;
+  DeflateWalker& operator=(const DeflateWalker&) = delete;
+  bool Walk(std::string_view data, std::string_view expected, DeflateWalk* walk);
+
+ private:
+  struct Tables;
+  std::unique_ptr<Tables> tables_;
+};
 
 }  // namespace vk::zip

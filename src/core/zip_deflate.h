@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/deflate_walk.h"
 #include "core/zip_directory.h"
 #include "core/zip_format.h"
 
@@ -42,6 +43,8 @@ class PieceCompressor {
   // Appends the raw deflate data of one piece of a file to out; the last piece ends
   // the stream. A piece knows nothing of the bytes before it: what is lost is the
   // matches of its first 32 KiB into the piece before.
+  // Whatever either writes has been proved (by walking it) to reproduce its input;
+  // std::logic_error when it could not be.
   void Compress(std::string_view input, bool last, std::string* out);
   // A whole file into a buffer of its own, allocated and not cleared: only the
   // pages the compressed data fill are ever touched. Returns the compressed data.
@@ -53,14 +56,9 @@ class PieceCompressor {
   // Appends input's deflate blocks; unless last, ends them on a byte boundary
   // without ending the stream.
   void Deflate(std::string_view input, bool last, std::string* out);
-  // The bit offsets in a raw deflate stream of its last block's header and of its
-  // end, read with zlib; false when data is not one whole stream.
-  bool FindLastBlock(std::string_view data, uint64_t* header, uint64_t* end);
-
   int level_;      // libdeflate's
   int deepLevel_;  // libdeflate's, for data that compresses very well
-  z_stream_s* scan_;
-  std::string scratch_;
+  DeflateWalker walker_;
   libdeflate_compressor* whole_ = nullptr;
   libdeflate_compressor* deep_ = nullptr;
 };
