@@ -19,10 +19,13 @@ constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5
                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-// A table entry: the symbol in bits 0-15 and its code's length in bits 16-19 (0: no
-// such code); or, with kLink, the offset of a second-level table in bits 0-15 and its
-// index bits in 24-27, for codes longer than the first level's index.
-constexpr uint32_t kLink = 1u << 20;
+// A table entry: the symbol in bits 16-31 and its code's length in bits 0-3 (0: no
+// such code), so that the length is what the bits are shifted by; or, with kLink, the
+// offset of a second-level table in bits 16-31 and its index bits in 8-11, for codes
+// longer than the first level's index.
+constexpr uint32_t kLink = 1u << 7;
+constexpr unsigned Length(uint32_t e) { return e & 15; }
+constexpr unsigned Value(uint32_t e) { return e >> 16; }
 
 // `limit` ends the buffer that a and b (below a) lie in; a limit at a reads no word
 // beyond the n bytes.
@@ -81,7 +84,7 @@ class Table {
       for (unsigned i = 0; i < l; ++i, code >>= 1) r = (r << 1) | (code & 1);
       reversed[s] = static_cast<uint16_t>(r);
       if (l <= bits_) {
-        for (unsigned i = r; i <= mask; i += 1u << l) entries_[i] = s | l << 16;
+        for (unsigned i = r; i <= mask; i += 1u << l) entries_[i] = s << 16 | l;
       } else {
         longest[r & mask] = static_cast<uint8_t>(std::max<unsigned>(longest[r & mask], l));
         anyLong = true;
@@ -93,7 +96,7 @@ class Table {
       if (!longest[slot]) continue;
       const unsigned subBits = longest[slot] - bits_;
       if (used + (size_t{1} << subBits) > Capacity) return false;
-      entries_[slot] = kLink | static_cast<uint32_t>(used) | subBits << 24;
+      entries_[slot] = static_cast<uint32_t>(used) << 16 | subBits << 8 | kLink;
       std::fill(entries_ + used, entries_ + used + (size_t{1} << subBits), 0u);
       used += size_t{1} << subBits;
     }
@@ -101,9 +104,9 @@ class Table {
       const unsigned l = lengths[s];
       if (l <= bits_) continue;
       const uint32_t link = entries_[reversed[s] & mask];
-      const unsigned subBits = (link >> 24) & 15;
+      const unsigned subBits = (link >> 8) & 15;
       for (unsigned i = reversed[s] >> bits_; i < (1u << subBits); i += 1u << (l - bits_))
-        entries_[(link & 0xFFFF) + i] = s | l << 16;
+        entries_[Value(link) + i] = s << 16 | l;
     }
     return true;
   }
@@ -112,7 +115,7 @@ class Table {
   uint32_t Lookup(uint64_t bits) const {
     const uint32_t e = entries_[bits & ((1u << bits_) - 1)];
     if (!(e & kLink)) return e;
-    return entries_[(e & 0xFFFF) + ((bits >> bits_) & ((1u << ((e >> 24) & 15)) - 1))];
+    return entries_[Value(e) + ((bits >> bits_) & ((1u << ((e >> 8) & 15)) - 1))];
   }
 
  private:
@@ -269,10 +272,9 @@ class Walker {
     for (unsigned n = 0; n < litLenCount + distanceCount;) {
       in_.Refill();
       const uint32_t e = codeLengths_.Lookup(in_.Peek());
-      const unsigned bits = (e >> 16) & 15;
-      if (!bits) return false;
-      in_.Drop(bits);
-      const unsigned symbol = e & 0xFFFF;
+      if (!Length(e)) return false;
+      in_.Drop(Length(e));
+      const unsigned symbol = Value(e);
       if (symbol < 16) {
         lengths[n++] = static_cast<uint8_t>(symbol);
         continue;
@@ -310,26 +312,32 @@ class Walker {
       return ok;
     };
     while (true) {
-      // Enough for the longest symbol: 15 + 5 bits of length, 15 + 13 of distance.
+      // Enough for the longest symbol: 15 + 5 bits of length, 15 + 13 of distance;
+      // or for two literals.
       in.Refill();
       uint32_t e = litLen.Lookup(in.Peek());
-      unsigned bits = (e >> 16) & 15;
-      if (!bits) return leave(false);
-      in.Drop(bits);
-      const unsigned symbol = e & 0xFFFF;
-      if (symbol < 256) {
-        if (produced >= size || expected[produced] != symbol) return leave(false);
+      in.Drop(Length(e));
+      if (Value(e) < 256 && Length(e)) {
+        if (produced >= size || expected[produced] != Value(e)) return leave(false);
         ++produced;
-        continue;
+        e = litLen.Lookup(in.Peek());
+        in.Drop(Length(e));
+        if (Value(e) < 256 && Length(e)) {
+          if (produced >= size || expected[produced] != Value(e)) return leave(false);
+          ++produced;
+          continue;
+        }
+        in.Refill();
       }
+      if (!Length(e)) return leave(false);
+      const unsigned symbol = Value(e);
       if (symbol == 256) return leave(true);
       if (symbol > 285) return leave(false);
       const unsigned length = kLengthBase[symbol - 257] + in.Take(kLengthExtra[symbol - 257]);
       e = distance.Lookup(in.Peek());
-      bits = (e >> 16) & 15;
-      if (!bits) return leave(false);
-      in.Drop(bits);
-      const unsigned code = e & 0xFFFF;
+      if (!Length(e)) return leave(false);
+      in.Drop(Length(e));
+      const unsigned code = Value(e);
       if (code >= 30) return leave(false);
       const unsigned span = kDistanceBase[code] + in.Take(kDistanceExtra[code]);
       if (span > produced || length > size - produced) return leave(false);
