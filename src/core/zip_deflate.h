@@ -31,7 +31,9 @@ constexpr uint64_t kWholeInflateLimit = 2 << 20;
 // compresses very well is compressed again at the level asked for (see Deflate).
 int LibdeflateLevel(int zlibLevel);
 
-// One per thread: keeps its libdeflate and zlib states between pieces.
+// One per thread: keeps its libdeflate states and walker between pieces. Whatever it
+// writes has been proved, by walking it, to reproduce its input (std::logic_error
+// when it could not be).
 class PieceCompressor {
  public:
   // level: on zlib's scale.
@@ -43,8 +45,6 @@ class PieceCompressor {
   // Appends the raw deflate data of one piece of a file to out; the last piece ends
   // the stream. A piece knows nothing of the bytes before it: what is lost is the
   // matches of its first 32 KiB into the piece before.
-  // Whatever either writes has been proved (by walking it) to reproduce its input;
-  // std::logic_error when it could not be.
   void Compress(std::string_view input, bool last, std::string* out);
   // A whole file into a buffer of its own, allocated and not cleared: only the
   // pages the compressed data fill are ever touched. Returns the compressed data.

@@ -218,7 +218,8 @@ void ReadBackCheck::CheckRun(std::vector<zip::Entry>& run, size_t first, uint64_
             problemIndex = first + i;
             break;
           }
-          r = e.writtenCrc ? CheckWrittenBytes(access, e, reader->buffer, sink) : reader->entries.Read(access, e, sink);
+          r = e.writtenCrc ? CheckWrittenBytes(access, e, reader->buffer, sink)
+                           : reader->entries.Read(access, e, sink);
         }
         if (r != zip::DataResult::kOk && r != zip::DataResult::kStopped) {
           problem = zip::DataResultText(r);

@@ -18,8 +18,8 @@ namespace vk::engine {
 // read each entry back from the file (never from the writer's memory). Data the
 // writer proved in memory as it compressed them (Entry::writtenCrc) must be there
 // byte for byte; all others, taken over from elsewhere, are inflated to their size
-// and CRC-32. Once the
-// writer has ended, the directory read back must list exactly the entries written.
+// and CRC-32. Once the writer has ended, the directory read back must list exactly
+// the entries written.
 // While the writer goes on, the workers run below its priority and take the
 // processor time that the compression leaves.
 class ReadBackCheck {
