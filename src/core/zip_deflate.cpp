@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/deflate_walk.h"
+
 namespace vk::zip {
 
 namespace {
@@ -67,6 +69,20 @@ void AppendStored(std::string_view input, bool final, std::string* out) {
     input.remove_prefix(n);
   } while (!input.empty());
 }
+
+// Every piece of compressed data is proved right after it is made, while its bytes
+// are at hand: the archive's read-back check then needs to find only these very
+// bytes in the file, not inflate them again. True when `data` reproduces `input`
+// and, when `final`, ends the stream in its last byte, else ends on a byte boundary
+// with the stream going on.
+DeflateWalk Prove(DeflateWalker& walker, std::string_view data, std::string_view input, bool final) {
+  DeflateWalk walk;
+  if (!walker.Walk(data, input, &walk) || walk.final != final ||
+      (final ? (walk.end + 7) / 8 != data.size() : walk.end != uint64_t{data.size()} * 8))
+    throw std::logic_error("compressed data that do not reproduce their input");
+  return walk;
+}
+
 }  // namespace
 
 int LibdeflateLevel(int zlibLevel) {
@@ -74,17 +90,9 @@ int LibdeflateLevel(int zlibLevel) {
   return kLevels[std::clamp(zlibLevel, 1, 9)];
 }
 
-PieceCompressor::PieceCompressor(int level)
-    : level_(LibdeflateLevel(level)), deepLevel_(std::clamp(level, 1, 9)), scan_(new z_stream{}) {
-  if (inflateInit2(scan_, kRawWindowBits) != Z_OK) {
-    delete scan_;
-    throw std::bad_alloc();
-  }
-}
+PieceCompressor::PieceCompressor(int level) : level_(LibdeflateLevel(level)), deepLevel_(std::clamp(level, 1, 9)) {}
 
 PieceCompressor::~PieceCompressor() {
-  inflateEnd(scan_);
-  delete scan_;
   if (whole_) libdeflate_free_compressor(whole_);
   if (deep_) libdeflate_free_compressor(deep_);
 }
@@ -122,38 +130,9 @@ std::string_view PieceCompressor::CompressWhole(std::string_view input, std::uni
   }
   const size_t bound = Bound(input.size());
   buffer->reset(new char[bound]);
-  return std::string_view(buffer->get(), Deflate(input, buffer->get(), bound));
-}
-
-bool PieceCompressor::FindLastBlock(std::string_view data, uint64_t* header, uint64_t* end) {
-  inflateReset(scan_);
-  scan_->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  scan_->avail_in = static_cast<uInt>(data.size());
-  scratch_.resize(kIoBuffer);
-  uint64_t boundary = 0;
-  bool ended = false;
-  while (true) {
-    // The inflated bytes are not wanted; zlib keeps the window it needs itself.
-    scan_->next_out = reinterpret_cast<Bytef*>(scratch_.data());
-    scan_->avail_out = static_cast<uInt>(scratch_.size());
-    const int rc = inflate(scan_, Z_BLOCK);
-    if (rc == Z_STREAM_END) {
-      *header = boundary;
-      return ended;
-    }
-    if (rc != Z_OK) return false;
-    // After a block's end code (128): either the next block's header begins here,
-    // or, after the last block (64), the stream ends here.
-    if (scan_->data_type & 128) {
-      const uint64_t at = uint64_t{scan_->total_in} * 8 - (scan_->data_type & 7);
-      if (scan_->data_type & 64) {
-        *end = at;
-        ended = true;
-      } else {
-        boundary = at;
-      }
-    }
-  }
+  const std::string_view data(buffer->get(), Deflate(input, buffer->get(), bound));
+  Prove(walker_, data, input, true);
+  return data;
 }
 
 void PieceCompressor::Compress(std::string_view input, bool last, std::string* out) {
@@ -168,7 +147,9 @@ void PieceCompressor::Compress(std::string_view input, bool last, std::string* o
     const std::string_view run = input.substr(first * kSegment, (end - first) * kSegment);
     const bool final = last && end == raw.size();
     if (raw[first]) {
+      const size_t start = out->size();
       AppendStored(run, final, out);
+      Prove(walker_, std::string_view(*out).substr(start), run, final);
     } else {
       Deflate(run, final, out);
     }
@@ -181,14 +162,14 @@ void PieceCompressor::Deflate(std::string_view input, bool last, std::string* ou
   const size_t bound = Bound(input.size());
   out->resize(start + bound);
   out->resize(start + Deflate(input, out->data() + start, bound));
+  const DeflateWalk walk = Prove(walker_, std::string_view(*out).substr(start), input, true);
   if (last) return;
   // libdeflate ends every buffer with a final block. That block becomes an ordinary
   // one, and an empty stored block (three zero bits, zeros to the byte boundary,
   // LEN 0, NLEN 0xFFFF) brings the stream to a byte boundary, where the next
-  // piece's blocks go on.
-  uint64_t header = 0, end = 0;
-  if (!FindLastBlock(std::string_view(*out).substr(start), &header, &end))
-    throw std::logic_error("libdeflate wrote no whole stream");
+  // piece's blocks go on. Only the last block's flag and the bits after its end
+  // change: what was proved stays proved.
+  const uint64_t header = walk.lastHeader, end = walk.end;
   std::string& o = *out;
   o[start + header / 8] = static_cast<char>(o[start + header / 8] & ~(1 << (header % 8)));
   if (end % 8) o[start + end / 8] = static_cast<char>(o[start + end / 8] & ((1 << (end % 8)) - 1));

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/deflate_walk.h"
 #include "core/zip_directory.h"
 #include "core/zip_format.h"
 
@@ -30,7 +31,9 @@ constexpr uint64_t kWholeInflateLimit = 2 << 20;
 // compresses very well is compressed again at the level asked for (see Deflate).
 int LibdeflateLevel(int zlibLevel);
 
-// One per thread: keeps its libdeflate and zlib states between pieces.
+// One per thread: keeps its libdeflate states and walker between pieces. Whatever it
+// writes has been proved, by walking it, to reproduce its input (std::logic_error
+// when it could not be).
 class PieceCompressor {
  public:
   // level: on zlib's scale.
@@ -53,14 +56,9 @@ class PieceCompressor {
   // Appends input's deflate blocks; unless last, ends them on a byte boundary
   // without ending the stream.
   void Deflate(std::string_view input, bool last, std::string* out);
-  // The bit offsets in a raw deflate stream of its last block's header and of its
-  // end, read with zlib; false when data is not one whole stream.
-  bool FindLastBlock(std::string_view data, uint64_t* header, uint64_t* end);
-
   int level_;      // libdeflate's
   int deepLevel_;  // libdeflate's, for data that compresses very well
-  z_stream_s* scan_;
-  std::string scratch_;
+  DeflateWalker walker_;
   libdeflate_compressor* whole_ = nullptr;
   libdeflate_compressor* deep_ = nullptr;
 };

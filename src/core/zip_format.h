@@ -95,6 +95,9 @@ struct Entry {
   uint64_t localOffset = 0;
   uint32_t externalAttributes = 0;
   uint64_t dataOffset = 0;
+  // Set by a writer that proved in memory that the data it wrote reproduce the
+  // entry's bytes: their CRC-32 as written, which the file must then hold.
+  std::optional<uint32_t> writtenCrc;
 
   bool IsDirectory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
   // A Unix symbolic link, or an entry marked with the reparse-point attribute.

@@ -49,6 +49,7 @@ struct Piece {
   std::unique_ptr<char[]> wholeBuffer;
   std::string_view wholeOutput;
   uint32_t crc = 0;
+  uint32_t outputCrc = 0;  // of the compressed data, which were proved to reproduce the input
   bool stored = false;  // a whole file that deflate does not shrink
   bool grew = false;    // a whole file beyond kWholeFileLimit
   const char* failure = nullptr;  // why the work could not be done

@@ -288,6 +288,8 @@ void Packer::Compress(Piece& p) {
     p.wholeOutput = {};
   } else {
     buffers_.Give(p.input);
+    const std::string_view out = p.whole ? p.wholeOutput : std::string_view(p.output);
+    p.outputCrc = zip::Crc32(0, out.data(), out.size());
   }
 }
 
@@ -379,6 +381,7 @@ Step Packer::Consume(Piece& p) {
     return Step::kFailed;
   }
   e.crc = p.first ? p.crc : zip::CombineCrc32(e.crc, p.crc, p.inputLength);
+  if (!stored) e.writtenCrc = p.first ? p.outputCrc : zip::CombineCrc32(*e.writtenCrc, p.outputCrc, data.size());
   e.uncompressedSize += p.inputLength;
   e.compressedSize += data.size();
   if (!reporter_.Progress(e.uncompressedSize)) return Step::kStopped;
