@@ -29,6 +29,9 @@ struct CollectOptions {
   bool keepDirs = true;   // false: every file under its last name part
   std::vector<std::wstring> excluded;  // full paths never packed (the archive and its temporaries)
   std::vector<bool> literal;  // per specification: a name, never a pattern; missing means false
+  // Per specification: a directory whose files (not its sub-directories) are packed,
+  // listed in one read; missing means false.
+  std::vector<bool> folder;
 };
 
 // The name a path gets in the archive: relative, without drive, root, "." or ".."
