@@ -3,8 +3,6 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <unordered_set>
 #include <vector>
 
@@ -325,6 +323,8 @@ TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs, const std::
   std::unordered_set<std::wstring> listedDirs;
   for (const std::string& d : ReadCommaList(dirs)) {
     const std::wstring stored = Wide(StoredDir(d));
+    // Only below the host directory: a drive in the name makes it no directory there.
+    if (stored.find(L':') != std::wstring::npos) continue;
     // A directory listed twice ("." and ".\") must not give entries of the same name.
     if (!listedDirs.insert(Folded(stored)).second) continue;
     files.regListed = files.regListed || stored.empty();

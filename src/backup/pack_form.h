@@ -4,7 +4,6 @@
 // directories and has its archive component pack them into one ZIP archive.
 #include <future>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "backup/run_form.h"

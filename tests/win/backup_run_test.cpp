@@ -112,8 +112,9 @@ TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
   auto task = MakeTask();
   task->SaveRegistry = false;
   // Quoted: one directory with a blank. The sub-directory only because it is listed
-  // itself; a directory that does not exist adds nothing; "." twice adds nothing twice.
-  task->InclDirs = "\".\\Mit Blank\",.\\Filebase\\Archiv,.\\Gibtesnicht,.,.\\";
+  // itself; a directory that does not exist adds nothing, nor one on a drive, which is
+  // none below the host directory; "." twice adds nothing twice.
+  task->InclDirs = "\".\\Mit Blank\",.\\Filebase\\Archiv,.\\Gibtesnicht,C:\\windows,.,.\\";
   ASSERT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())),
             Sorted({"Mit Blank/x.txt", "Filebase/Archiv/alt.txt", "Kestrone.ini"}));
