@@ -3,8 +3,6 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <unordered_set>
 #include <vector>
 
@@ -32,11 +30,6 @@ const char* const kPackSteps[TRunForm::kSteps] = {
 // The new archive is written under this name beside the old one and moved over it
 // only when the whole run went well, so that the previous backup survives failures.
 constexpr char kWorkSuffix[] = ".vknew";
-
-// Threads that list the included directories, and how often the window is let
-// answer meanwhile.
-constexpr size_t kListingThreads = 4;
-constexpr int kListingPumpMs = 50;
 
 void DeleteIfThere(const std::string& path) {
   if (FileExists(path)) {
@@ -113,16 +106,16 @@ std::string OlderName(const std::string& archive) {
 // engine libraries (a restore could not write them while the program runs), and
 // the archive with everything the run writes beside it (else each backup would
 // hold the one before it), and the restores' undo copy.
-std::unordered_set<std::wstring> NotPacked(const std::string& archive, const std::string& hostDir) {
-  std::unordered_set<std::wstring> files = {Folded(ModulePath(nullptr))};
+std::vector<std::wstring> NotPacked(const std::string& archive, const std::string& hostDir) {
+  std::vector<std::wstring> files = {ModulePath(nullptr)};
   for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
-    if (HMODULE module = GetModuleHandleA(library)) files.insert(Folded(ModulePath(module)));
+    if (HMODULE module = GetModuleHandleA(library)) files.push_back(ModulePath(module));
   const std::string work = archive + kWorkSuffix;
   for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
                                TPackForm::IncompleteArchive(archive), UndoCopyPath(hostDir),
                                UndoCopyWorkPath(hostDir)})
-    files.insert(Folded(FullPath(Wide(f))));
-  for (const std::string& older : OlderGenerations(archive)) files.insert(Folded(FullPath(Wide(older))));
+    files.push_back(FullPath(Wide(f)));
+  for (const std::string& older : OlderGenerations(archive)) files.push_back(FullPath(Wide(older)));
   return files;
 }
 
@@ -167,37 +160,6 @@ bool HoldsEntries(const std::string& path) {
   } catch (const std::exception&) {
     return true;
   }
-}
-
-// The listing of one included directory: the engine's names of the files lying
-// directly in it.
-struct ListedDir {
-  std::wstring dir;     // full path, with a trailing backslash
-  std::wstring stored;  // as the archive names it; empty for the host directory itself
-  std::vector<std::string> specs;
-  bool regListed = false;  // the registry file is among them
-};
-
-void ListDir(ListedDir& d, const std::unordered_set<std::wstring>& notPacked,
-             const std::unordered_set<std::wstring>& notPackedNames) {
-  static const std::wstring regName = Folded(Wide(kRegFileName));
-  // The wide listing: the ANSI one turns names beyond the code page into best-fit
-  // letters and "?", which name another file or none. Without short names, which
-  // would be made up for every long name.
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileExW((d.dir + L"*.*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const std::wstring name = found.cFileName;
-    const std::wstring folded = Folded(name);
-    // Compared as full paths: ".\Plugins\x.exe" is the same file as "Plugins\x.exe".
-    if (notPackedNames.count(folded) && notPacked.count(Folded(FullPath(d.dir + name)))) continue;
-    if (d.stored.empty() && folded == regName) d.regListed = true;
-    d.specs.push_back(EngineSpec(d.stored.empty() ? name : d.stored + L"\\" + name));
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
 }
 
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
@@ -315,8 +277,9 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   if (!regListed && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
   Canceled = false;
   archiveFailure_.clear();
+  const char* const nothingFound = "Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.";
   if (specs.empty()) {
-    report_.RunProblem("Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.");
+    report_.RunProblem(nothingFound);
     return;
   }
   // The backup being replaced: what has not changed since is taken over from it.
@@ -333,7 +296,10 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   }
   const std::string kept =
       FileExists(archive) ? "; die vorherige Sicherung bleibt unverändert." : ".";
-  if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() <= 0 || !FileExists(work)) {
+  if (!ZipArchiver1.Aborted() && ZipArchiver1.DllResult() == 0) {
+    // The included directories held no file (the engine lists them).
+    report_.RunProblem(nothingFound);
+  } else if (ZipArchiver1.Aborted() || ZipArchiver1.DllResult() <= 0 || !FileExists(work)) {
     report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht geschrieben werden" +
                        (archiveFailure_.empty() ? "" : ": " + archiveFailure_) + kept);
   } else if (!report_.Empty()) {
@@ -349,39 +315,23 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   DeleteIfThere(work + engine::kTempSuffix);
 }
 
-TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs,
-                                            const std::unordered_set<std::wstring>& notPacked) {
-  // Their bare names: only a file of one of these names needs its full path compared.
-  std::unordered_set<std::wstring> notPackedNames;
-  for (const std::wstring& path : notPacked) notPackedNames.insert(path.substr(path.find_last_of(L"\\/") + 1));
-  std::vector<ListedDir> listed;
-  std::unordered_set<std::wstring> listedDirs;
-  const std::wstring host = Wide(hostDir_);
-  for (const std::string& d : ReadCommaList(dirs)) {
-    ListedDir one;
-    one.dir = host + L"\\" + Wide(d) + L"\\";
-    one.stored = Wide(StoredDir(d));
-    // A directory listed twice ("." and ".\") must not give entries of the same name.
-    if (listedDirs.insert(Folded(one.stored)).second) listed.push_back(std::move(one));
-  }
-  // Hundreds of directories take a while to list, most of it waiting for the file
-  // system: several threads list them, and this one keeps the window answering.
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i; (i = next++) < listed.size();) ListDir(listed[i], notPacked, notPackedNames);
-  };
-  const size_t helpers = std::min<size_t>(listed.size() / 8, kListingThreads);
-  std::vector<std::future<void>> running;
-  for (size_t i = 0; i < helpers; ++i) running.push_back(std::async(std::launch::async, work));
-  for (auto& r : running)
-    while (r.wait_for(std::chrono::milliseconds(kListingPumpMs)) != std::future_status::ready) Pump();
-  if (running.empty()) work();
+TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs, const std::vector<std::wstring>& notPacked) {
+  // The engine lists each directory itself: one read of it gives every file with the
+  // times that tell whether the last backup's data can be taken over, where a list
+  // of names made here would have each file looked up once more.
   ListedFiles files;
-  for (ListedDir& d : listed) {
-    files.regListed = files.regListed || d.regListed;
-    files.specs.insert(files.specs.end(), std::make_move_iterator(d.specs.begin()),
-                       std::make_move_iterator(d.specs.end()));
+  std::unordered_set<std::wstring> listedDirs;
+  for (const std::string& d : ReadCommaList(dirs)) {
+    const std::wstring stored = Wide(StoredDir(d));
+    // Only below the host directory: a drive in the name makes it no directory there.
+    if (stored.find(L':') != std::wstring::npos) continue;
+    // A directory listed twice ("." and ".\") must not give entries of the same name.
+    if (!listedDirs.insert(Folded(stored)).second) continue;
+    files.regListed = files.regListed || stored.empty();
+    files.specs.push_back(engine::kFolderSpecMark + EngineSpec(stored));
   }
+  if (files.specs.empty()) return files;
+  for (const std::wstring& path : notPacked) files.specs.push_back(engine::kExcludedSpecMark + EngineSpec(path));
   return files;
 }
 

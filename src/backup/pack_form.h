@@ -4,7 +4,6 @@
 // directories and has its archive component pack them into one ZIP archive.
 #include <future>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "backup/run_form.h"
@@ -40,12 +39,12 @@ class TPackForm : public TRunForm {
   void MakeNewest(const std::string& archive, const std::string& from);
 
   struct ListedFiles {
-    std::vector<std::string> specs;  // the engine's names, directory by directory
-    bool regListed = false;          // the registry file is among them
+    std::vector<std::string> specs;  // the engine's specifications, directory by directory
+    bool regListed = false;          // the registry file is among the files they name
   };
-  // The files lying directly in each directory of `dirs`, but for those in `notPacked`
-  // (full paths, letter case folded).
-  ListedFiles ListFiles(const std::string& dirs, const std::unordered_set<std::wstring>& notPacked);
+  // Specifications for the files lying directly in each directory of `dirs`, but for
+  // those in `notPacked` (full paths).
+  ListedFiles ListFiles(const std::string& dirs, const std::vector<std::wstring>& notPacked);
 
   // Starts REGEDIT's export of the host's branch into regFile on a thread of its own.
   void StartExport(const std::string& regFile);

@@ -35,6 +35,11 @@ constexpr char kUtf8SpecMark[] = "\xEF\xBB\xBF";
 // either form above, an earlier archive of the same files: a file whose content it
 // already holds, checked, is taken over from it instead of being compressed again.
 constexpr char kReferenceSpecMark[] = "\x01";
+// Likewise marked: a directory whose files, not its sub-directories, are packed,
+// found by one read of it (a directory that is empty or missing adds nothing, and
+// is not reported); and the full path of a file that is never packed.
+constexpr char kFolderSpecMark[] = "\x02";
+constexpr char kExcludedSpecMark[] = "\x03";
 
 // Callback actions. All callbacks come on the thread that called the entry, in file
 // order. kBatchEnd ends every call that was not stopped, failed ones included; after

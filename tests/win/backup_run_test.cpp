@@ -112,8 +112,9 @@ TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
   auto task = MakeTask();
   task->SaveRegistry = false;
   // Quoted: one directory with a blank. The sub-directory only because it is listed
-  // itself; a directory that does not exist adds nothing; "." twice adds nothing twice.
-  task->InclDirs = "\".\\Mit Blank\",.\\Filebase\\Archiv,.\\Gibtesnicht,.,.\\";
+  // itself; a directory that does not exist adds nothing, nor one on a drive, which is
+  // none below the host directory; "." twice adds nothing twice.
+  task->InclDirs = "\".\\Mit Blank\",.\\Filebase\\Archiv,.\\Gibtesnicht,C:\\windows,.,.\\";
   ASSERT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(Sorted(vk::testing::ArchiveNames(DefaultArchive())),
             Sorted({"Mit Blank/x.txt", "Filebase/Archiv/alt.txt", "Kestrone.ini"}));
@@ -124,13 +125,17 @@ TEST_F(BackupRun, IncludedDirectoriesAreTakenOneByOne) {
   ASSERT_TRUE(Pack().RunTask(*task));
   EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"Inbound/a.pkt"});
 
-  // Neither files nor registry: nothing to pack is a failure, not an empty success.
-  task->SaveFiles = false;
-  Watcher w({{"Fehler"}});
-  EXPECT_FALSE(Pack().RunTask(*task));
-  ASSERT_TRUE(w.Done());
-  EXPECT_NE(w.Seen()[0].text.find("keine Datei zum Sichern"), std::string::npos) << w.Seen()[0].text;
-  EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"Inbound/a.pkt"});
+  // Neither files nor registry: nothing to pack is a failure, not an empty success;
+  // the same when the included directories hold no file.
+  task->InclDirs = ".\\Gibtesnicht";
+  for (bool files : {true, false}) {
+    task->SaveFiles = files;
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    EXPECT_NE(w.Seen()[0].text.find("keine Datei zum Sichern"), std::string::npos) << w.Seen()[0].text;
+    EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"Inbound/a.pkt"});
+  }
 
   // Registry only.
   task->SaveRegistry = true;

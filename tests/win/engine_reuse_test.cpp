@@ -30,11 +30,18 @@ class EngineReuse : public EngineDirTest {
   // Packs at level 9 with old.zip (or `reference`) as the earlier archive while
   // `held` are open to no one else, and once without, for the sizes of fresh
   // entries. The files are announced once per attempt; every file must come back as
-  // it is now.
+  // it is now. asFolder: named by their folder, as the backup run does, beside a
+  // missing and an empty one, which add nothing and are not reported.
   void Pack(const std::string& reference = "old.zip", size_t attempts = 1,
-            const std::vector<std::string>& held = {}) {
+            const std::vector<std::string>& held = {}, bool asFolder = false) {
     std::vector<std::string> specs = {kReferenceSpecMark + reference};
-    specs.insert(specs.end(), kFiles.begin(), kFiles.end());
+    if (asFolder) {
+      CreateDirectoryA("empty", nullptr);
+      for (const char* spec : {"missing", ".", "empty\\"}) specs.push_back(kFolderSpecMark + std::string(spec));
+      for (const char* other : {"old.zip", "fresh.zip"}) specs.push_back(kExcludedSpecMark + root_ + "\\" + other);
+    } else {
+      specs.insert(specs.end(), kFiles.begin(), kFiles.end());
+    }
     std::vector<HANDLE> holds;
     for (const std::string& f : held)
       holds.push_back(CreateFileA(f.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -99,6 +106,18 @@ TEST_F(EngineReuse, UnchangedFilesTakeOverTheirDataChangedOnesAreCompressed) {
   EXPECT_EQ(TakenOver(), (std::vector<std::string>{"b.txt", "c.txt"}));
   // Times are recorded only once they have settled: not those of a file just written.
   EXPECT_EQ(ReadBack("new.zip").Find("c.txt")->stamp.changed, 0u);
+}
+
+TEST_F(EngineReuse, AFolderReadOnceCarriesTheTimesThatTakeDataOver) {
+  // Only the files lying directly in the folder go in.
+  CreateDirectoryA("sub", nullptr);
+  WriteBytes("sub\\x.txt", "x");
+  Pack("old.zip", 1, {"b.txt", "big.dat"}, /*asFolder=*/true);
+  EXPECT_EQ(TakenOver(), kFiles);
+
+  ChangeBehindItsTime("a.txt", 20000);
+  Pack("old.zip", 1, {}, /*asFolder=*/true);
+  EXPECT_EQ(TakenOver(), (std::vector<std::string>{"b.txt", "big.dat", "c.txt"}));
 }
 
 TEST_F(EngineReuse, AnEarlierArchiveThatDoesNotCheckOutIsNotTrusted) {

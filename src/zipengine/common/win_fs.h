@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/zip_directory.h"
 #include "core/zip_format.h"
@@ -49,6 +50,14 @@ struct FileFacts {
   uint64_t changed = 0;
 };
 bool QueryFile(const std::wstring& path, FileFacts* facts);
+
+// The entries of one directory ("." and ".." left out) with the same facts, the
+// change time included, from one read of the directory; false when it cannot be read.
+struct FolderEntry {
+  std::wstring name;
+  FileFacts facts;
+};
+bool ListFolder(const std::wstring& dir, std::vector<FolderEntry>* entries);
 
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);

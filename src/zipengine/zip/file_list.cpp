@@ -68,21 +68,17 @@ struct Listing {
 
 Listing ListDirectory(const std::wstring& dir) {
   Listing listing;
-  WIN32_FIND_DATAW data;
-  const HANDLE find = FindFirstFileW(ApiPath(dir + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return listing;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(dir, &entries)) return listing;
+  for (FolderEntry& e : entries) {
+    if (e.facts.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A junction or link could lead back up the tree.
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listing.dirs.push_back(name);
+      if (!(e.facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) listing.dirs.push_back(std::move(e.name));
     } else {
-      listing.files.push_back({name, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-                               data.ftLastWriteTime, 0, data.dwFileAttributes});
+      listing.files.push_back(
+          {std::move(e.name), e.facts.size, e.facts.modified, e.facts.changed, e.facts.attributes});
     }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  }
   auto byName = [](const std::wstring& a, const std::wstring& b) {
     const auto fa = zip::FoldCase(ToU16(a)), fb = zip::FoldCase(ToU16(b));
     return fa != fb ? fa < fb : a < b;
@@ -137,6 +133,18 @@ class Collector {
       reporter_.Message(kErrFileNotFound, "Datei " + Quoted(WideToAnsi(spec)) + " nicht gefunden");
   }
 
+  // The files lying directly in dir, found by one read of it: an empty or missing
+  // directory adds nothing and is not reported, as a folder is not a name.
+  void AddFolder(std::wstring dir) {
+    std::replace(dir.begin(), dir.end(), L'/', L'\\');
+    if (!dir.empty() && dir.back() != L'\\' && dir.back() != L':') dir += L'\\';
+    if (!reporter_.KeepAlive()) return;
+    for (const auto& found : ListDirectory(Resolve(dir)).files) {
+      if (!reporter_.KeepAlive()) return;
+      AddFile(dir + found.name, found);
+    }
+  }
+
   std::vector<SourceFile> Take() { return std::move(files_); }
 
  private:
@@ -187,7 +195,10 @@ std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, con
   Collector collector(options, reporter);
   for (size_t i = 0; i < specs.size(); ++i) {
     if (!reporter.KeepAlive()) break;
-    collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
+    if (i < options.folder.size() && options.folder[i])
+      collector.AddFolder(specs[i]);
+    else
+      collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
   }
   return collector.Take();
 }

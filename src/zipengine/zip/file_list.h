@@ -29,6 +29,9 @@ struct CollectOptions {
   bool keepDirs = true;   // false: every file under its last name part
   std::vector<std::wstring> excluded;  // full paths never packed (the archive and its temporaries)
   std::vector<bool> literal;  // per specification: a name, never a pattern; missing means false
+  // Per specification: a directory whose files (not its sub-directories) are packed,
+  // listed in one read; missing means false.
+  std::vector<bool> folder;
 };
 
 // The name a path gets in the archive: relative, without drive, root, "." or ".."
@@ -38,7 +41,7 @@ std::u16string ArchiveName(const std::wstring& path, bool keepDirs);
 // The full path a file is read from: a relative path below base (a full path).
 std::wstring SourcePath(const std::wstring& base, const std::wstring& path);
 
-// Reports every specification that names nothing, a directory named without
+// Reports every specification but a folder one that names nothing, a directory named without
 // recursion, and a file named twice (compared without regard to case), and goes on
 // with the rest; stops early only when the callback says so.
 std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,

@@ -527,7 +527,9 @@ int32_t Packer::Run() {
   options.keepDirs = request_.keepDirs;
   options.base = base_;
   options.excluded = {archive_, temp_, part_};
+  for (const std::wstring& path : request_.excluded) options.excluded.push_back(FullPath(path));
   options.literal = request_.literal;
+  options.folder = request_.folder;
   LogStage("engine");
   files_ = CollectFiles(request_.specs, options, reporter_);
   LogStage("collected");

@@ -17,6 +17,8 @@ struct PackRequest {
   int level = 9;  // 0 stores
   std::vector<std::wstring> specs;
   std::vector<bool> literal;  // one flag for each entry of specs: it names one file or directory, never a pattern
+  std::vector<bool> folder;   // one flag for each entry of specs: the files lying directly in that directory
+  std::vector<std::wstring> excluded;  // files never packed
   bool recurse = false;
   bool keepDirs = true;
   // An earlier archive of the same files whose checked data unchanged files take over; none when empty.

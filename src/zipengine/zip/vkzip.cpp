@@ -33,8 +33,10 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
     for (int32_t i = 0; i < command->argc; ++i) {
       if (!command->specs[i] || !*command->specs[i]) continue;
       std::string_view spec = command->specs[i];
-      const bool reference = spec.substr(0, 1) == kReferenceSpecMark;
-      if (reference) spec.remove_prefix(1);
+      const std::string_view kind = spec.substr(0, 1);
+      const bool reference = kind == kReferenceSpecMark, folder = kind == kFolderSpecMark,
+                 excluded = kind == kExcludedSpecMark;
+      if (reference || folder || excluded) spec.remove_prefix(1);
       const bool literal = spec.substr(0, mark.size()) == mark;
       std::optional<std::u16string> utf8;
       if (literal) utf8 = vk::zip::DecodeUtf8(spec.substr(mark.size()));
@@ -48,8 +50,13 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
         request.reference = std::move(name);
         continue;
       }
+      if (excluded) {
+        request.excluded.push_back(std::move(name));
+        continue;
+      }
       request.specs.push_back(std::move(name));
       request.literal.push_back(literal);
+      request.folder.push_back(folder);
     }
     return Pack(request, reporter);
   } catch (...) {
