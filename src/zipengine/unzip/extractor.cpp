@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "core/errors.h"
+#include "core/stage_log.h"
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
 #include "core/zip_workers.h"
@@ -547,6 +548,7 @@ int32_t Extractor::Run() {
   for (const auto& spec : request_.specs) specs.push_back(ToU16(spec));
   plan_ = zip::PlanExtraction(access, dir_, request_.keepDirs, specs, SystemNameRules());
   file.Close();
+  LogStage("unzip-planned");
 
   jobs_ = std::vector<Job>(plan_.entries.size());
   const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
@@ -558,16 +560,21 @@ int32_t Extractor::Run() {
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.
   pool_ = std::make_unique<zip::WorkerPool>(2 * zip::WorkerPool::Processors());
-  // Workers run ahead by a few entries only, so that a stop finds few files the
-  // calling thread never announced; enough that they need not wait for it.
-  const size_t lookahead = std::max<size_t>(8, 2 * pool_->Threads());
+  // Workers run ahead far enough that they need not wait for the calling thread
+  // while it is off the processor (a busy machine keeps it waiting for tens of
+  // milliseconds), and it is woken once per half of that run of small files. A stop
+  // takes away only what they made new ahead of it, so the distance costs a cancel
+  // no file that was there before.
+  const size_t lookahead = std::max<size_t>(48, 12 * pool_->Threads());
   size_t submitted = 0;
   size_t announced = 0;  // jobs from here on were not announced when a stop came
   for (size_t i = 0; i < jobs_.size(); ++i) {
     while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
     announced = i + 1;
     if (!Deliver(jobs_[i], jobs_[std::min(i + lookahead / 2, submitted - 1)])) break;
+    if (i == 0) LogStage("unzip-first");
   }
+  LogStage("unzip-last");
   for (size_t s : plan_.unmatchedSpecs) {
     if (reporter_.Stopped()) break;
     ++problems_;
@@ -586,6 +593,7 @@ int32_t Extractor::Run() {
   }
   abort_ = true;
   pool_.reset();
+  LogStage("unzip-joined");
   if (reporter_.Stopped()) {
     // Files the workers made new ahead of the stop were never announced: they go,
     // so that a cancel writes nothing further that did not exist before. A file
