@@ -18,21 +18,10 @@ import sys
 OTHER = os.path.abspath(sys.argv.pop(2)) if len(sys.argv) > 2 else None
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import main_job  # noqa: E402  the main job's tree, task, backup and restore
+from backup_stages import read_log, stage_line  # noqa: E402
 import vk  # noqa: E402
 
 INTACT = os.environ.get("BENCH_INTACT") == "1"
-
-
-def read_log(path, since):
-    found = {}
-    try:
-        with open(path) as f:
-            for line in f:
-                stamp, label = line.split(None, 1)
-                found.setdefault(label.strip(), float(stamp) - since)
-    except FileNotFoundError:
-        pass
-    return found
 
 
 def install(b, bin_dir):
@@ -77,12 +66,7 @@ def main():
                 continue
             total = statistics.median(t for t, _ in v)
             print("%s restore %-6s %.2f s = %.2f x unzip into empty" % (side, kind, total, total / unzip))
-            labels = {}
-            for _, seen in v:
-                for label, at in seen.items():
-                    labels.setdefault(label, []).append(at)
-            order = sorted(labels, key=lambda l: statistics.median(labels[l]))
-            print("  " + ", ".join("%s %.3f" % (l, statistics.median(labels[l])) for l in order))
+            print(stage_line(seen for _, seen in v))
     finally:
         b.close()
 
