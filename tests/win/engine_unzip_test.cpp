@@ -329,7 +329,7 @@ TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(r.Count(kBatchEnd), 0);
   EXPECT_EQ(ReadBytes("f3.txt"), Text(150000, 3));
   // Nothing past the file the stop came in stays, not even what the workers finished
-  // ahead of it (they run dozens of files ahead).
+  // ahead of it (they run up to a dozen files ahead).
   for (int i = 5; i < 30; ++i) {
     const std::string later = "f" + std::to_string(i) + ".txt";
     EXPECT_EQ(GetFileAttributesA(later.c_str()), INVALID_FILE_ATTRIBUTES) << later;

@@ -560,12 +560,9 @@ int32_t Extractor::Run() {
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.
   pool_ = std::make_unique<zip::WorkerPool>(2 * zip::WorkerPool::Processors());
-  // Workers run ahead far enough that they need not wait for the calling thread
-  // while it is off the processor (a busy machine keeps it waiting for tens of
-  // milliseconds), and it is woken once per half of that run of small files. A stop
-  // takes away only what they made new ahead of it, so the distance costs a cancel
-  // no file that was there before.
-  const size_t lookahead = std::max<size_t>(48, 12 * pool_->Threads());
+  // Workers run ahead by a few entries only, so that a stop finds few files the
+  // calling thread never announced; enough that they need not wait for it.
+  const size_t lookahead = std::max<size_t>(8, 2 * pool_->Threads());
   size_t submitted = 0;
   size_t announced = 0;  // jobs from here on were not announced when a stop came
   for (size_t i = 0; i < jobs_.size(); ++i) {
