@@ -30,17 +30,29 @@ class TimedHost(vk.Host):
         super().__init__(*args, **kwargs)
 
 
-def read_log(path):
-    """The first moment of each label, in seconds from the host's start, in order."""
+def read_log(path, since=None):
+    """The first moment of each label, in seconds from `since` (default: the host's
+    start), in order."""
+    since = TimedHost.started if since is None else since
     found = {}
     try:
         with open(path) as f:
             for line in f:
                 stamp, label = line.split(None, 1)
-                found.setdefault(label.strip(), float(stamp) - TimedHost.started)
+                found.setdefault(label.strip(), float(stamp) - since)
     except FileNotFoundError:
         pass
     return found
+
+
+def stage_line(seens):
+    """The median moment of each label over the runs, in their order."""
+    labels = {}
+    for seen in seens:
+        for label, at in seen.items():
+            labels.setdefault(label, []).append(at)
+    order = sorted(labels, key=lambda l: statistics.median(labels[l]))
+    return "  " + ", ".join("%s %.3f" % (l, statistics.median(labels[l])) for l in order)
 
 
 def main():
@@ -72,12 +84,7 @@ def main():
             total = statistics.median(t for t, _ in runs[kind])
             ratio = " = %.3f x zip -9 (%.2f s)" % (total / zip_s, zip_s) if zip_s else ""
             print("%-8s %.2f s%s" % (kind, total, ratio))
-            labels = {}
-            for _, seen in runs[kind]:
-                for label, at in seen.items():
-                    labels.setdefault(label, []).append(at)
-            order = sorted(labels, key=lambda l: statistics.median(labels[l]))
-            print("  " + ", ".join("%s %.3f" % (l, statistics.median(labels[l])) for l in order))
+            print(stage_line(seen for _, seen in runs[kind]))
     finally:
         b.close()
 

@@ -191,6 +191,7 @@ class Bench:
         subprocess.run(["sync"])
         pids = vk.processes_of(self.box)
         start, wall = time.monotonic(), time.time()
+        self.clicked = wall  # for the stage log's moments
         self.ctl.click("Sicherung laden", button)
         # winctl watches the run window's style alone (and answers the closing report), so
         # that watching costs the run next to nothing; a listing of every window at each

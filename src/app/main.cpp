@@ -8,5 +8,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   vk::LogStage("main");
-  return vk::app::RunProgram(instance, __argc, __argv);
+  const int code = vk::app::RunProgram(instance, __argc, __argv);
+  vk::LogStage("main-end");
+  return code;
 }

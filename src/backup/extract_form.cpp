@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/regfile.h"
 #include "core/restore_texts.h"
+#include "core/stage_log.h"
 #include "tasks/hostdir.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
@@ -56,6 +57,7 @@ void TExtractForm::RunRestore() {
     Close();
     return;
   }
+  LogStage("restore-chosen");
   ShowHook(1, true);
   RestorePlan plan;
   UndoCopy undo(hostDir_, ZipArchiver1,
@@ -65,8 +67,10 @@ void TExtractForm::RunRestore() {
     Hide();
     return;
   }
+  LogStage("restore-planned");
   ShowArrow(2, true);
   ExtractArchive(archive, &plan);
+  LogStage("restore-extracted");
   const bool cancelled = Canceled;
   // Also after a cancel: the files written up to it are what the copy undoes.
   std::string why;
@@ -94,7 +98,10 @@ void TExtractForm::RunRestore() {
       win::ShowInformation(kept);
   }
   if (importRegistry && RegistryFileIsHosts(regFile)) {
-    if (ImportRegistry(regFile) == -1)
+    LogStage("restore-regedit");
+    const int imported = ImportRegistry(regFile);
+    LogStage("restore-regedit-end");
+    if (imported == -1)
       report_.RunProblem("REGEDIT konnte nicht gestartet werden; die Registrierungsdaten wurden "
                          "nicht zurückgeschrieben.");
     ShowHook(3, true);
@@ -109,6 +116,7 @@ void TExtractForm::RunRestore() {
     win::ShowInformation(RestoreSummary(plan.replaced.size() + plan.created.size(), plan.alreadyRight,
                                         undoWritten ? undo.Path() : ""));
   Hide();
+  LogStage("restore-hidden");
 }
 
 bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, UndoCopy* undo, bool* written) {

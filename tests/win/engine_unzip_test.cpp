@@ -338,6 +338,27 @@ TEST_F(EngineUnzip, CancelStopsAtOnceAndLeavesNoTemporaryFiles) {
   EXPECT_TRUE(Find("~vk*").empty());
 }
 
+TEST_F(EngineUnzip, CancelOverFilesThatWereThereKeepsEachAsItWasOrAsTheArchiveHoldsIt) {
+  ZipBuilder a;
+  for (int i = 0; i < 30; ++i) a.Add({"f" + std::to_string(i) + ".txt", Text(150000, i)});
+  WriteArchive("c.zip", a);
+  CreateDirectoryA("o", nullptr);
+  SetCurrentDirectoryA("o");
+  // Every other file already right (left in place), the rest differing (replaced):
+  // both kinds are finished by the workers ahead of the stop.
+  const auto old = [](int i) { return i % 2 ? std::string("alt") + std::to_string(i) : Text(150000, i); };
+  for (int i = 0; i < 30; ++i) WriteBytes("f" + std::to_string(i) + ".txt", old(i));
+  Recorder r;
+  r.stopAt = [](const Event& e, const Recorder& rec) { return rec.Count(kFileBegins) == 3 && e.action == kProgressStep; };
+  EXPECT_EQ(Unzip("..\\c.zip", {}, r), kResultCancelled);
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    const std::string now = ReadBytes(name);
+    EXPECT_TRUE(now == old(i) || now == Text(150000, i)) << name;
+  }
+  EXPECT_TRUE(Find("~vk*").empty());
+}
+
 TEST_F(EngineUnzip, ArchivesOfOtherWritersWithDirectoryEntries) {
   ZipBuilder a;
   a.AddStored("folder/", "");

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "core/errors.h"
+#include "core/stage_log.h"
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
 #include "core/zip_workers.h"
@@ -547,6 +548,7 @@ int32_t Extractor::Run() {
   for (const auto& spec : request_.specs) specs.push_back(ToU16(spec));
   plan_ = zip::PlanExtraction(access, dir_, request_.keepDirs, specs, SystemNameRules());
   file.Close();
+  LogStage("unzip-planned");
 
   jobs_ = std::vector<Job>(plan_.entries.size());
   const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
@@ -567,7 +569,9 @@ int32_t Extractor::Run() {
     while (submitted < jobs_.size() && submitted < i + lookahead) Submit(jobs_[submitted++]);
     announced = i + 1;
     if (!Deliver(jobs_[i], jobs_[std::min(i + lookahead / 2, submitted - 1)])) break;
+    if (i == 0) LogStage("unzip-first");
   }
+  LogStage("unzip-last");
   for (size_t s : plan_.unmatchedSpecs) {
     if (reporter_.Stopped()) break;
     ++problems_;
@@ -586,6 +590,7 @@ int32_t Extractor::Run() {
   }
   abort_ = true;
   pool_.reset();
+  LogStage("unzip-joined");
   if (reporter_.Stopped()) {
     // Files the workers made new ahead of the stop were never announced: they go,
     // so that a cancel writes nothing further that did not exist before. A file
