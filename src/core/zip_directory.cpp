@@ -212,6 +212,7 @@ Directory ReadDirectory(RandomAccess& file) {
       Fail("das Zentralverzeichnis ist unvollständig");
     ApplyCentralZip64(&e, uncompressed, compressed, offset, disk);
     e.stamp = ReadFileStamp(e.extra);
+    e.writtenCrc = ReadProvedCrc(e.extra);
     if (e.localOffset >= end.cdOffset) Fail("ein Eintrag liegt außerhalb der Daten");
     e.localOffset += dir.prefix;
     dir.entries.push_back(std::move(e));

@@ -145,9 +145,10 @@ std::string CentralHeader(const Entry& entry) {
   }
   if (entry.stamp.changed != 0) {
     PutU16(&extra, kExtraFileStamp);
-    PutU16(&extra, 16);
+    PutU16(&extra, entry.writtenCrc ? 20 : 16);
     PutU64(&extra, entry.stamp.written);
     PutU64(&extra, entry.stamp.changed);
+    if (entry.writtenCrc) PutU32(&extra, *entry.writtenCrc);
   }
 
   std::string out;
@@ -237,9 +238,15 @@ std::optional<std::string_view> FindExtraRecord(std::string_view extra, uint16_t
 
 FileStamp ReadFileStamp(std::string_view extra) {
   const auto record = FindExtraRecord(extra, kExtraFileStamp);
-  if (!record || record->size() != 16) return {};
+  if (!record || (record->size() != 16 && record->size() != 20)) return {};
   const auto* p = reinterpret_cast<const uint8_t*>(record->data());
   return {GetU64(p), GetU64(p + 8)};
+}
+
+std::optional<uint32_t> ReadProvedCrc(std::string_view extra) {
+  const auto record = FindExtraRecord(extra, kExtraFileStamp);
+  if (!record || record->size() != 20) return std::nullopt;
+  return GetU32(reinterpret_cast<const uint8_t*>(record->data()) + 16);
 }
 
 bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields) {

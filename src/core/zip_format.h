@@ -34,7 +34,8 @@ constexpr uint16_t kMethodDeflated = 8;
 
 constexpr uint16_t kExtraZip64 = 0x0001;
 constexpr uint16_t kExtraUnicodePath = 0x7075;
-// This program's own record ("VK"), in the central directory only: the file's stamp.
+// This program's own record ("VK"), in the central directory only: the file's stamp,
+// then, when the data were proved as they were compressed, their CRC-32 as stored.
 constexpr uint16_t kExtraFileStamp = 0x4B56;
 
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
@@ -96,7 +97,8 @@ struct Entry {
   uint32_t externalAttributes = 0;
   uint64_t dataOffset = 0;
   // Set by a writer that proved in memory that the data it wrote reproduce the
-  // entry's bytes: their CRC-32 as written, which the file must then hold.
+  // entry's bytes: their CRC-32 as written, which the file must then hold. Read
+  // from an archive: the one such a writer recorded beside the stamp.
   std::optional<uint32_t> writtenCrc;
 
   bool IsDirectory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
@@ -144,6 +146,8 @@ bool ApplyLocalZip64(std::string_view extra, LocalHeaderFields* fields);
 std::optional<std::string_view> FindExtraRecord(std::string_view extra, uint16_t id);
 // The stamp recorded in a central extra field; none when absent or malformed.
 FileStamp ReadFileStamp(std::string_view extra);
+// The CRC-32 of the proved data recorded beside the stamp; none when absent.
+std::optional<uint32_t> ReadProvedCrc(std::string_view extra);
 
 // Little-endian helpers shared by the writers and readers.
 void PutU16(std::string* out, uint16_t v);

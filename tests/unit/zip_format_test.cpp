@@ -198,6 +198,16 @@ TEST(ZipCentralHeader, FileStampBesideZip64AndMalformedOnesIgnored) {
   shorter += extra.substr(16, 15);
   EXPECT_EQ(ReadFileStamp(shorter).changed, 0u);
   EXPECT_EQ(ReadFileStamp(extra.substr(0, 12)).changed, 0u);
+  EXPECT_FALSE(ReadProvedCrc(extra));
+  // Proved data add their CRC-32 as stored; the stamp reads as before.
+  e.writtenCrc = 0xCAFEF00Du;
+  const std::string proved = CentralHeader(e).substr(kCentralHeaderSize + e.name.size());
+  ASSERT_EQ(proved.size(), extra.size() + 4);
+  EXPECT_EQ(ReadFileStamp(proved), e.stamp);
+  EXPECT_EQ(ReadProvedCrc(proved), 0xCAFEF00Du);
+  // Without a stamp nothing is recorded.
+  e.stamp = {};
+  EXPECT_FALSE(ReadProvedCrc(CentralHeader(e).substr(kCentralHeaderSize + e.name.size())));
 }
 
 TEST(ZipEndRecords, Zip64FromTheEntryCountOn) {

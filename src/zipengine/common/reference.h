@@ -4,8 +4,9 @@
 // entry's stamp records the last-write and change times it still has (the change
 // time cannot be set back), else when its content has the size and CRC-32 that the
 // old entry records, whatever its times say. The old data are not inflated here:
-// the read-back check of the new archive inflates every entry, and when a taken-over
-// one fails it, the archive is packed again without taking anything over.
+// the read-back check of the new archive checks every entry (data recorded as proved
+// when first compressed by that CRC-32 as stored, the others inflated), and when a
+// taken-over one fails it, the archive is packed again without taking anything over.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -16,9 +16,9 @@ namespace vk::engine {
 // Checks an archive while it is written, so that the check ends soon after the last
 // byte: the writer hands over what the file holds, and workers of the check's own
 // read each entry back from the file (never from the writer's memory). Data the
-// writer proved in memory as it compressed them (Entry::writtenCrc) must be there
-// byte for byte; all others, taken over from elsewhere, are inflated to their size
-// and CRC-32. Once the writer has ended, the directory read back must list exactly
+// writer proved in memory as it compressed them (Entry::writtenCrc, also when taken
+// over from an earlier archive that records it) must be there byte for byte; all
+// others are inflated to their size and CRC-32. Once the writer has ended, the directory read back must list exactly
 // the entries written.
 // While the writer goes on, the workers run below its priority and take the
 // processor time that the compression leaves.

@@ -256,6 +256,9 @@ Step Packer::CopyReused(Piece& p) {
   e.crc = old.crc;
   e.uncompressedSize = old.uncompressedSize;
   e.compressedSize = old.compressedSize;
+  // Data proved when they were first compressed are checked by that CRC-32 in the new
+  // file, which a damaged earlier archive fails; the others are inflated.
+  e.writtenCrc = old.writtenCrc;
   if (!reporter_.Progress(e.uncompressedSize)) return Step::kStopped;
   current_.open = false;
   output_->Patch(e.localOffset, zip::LocalHeader(e, current_.zip64Local));
