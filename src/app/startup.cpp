@@ -55,6 +55,7 @@ struct Program {
 
   ~Program() {
     tasks::SetTaskRunner(nullptr);
+    tasks::MakeConfigForm = nullptr;
     DataModule1 = nullptr;
     dataModule.reset();
     backup::PackForm = nullptr;
@@ -93,8 +94,10 @@ void CreateWindows(Program& p, const std::string& firstArgument) {
 
   p.extractForm = std::make_unique<backup::TExtractForm>();
   backup::ExtractForm = p.extractForm.get();
-  p.configForm = std::make_unique<tasks::TConfigForm>();
-  tasks::ConfigForm = p.configForm.get();
+  tasks::MakeConfigForm = [&p] {
+    p.configForm = std::make_unique<tasks::TConfigForm>();
+    tasks::ConfigForm = p.configForm.get();
+  };
   p.packForm = std::make_unique<backup::TPackForm>();
   backup::PackForm = p.packForm.get();
   tasks::SetTaskRunner([](tasks::TSet& set) { return backup::PackForm->RunTask(set); });

@@ -15,6 +15,12 @@
 namespace vk::tasks {
 
 TConfigForm* ConfigForm = nullptr;
+std::function<void()> MakeConfigForm;
+
+TConfigForm* ConfigFormNow() {
+  if (!ConfigForm && MakeConfigForm) MakeConfigForm();
+  return ConfigForm;
+}
 
 namespace {
 

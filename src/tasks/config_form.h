@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -109,5 +110,10 @@ class TConfigForm : public win::Form {
 };
 
 extern TConfigForm* ConfigForm;
+// Makes ConfigForm when it is first needed: a background backup never shows it, and
+// its pages are the costliest windows to make at start-up.
+extern std::function<void()> MakeConfigForm;
+// ConfigForm, made first when it does not exist yet and can be made.
+TConfigForm* ConfigFormNow();
 
 }  // namespace vk::tasks

@@ -184,12 +184,13 @@ void TSetsForm::btnEigClick() {
   TSet* task = SelectedTask();
   if (!task) return;
   const int row = SelectedRow();
-  if (ConfigForm) ConfigForm->Execute(task);
+  if (TConfigForm* config = ConfigFormNow()) config->Execute(task);
   ShowTask(row, task);
 }
 
 void TSetsForm::btnNeuClick() {
-  if (!GetFileNameForm || !ConfigForm) return;
+  TConfigForm* config = ConfigFormNow();
+  if (!GetFileNameForm || !config) return;
   // A task made in this run has no file until the program ends, so its name is
   // taken although the folder does not show it yet.
   GetFileNameForm->NameInUse = [this](const std::string& name) {
@@ -205,7 +206,7 @@ void TSetsForm::btnNeuClick() {
   if (task->LoadFailed()) return;  // reported; a failed task writes nothing
   bool confirmed = false;
   try {
-    confirmed = ConfigForm->Execute(task.get());
+    confirmed = config->Execute(task.get());
   } catch (...) {
     Discard(std::move(task));
     throw;

@@ -27,13 +27,17 @@ class SetsFormTest : public ::testing::Test {
   void SetUp() override {
     vk::win::App().Initialize(GetModuleHandleA(nullptr));
     host_.MakeDir("Filebase");
-    config_ = std::make_unique<TConfigForm>();
     names_ = std::make_unique<TGetFileNameForm>(tasks_.Path());
-    ConfigForm = config_.get();
     GetFileNameForm = names_.get();
+    // As at the program's start: the settings dialog is made when first needed.
+    vk::tasks::MakeConfigForm = [this] {
+      config_ = std::make_unique<TConfigForm>();
+      ConfigForm = config_.get();
+    };
   }
   void TearDown() override {
     form_.reset();
+    vk::tasks::MakeConfigForm = nullptr;
     ConfigForm = nullptr;
     GetFileNameForm = nullptr;
     vk::tasks::SetTaskRunner(nullptr);
