@@ -25,7 +25,9 @@ struct Discard : zip::DataSink {
   std::atomic<uint64_t>& checked;
   zip::Signal& signal;
   Discard(const std::atomic<bool>& f, std::atomic<uint64_t>& c, zip::Signal& s) : failed(f), checked(c), signal(s) {}
-  bool Write(const void*, size_t length) override {
+  bool Write(const void*, size_t length) override { return Count(length); }
+  // Counts bytes as checked; false when the check stops.
+  bool Count(uint64_t length) {
     const uint64_t before = checked.fetch_add(length);
     if (before / kWakeBytes != (before + length) / kWakeBytes) {
       auto lock = signal.Lock();
@@ -39,7 +41,7 @@ struct Discard : zip::DataSink {
 // Data the writer proved in memory: the file must hold those very bytes, so their
 // CRC-32 is enough, and they are counted as checked as if they had been inflated.
 zip::DataResult CheckWrittenBytes(zip::RandomAccess& file, const zip::Entry& e, std::string& buffer,
-                                  zip::DataSink& sink) {
+                                  Discard& sink) {
   buffer.resize(kReadBuffer);
   uint32_t crc = 0;
   for (uint64_t done = 0; done < e.compressedSize;) {
@@ -49,8 +51,7 @@ zip::DataResult CheckWrittenBytes(zip::RandomAccess& file, const zip::Entry& e, 
     done += n;
   }
   if (crc != *e.writtenCrc) return zip::DataResult::kCrcMismatch;
-  return sink.Write(buffer.data(), static_cast<size_t>(e.uncompressedSize)) ? zip::DataResult::kOk
-                                                                             : zip::DataResult::kStopped;
+  return sink.Count(e.uncompressedSize) ? zip::DataResult::kOk : zip::DataResult::kStopped;
 }
 
 bool SameEntry(const zip::Entry& a, const zip::Entry& b) {
