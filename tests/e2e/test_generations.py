@@ -29,6 +29,10 @@ class Generations(Installation):
         if before:
             os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
 
+    def read_archive(self, name):
+        with open(os.path.join(self.backup_dir, name), "rb") as f:
+            return f.read()
+
     def archives(self):
         return sorted(n for n in os.listdir(self.backup_dir) if n.endswith(".zip"))
 
@@ -61,7 +65,7 @@ class Generations(Installation):
 
         # An incomplete run (a changed file held by the host; an unchanged one would be
         # taken over unread) changes none of them.
-        before = {n: open(os.path.join(self.backup_dir, n), "rb").read() for n in names}
+        before = {n: self.read_archive(n) for n in names}
         self.write("Filebase/liste.txt", b"Neue Liste\r\n")
         held = winpath(os.path.join(self.box.host, "Filebase", "liste.txt"))
         self.ctl.ok("hold", held)
@@ -73,8 +77,7 @@ class Generations(Installation):
         self.assertTrue(self.wait_plugin_gone(20))
         host.stop()
         for n, data in before.items():
-            with open(os.path.join(self.backup_dir, n), "rb") as f:
-                self.assertEqual(f.read(), data, n)
+            self.assertEqual(self.read_archive(n), data, n)
 
     def test_changed_behind_a_restored_time_and_a_damaged_older_archive(self):
         self.back_up()

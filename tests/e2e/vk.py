@@ -7,6 +7,7 @@ directory. Windows are driven through winctl, one process per test.
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -245,11 +246,16 @@ class E2ETestCase(unittest.TestCase):
         return bool(processes_of(self.box))
 
     def wait_plugin_gone(self, timeout):
+        """False once the timeout has passed; then says on stderr what was on screen."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             if not self.plugin_running():
                 return True
             time.sleep(0.2)
+        hosts = "\n".join("host %s, log's end:\n  %s" % ("running" if h.proc.poll() is None else "ended",
+                                                        "\n  ".join(h.lines()[-25:])) for h in self.hosts)
+        sys.stderr.write("plug-in still running after %s s\nwindows:\n%s\nprocesses:\n%s\n%s\n"
+                         % (timeout, self.ctl.screen(), wine_processes(), hosts))
         return False
 
     def set_host_dir(self, path=None):

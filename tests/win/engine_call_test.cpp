@@ -175,4 +175,17 @@ TEST_F(EngineCall, ACancelReachesTheEngineWhileALargeFileIsCompressed) {
   EXPECT_FALSE(Exists("t.zip"));
 }
 
+TEST_F(EngineCall, ACancelReachesTheEngineWhileItsFoldersAreStillRead) {
+  // The listing does not go on until the call is stopped: steps come meanwhile, and
+  // the second one stops the call before any file is announced.
+  const std::vector<std::string> names = MakeFiles(3);
+  SetFault("VKZIP.DLL", kListingHeld);
+  Recorder r;
+  r.stopAt = [](const Event& e, const Recorder& rec) { return e.action == kProgressStep && rec.Count(kProgressStep) == 2; };
+  EXPECT_EQ(Zip("t.zip", names, r), kResultCancelled) << r.AllMessages();
+  EXPECT_EQ(r.Files(), std::vector<std::string>{});
+  EXPECT_EQ(r.Count(kMessage), 0);
+  EXPECT_FALSE(Exists("t.zip"));
+}
+
 }  // namespace

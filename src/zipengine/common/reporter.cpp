@@ -58,10 +58,7 @@ bool Reporter::PacedProgress(uint64_t ceiling) {
   return Progress((steps_ + std::max<uint64_t>(1, (top - steps_) / 8)) * kProgressStepBytes);
 }
 
-bool Reporter::KeepAlive() {
-  if (++ticks_ % kKeepAliveTicks != 0) return !stopped_;
-  return Call(kProgressStep, 0, 0, " ");
-}
+bool Reporter::Tick() { return Call(kProgressStep, 0, 0, " "); }
 
 bool Reporter::BatchEnd() { return Call(kBatchEnd, 0, 0, " "); }
 

@@ -28,12 +28,8 @@ class Reporter {
   bool PacedProgress(uint64_t ceiling);
   bool BatchEnd();
   bool Message(int32_t code, std::string_view text);
-  // For work before the first file that reports nothing else (looking up thousands
-  // of named files): a progress step without bytes behind it, at every
-  // kKeepAliveTicks-th tick, so that the caller's window can answer a click. Counted
-  // rather than timed, so that the events of a call do not depend on the machine's load.
-  static constexpr unsigned kKeepAliveTicks = 256;
-  bool KeepAlive();
+  // A progress step without bytes behind it, now: for a wait that has lasted a pace.
+  bool Tick();
 
   bool Stopped() const { return stopped_; }
   // How long a wait may last before the next report is due: kReportPaceMs after the
@@ -49,7 +45,6 @@ class Reporter {
   void* caller_;
   uint64_t steps_ = 0;
   std::chrono::steady_clock::time_point lastCall_ = std::chrono::steady_clock::now();
-  unsigned ticks_ = 0;
   bool stopped_ = false;
   bool threw_ = false;
 };

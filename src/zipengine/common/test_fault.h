@@ -25,6 +25,9 @@ enum TestFault : int32_t {
   kFreshFilesSettled = 10,
   // A byte of the first entry's data changes once the file holds it, while the rest is written.
   kDamagedWhileWritten = 11,
+  // The listing waits before its first folder until the call is stopped, and goes on
+  // after half a minute: only a call that keeps reporting meanwhile can be stopped.
+  kListingHeld = 12,
 };
 
 // A worker's first step: throws once when kWorkerThrows is set, faults once when

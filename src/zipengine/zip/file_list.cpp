@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_set>
 
+#include "core/stage_log.h"
 #include "core/zip_names.h"
+#include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
 
 namespace vk::engine {
@@ -89,9 +92,46 @@ Listing ListDirectory(const std::wstring& dir) {
   return listing;
 }
 
+}  // namespace
+
+// The listing's side of the feed: files gather here and go over to the taking thread
+// a folder at a time, or before a message, so that the two keep their order.
+class FileFeed::Listing {
+ public:
+  explicit Listing(FileFeed& feed) : feed_(feed) {}
+
+  bool KeepAlive() const { return !feed_.stop_; }
+  bool Stopped() const { return feed_.stop_; }
+  void Add(SourceFile file) { pending_.push_back(std::move(file)); }
+  bool Message(int32_t code, std::string_view text) {
+    Flush();
+    auto lock = feed_.signal_.Lock();
+    feed_.messages_.push_back({feed_.found_.size(), {code, std::string(text)}});
+    feed_.signal_.Notify();
+    return !feed_.stop_;
+  }
+  void Flush() {
+    if (pending_.empty()) return;
+    auto lock = feed_.signal_.Lock();
+    if (feed_.found_.empty()) {
+      feed_.found_.swap(pending_);
+    } else {
+      for (auto& f : pending_) feed_.found_.push_back(std::move(f));
+      pending_.clear();
+    }
+    feed_.signal_.Notify();
+  }
+
+ private:
+  FileFeed& feed_;
+  std::vector<SourceFile> pending_;
+};
+
+namespace {
+
 class Collector {
  public:
-  Collector(const CollectOptions& options, Reporter& reporter) : options_(options), reporter_(reporter) {
+  Collector(const CollectOptions& options, FileFeed::Listing& listing) : options_(options), reporter_(listing) {
     for (const auto& path : options.excluded) excluded_.insert(zip::FoldCase(ToU16(path)));
     base_ = options.base;
     if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
@@ -145,8 +185,6 @@ class Collector {
     }
   }
 
-  std::vector<SourceFile> Take() { return std::move(files_); }
-
  private:
   void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
     if (!reporter_.KeepAlive()) return;
@@ -174,33 +212,75 @@ class Collector {
                                              " kommt im Archiv schon vor und wird nur einmal gepackt");
       return;
     }
-    files_.push_back({path, found.size, found.modified, found.changed, found.attributes});
+    reporter_.Add({path, found.size, found.modified, found.changed, found.attributes});
   }
 
   std::wstring Resolve(const std::wstring& path) const { return vk::engine::Resolve(base_, path); }
 
   const CollectOptions& options_;
-  Reporter& reporter_;
+  FileFeed::Listing& reporter_;
   std::wstring base_;
   std::unordered_set<std::u16string> excluded_;
   std::unordered_set<std::u16string> names_;
-  std::vector<SourceFile> files_;
   size_t matched_ = 0;
 };
 
 }  // namespace
 
-std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
-                                     Reporter& reporter) {
-  Collector collector(options, reporter);
-  for (size_t i = 0; i < specs.size(); ++i) {
-    if (!reporter.KeepAlive()) break;
-    if (i < options.folder.size() && options.folder[i])
-      collector.AddFolder(specs[i]);
-    else
-      collector.AddSpec(specs[i], i < options.literal.size() && options.literal[i]);
+FileFeed::FileFeed(std::vector<std::wstring> specs, CollectOptions options)
+    : specs_(std::move(specs)), options_(std::move(options)), thread_(std::make_unique<zip::WorkerPool>(1)) {
+  thread_->Submit([this] { Run(); });
+}
+
+FileFeed::~FileFeed() {
+  stop_ = true;
+  thread_.reset();
+}
+
+void FileFeed::Run() {
+  std::exception_ptr failure;
+  try {
+    if (TestFaultMet(kListingHeld))
+      for (int wait = 0; wait < 3000 && !stop_; ++wait) Sleep(10);
+    Listing listing(*this);
+    Collector collector(options_, listing);
+    for (size_t i = 0; i < specs_.size() && !stop_; ++i) {
+      if (i < options_.folder.size() && options_.folder[i])
+        collector.AddFolder(specs_[i]);
+      else
+        collector.AddSpec(specs_[i], i < options_.literal.size() && options_.literal[i]);
+      listing.Flush();
+    }
+  } catch (...) {
+    failure = std::current_exception();
   }
-  return collector.Take();
+  LogStage("collected");
+  auto lock = signal_.Lock();
+  failure_ = failure;
+  ended_ = true;
+  signal_.Notify();
+}
+
+bool FileFeed::Take(std::deque<SourceFile>* files, Reporter& reporter, unsigned waitMs) {
+  std::vector<SourceFile> found;
+  decltype(messages_) messages;
+  bool ended;
+  {
+    auto lock = signal_.Lock();
+    signal_.WaitFor(lock, waitMs, [this] { return ended_ || !found_.empty() || !messages_.empty(); });
+    found.swap(found_);
+    messages.swap(messages_);
+    ended = ended_;
+    if (failure_) std::rethrow_exception(failure_);
+  }
+  size_t next = 0;
+  for (auto& [at, message] : messages) {
+    for (; next < at; ++next) files->push_back(std::move(found[next]));
+    if (!reporter.Message(message.first, message.second)) break;
+  }
+  for (; next < found.size(); ++next) files->push_back(std::move(found[next]));
+  if (reporter.Stopped()) stop_ = true;
+  return !ended;
 }
 
 }  // namespace vk::engine

@@ -3,10 +3,16 @@
 // with the name it gets in the archive.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/zip_workers.h"
 #include "zipengine/common/reporter.h"
 
 namespace vk::engine {
@@ -41,10 +47,40 @@ std::u16string ArchiveName(const std::wstring& path, bool keepDirs);
 // The full path a file is read from: a relative path below base (a full path).
 std::wstring SourcePath(const std::wstring& base, const std::wstring& path);
 
-// Reports every specification but a folder one that names nothing, a directory named without
-// recursion, and a file named twice (compared without regard to case), and goes on
-// with the rest; stops early only when the callback says so.
-std::vector<SourceFile> CollectFiles(const std::vector<std::wstring>& specs, const CollectOptions& options,
-                                     Reporter& reporter);
+// Lists the specifications on a thread of its own, so that packing starts with the
+// first folder read rather than after the last. Reports every specification but a
+// folder one that names nothing, a directory named without recursion, and a file
+// named twice (compared without regard to case), and goes on with the rest.
+class FileFeed {
+ public:
+  FileFeed(std::vector<std::wstring> specs, CollectOptions options);
+  // Stops the listing and waits for its thread.
+  ~FileFeed();
+  FileFeed(const FileFeed&) = delete;
+  FileFeed& operator=(const FileFeed&) = delete;
+
+  // Appends the files found since the last call and reports the listing's messages,
+  // in their order, on the calling thread; waits up to waitMs for news first. False
+  // once the listing has ended and everything has been handed over; an exception
+  // that ended the listing comes out here.
+  bool Take(std::deque<SourceFile>* files, Reporter& reporter, unsigned waitMs);
+
+  class Listing;  // the thread's side
+
+ private:
+  void Run();
+
+  const std::vector<std::wstring> specs_;
+  const CollectOptions options_;
+  zip::Signal signal_;
+  // Under the signal's lock: found, not yet taken. A message goes before the files
+  // listed after it.
+  std::vector<std::pair<size_t, std::pair<int32_t, std::string>>> messages_;
+  std::vector<SourceFile> found_;
+  bool ended_ = false;
+  std::exception_ptr failure_;  // what ended the listing early, thrown on the taking thread
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<zip::WorkerPool> thread_;  // last: goes first
+};
 
 }  // namespace vk::engine

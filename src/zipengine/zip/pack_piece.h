@@ -31,8 +31,11 @@ constexpr size_t kWholeFileLimit = kWholeFile + kPieceSize;
 constexpr uint32_t kDosAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
+struct SourceFile;
+
 struct Piece {
   size_t file = 0;
+  const SourceFile* source = nullptr;  // the file of a whole piece, for its worker
   bool first = false;
   bool last = false;
   bool whole = false;     // a small file, read by the worker

@@ -69,6 +69,7 @@ std::unique_ptr<Piece> PieceReader::Next() {
     if (UnchangedByStamp(*p)) return p;
     if (listed.size <= kWholeFile) {
       p->whole = p->last = true;
+      p->source = &listed;
       p->file = index_++;
       p->accounted = 2 * static_cast<size_t>(listed.size);
       p->modified = FileTimeToDos(listed.modified);

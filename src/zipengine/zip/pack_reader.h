@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ class PieceReader {
   // times are recorded only when its change time lies before settledBefore: the
   // file system's clock is coarse, and a write in the same tick as the listing
   // would leave the time as it was.
-  PieceReader(const std::vector<SourceFile>& files, const std::wstring& base, BufferPool& buffers,
+  PieceReader(const std::deque<SourceFile>& files, const std::wstring& base, BufferPool& buffers,
               Reference* reference, bool keepDirs, uint64_t settledBefore)
       : files_(files),
         base_(base),
@@ -41,8 +42,8 @@ class PieceReader {
     return 2 * static_cast<size_t>(files_[index_].size);
   }
 
-  // The next piece, or null when every file has been read. A file that cannot be
-  // opened or read comes as its last piece with its error set.
+  // The next piece, or null when every file listed so far has been read. A file
+  // that cannot be opened or read comes as its last piece with its error set.
   std::unique_ptr<Piece> Next();
 
  private:
@@ -55,7 +56,7 @@ class PieceReader {
   // takes the candidate over.
   bool Unchanged(Piece& p);
 
-  const std::vector<SourceFile>& files_;
+  const std::deque<SourceFile>& files_;
   const std::wstring& base_;
   BufferPool& buffers_;
   Reference* const reference_;

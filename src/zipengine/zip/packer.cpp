@@ -56,6 +56,7 @@ class Packer {
   ~Packer() {
     abort_ = true;
     pool_.reset();  // the workers are done with the pieces before these go
+    feed_.reset();
     output_.reset();
     check_.reset();  // its workers read the temporary file
     tempFile_.Close();
@@ -74,6 +75,9 @@ class Packer {
   // Appends `size` bytes of compressed data that `read` gives from an earlier
   // archive, a buffer at a time; false when they cannot be read.
   bool AppendCopied(uint64_t size, const std::function<bool(uint64_t, void*, size_t)>& read);
+  // Takes over what the listing found meanwhile; with `wait`, first waits until it
+  // finds more or ends, answering the caller at its pace. False when the call is stopped.
+  bool TakeListed(bool wait);
   Step PackFiles();
   Step Await(Piece& p, Piece& later);
   Step Begin(Piece& p);
@@ -98,7 +102,9 @@ class Packer {
   const std::wstring base_;
   const std::wstring temp_;
   const std::wstring part_;
-  std::vector<SourceFile> files_;
+  std::unique_ptr<FileFeed> feed_;
+  std::deque<SourceFile> files_;  // listed so far: references stay valid as it grows
+  bool listed_ = false;           // the listing has ended and handed everything over
   std::vector<zip::Entry> entries_;
   int32_t packed_ = 0;
   int32_t reused_ = 0;
@@ -215,7 +221,7 @@ void Packer::Work(Piece& p) {
     try {
       TestFaultPoint();
       if (p.whole) {
-        ReadWhole(SourcePath(base_, files_[p.file].path), files_[p.file].size, p);
+        ReadWhole(SourcePath(base_, p.source->path), p.source->size, p);
         auto lock = signal_.Lock();
         p.read = true;
         if (p.awaited) signal_.Notify();
@@ -404,22 +410,31 @@ Step Packer::Consume(Piece& p) {
   return Step::kGoOn;
 }
 
+bool Packer::TakeListed(bool wait) {
+  const size_t had = files_.size();
+  while (!listed_) {
+    listed_ = !feed_->Take(&files_, reporter_, wait ? reporter_.PaceLeftMs() : 0);
+    if (reporter_.Stopped()) return false;
+    if (!wait || files_.size() > had) break;
+    // A folder that takes long to read: the caller still hears from the engine.
+    if (reporter_.PaceLeftMs() <= 1 && !reporter_.Tick()) return false;
+  }
+  return true;
+}
+
 Step Packer::PackFiles() {
   PieceReader reader(files_, base_, buffers_, reference_.get(), request_.keepDirs, settledBefore_);
-  bool readerDone = false;
   while (true) {
+    if (!TakeListed(false)) return Step::kStopped;
     // A whole file larger than what is left of the limit waits until the queue is
     // empty: whole files of several MiB never add up beyond the memory bound. This
     // thread reads a large file's pieces itself: a few at a turn, so that the caller
     // hears from it in between.
     size_t readAhead = 0;
-    while (!readerDone && queue_.size() < kMaxInFlightPieces && readAhead < kReadAheadBytes &&
+    while (queue_.size() < kMaxInFlightPieces && readAhead < kReadAheadBytes &&
            (queue_.empty() || inFlight_ + reader.NextBytes() <= kMaxInFlightBytes)) {
       auto piece = reader.Next();
-      if (!piece) {
-        readerDone = true;
-        break;
-      }
+      if (!piece) break;
       Piece* raw = piece.get();
       inFlight_ += raw->accounted;
       if (!raw->whole) readAhead += raw->inputLength;
@@ -431,7 +446,12 @@ Step Packer::PackFiles() {
         pool_->Submit([this, raw] { Work(*raw); });
       }
     }
-    if (queue_.empty()) return Step::kGoOn;
+    if (queue_.empty()) {
+      // Every file listed so far is packed.
+      if (listed_) return Step::kGoOn;
+      if (!TakeListed(true)) return Step::kStopped;
+      continue;
+    }
     Piece& p = *queue_.front();
     // Stopped while a worker is still at the piece: it goes with the queue later.
     if (Await(p, *queue_[queue_.size() / 2]) != Step::kGoOn) return Step::kStopped;
@@ -533,20 +553,23 @@ int32_t Packer::Run() {
   for (const std::wstring& path : request_.excluded) options.excluded.push_back(FullPath(path));
   options.literal = request_.literal;
   options.folder = request_.folder;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  settledBefore_ = FileTimeTicks(now) - kSettleTicks;
+  if (TestFaultMet(kFreshFilesSettled)) settledBefore_ = ~uint64_t{0};
   LogStage("engine");
-  files_ = CollectFiles(request_.specs, options, reporter_);
-  LogStage("collected");
+  feed_ = std::make_unique<FileFeed>(request_.specs, std::move(options));
+  // The archive is written once the first file is known; an archive added to needs
+  // the whole list, for the entries it keeps.
+  const bool addingTo = FileExists(archive_);
+  for (bool going = true; going && !listed_ && (files_.empty() || addingTo);) going = TakeListed(true);
   if (files_.empty() && !reporter_.Stopped()) {
     reporter_.BatchEnd();
     return 0;
   }
 
   std::vector<zip::Entry> kept;
-  if (FileExists(archive_) && !ReadExistingArchive(&kept)) return kResultFailed;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  settledBefore_ = FileTimeTicks(now) - kSettleTicks;
-  if (TestFaultMet(kFreshFilesSettled)) settledBefore_ = ~uint64_t{0};
+  if (addingTo && !ReadExistingArchive(&kept)) return kResultFailed;
   const int32_t result = Write(kept, /*reuse=*/true);
   return result == kRedo ? Write(kept, /*reuse=*/false) : result;
 }
