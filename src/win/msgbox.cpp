@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "win/application.h"
 
 namespace vk::win {
@@ -10,7 +12,8 @@ namespace {
 // Renames the Yes and No buttons of the next message box on this thread: Windows
 // words them in its own language, the program's boxes are German.
 thread_local HHOOK g_hook = nullptr;
-// Set when the box of the current Box call is answered by one of its buttons.
+// Set when the box of the current Box call is answered by one of its buttons; null
+// once that box is watched (later activations are of other windows: its owner's).
 thread_local bool* g_answered = nullptr;
 
 constexpr char kBoxProc[] = "VaultkinBoxProc";
@@ -35,8 +38,10 @@ LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
     HWND box = reinterpret_cast<HWND>(wParam);
     if (GetDlgItem(box, IDYES)) SetDlgItemTextA(box, IDYES, "&Ja");
     if (GetDlgItem(box, IDNO)) SetDlgItemTextA(box, IDNO, "&Nein");
-    if (!GetPropA(box, kBoxProc)) {
-      SetPropA(box, kAnswered, g_answered);
+    char type[8] = {};
+    if (g_answered && GetClassNameA(box, type, sizeof type) && lstrcmpA(type, "#32770") == 0 &&
+        !GetPropA(box, kBoxProc)) {
+      SetPropA(box, kAnswered, std::exchange(g_answered, nullptr));
       SetPropA(box, kBoxProc,
                reinterpret_cast<HANDLE>(SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchAnswer))));
     }
