@@ -12,6 +12,7 @@
 #include "core/generation_names.h"
 #include "core/stage_log.h"
 #include "tasks/hostdir.h"
+#include "win/application.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
 
@@ -30,6 +31,9 @@ const char* const kPackSteps[TRunForm::kSteps] = {
 // The new archive is written under this name beside the old one and moved over it
 // only when the whole run went well, so that the previous backup survives failures.
 constexpr char kWorkSuffix[] = ".vknew";
+// A second name of the backup being replaced, so that the move over it does not
+// free its data: that takes a while for a large archive, and is done once the run is over.
+constexpr char kReplacedSuffix[] = ".vkold";
 
 void DeleteIfThere(const std::string& path) {
   if (FileExists(path)) {
@@ -102,6 +106,16 @@ std::string OlderName(const std::string& archive) {
   }
 }
 
+// A second name for the backup about to be replaced, when it can be replaced at all:
+// one held open by another program keeps its name and gets no other.
+bool LinkReplaced(const std::string& archive, const std::string& replaced) {
+  HANDLE file = CreateFileA(archive.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return CreateHardLinkA(replaced.c_str(), archive.c_str(), nullptr);
+}
+
 // Files that never go into a backup: the running program's executable and its two
 // engine libraries (a restore could not write them while the program runs), and
 // the archive with everything the run writes beside it (else each backup would
@@ -111,7 +125,7 @@ std::vector<std::wstring> NotPacked(const std::string& archive, const std::strin
   for (const char* library : {"VKZIP.DLL", "VKUNZIP.DLL"})
     if (HMODULE module = GetModuleHandleA(library)) files.push_back(ModulePath(module));
   const std::string work = archive + kWorkSuffix;
-  for (const std::string& f : {archive, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
+  for (const std::string& f : {archive, archive + kReplacedSuffix, work, work + engine::kTempSuffix, work + engine::kCancelledSuffix,
                                TPackForm::IncompleteArchive(archive), UndoCopyPath(hostDir),
                                UndoCopyWorkPath(hostDir)})
     files.push_back(FullPath(Wide(f)));
@@ -177,6 +191,8 @@ TPackForm::TPackForm()
   ZipArchiver1.AddOptions = {AddDirNames, AddRecurseDirs};
   ZipArchiver1.ExtrOptions = {};
 }
+
+TPackForm::~TPackForm() { DeleteRedundant(); }
 
 bool TPackForm::RunTask(tasks::TSet& task) {
   if (Running()) return false;
@@ -264,6 +280,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   // Leftovers of a run that was killed.
   DeleteIfThere(work);
   DeleteIfThere(part);
+  DeleteIfThere(archive + kReplacedSuffix);
   ZipArchiver1.SetZipFilename(work);
 
   ListedFiles listed = ListFiles(dirs, NotPacked(archive, hostDir_));
@@ -375,14 +392,26 @@ void TPackForm::MakeNewest(const std::string& archive, const std::string& from) 
       return;
     }
   }
+  // Without a second name (a file system without links) the move frees the old data itself.
+  const std::string replaced = archive + kReplacedSuffix;
+  const bool linked = older.empty() && LinkReplaced(archive, replaced);
   if (!Replace(from, archive, &why)) {
     report_.RunProblem("Das ZIP-Archiv \"" + archive + "\" konnte nicht ersetzt werden: " + why);
     if (!older.empty()) Replace(older, archive, &why);
+    if (linked) DeleteIfThere(replaced);
     return;
   }
-  DeleteIfThere(IncompleteArchive(archive));
-  if (generations_ == 0) return;
-  for (const std::string& gone : GenerationsBeyond(OlderGenerations(archive), generations_ - 1)) DeleteIfThere(gone);
+  redundant_.push_back(IncompleteArchive(archive));
+  if (linked) redundant_.push_back(replaced);
+  if (generations_ > 0)
+    for (const std::string& beyond : GenerationsBeyond(OlderGenerations(archive), generations_ - 1))
+      redundant_.push_back(beyond);
+  win::App().WhenIdle([this] { DeleteRedundant(); });
+}
+
+void TPackForm::DeleteRedundant() {
+  for (const std::string& path : redundant_) DeleteIfThere(path);
+  redundant_.clear();
 }
 
 void TPackForm::KeepIncomplete(const std::string& archive, const std::string& from) {

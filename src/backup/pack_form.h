@@ -14,6 +14,7 @@ namespace vk::backup {
 class TPackForm : public TRunForm {
  public:
   TPackForm();
+  ~TPackForm() override;
 
   // Runs one task from end to end. True when the archive was written without cancel
   // and without any problem; false when the run stopped early, was cancelled or
@@ -61,6 +62,10 @@ class TPackForm : public TRunForm {
   // Complete backups kept of a fixed archive name, the newest included; 0 when the
   // name was asked for, and older ones are left alone.
   int generations_ = 0;
+  // Archives a new backup has made redundant, deleted once the run is over (or the
+  // program ends): freeing a large file takes a while that nobody needs to wait for.
+  std::vector<std::string> redundant_;
+  void DeleteRedundant();
   std::string archiveFailure_;  // why the engine could not write the archive
   // REGEDIT's export: it waits on a thread of its own for the process, and its file
   // is packed once it has ended.

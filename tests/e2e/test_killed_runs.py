@@ -86,7 +86,7 @@ class KilledRuns(Installation):
         self.assertTrue(self.complete(self.archive))
         with zipfile.ZipFile(self.archive) as z:
             self.assertEqual(z.read("Filebase/liste.txt"), b"Stand %d\r\n" % (KILLS - 1))
-        self.assertEqual(self.leftovers(("~vk",), (".vktmp", ".vkpart")), [])
+        self.assertEqual(self.leftovers(("~vk",), (".vktmp", ".vkpart", ".vknew", ".vkold")), [])
 
     def test_after_a_killed_restore_the_next_restore_completes(self):
         self.back_up()
