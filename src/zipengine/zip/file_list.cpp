@@ -131,7 +131,7 @@ namespace {
 
 class Collector {
  public:
-  Collector(const CollectOptions& options, FileFeed::Listing& listing) : options_(options), reporter_(listing) {
+  Collector(const CollectOptions& options, FileFeed::Listing& listing) : options_(options), listing_(listing) {
     for (const auto& path : options.excluded) excluded_.insert(zip::FoldCase(ToU16(path)));
     base_ = options.base;
     if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
@@ -155,13 +155,13 @@ class Collector {
         if (options_.recurse) {
           const bool endsInSlash = spec.back() == L'\\' || spec.back() == L':';
           AddMatches(endsInSlash ? spec : spec + L"\\", L"*");
-          if (matched_ == before && !reporter_.Stopped()) {
-            reporter_.Message(kErrFileNotFound,
+          if (matched_ == before && !listing_.Stopped()) {
+            listing_.Message(kErrFileNotFound,
                               "Verzeichnis " + Quoted(WideToAnsi(spec)) + " enthält keine Dateien");
             reported = true;
           }
         } else {
-          reporter_.Message(kErrFileSkipped, "Verzeichnis " + Quoted(WideToAnsi(spec)) +
+          listing_.Message(kErrFileSkipped, "Verzeichnis " + Quoted(WideToAnsi(spec)) +
                                                  " wird ohne Unterverzeichnisse nicht gepackt");
           reported = true;
         }
@@ -169,8 +169,8 @@ class Collector {
         AddFile(spec, {spec, facts.size, facts.modified, facts.changed, facts.attributes});
       }
     }
-    if (matched_ == before && !reported && !reporter_.Stopped())
-      reporter_.Message(kErrFileNotFound, "Datei " + Quoted(WideToAnsi(spec)) + " nicht gefunden");
+    if (matched_ == before && !reported && !listing_.Stopped())
+      listing_.Message(kErrFileNotFound, "Datei " + Quoted(WideToAnsi(spec)) + " nicht gefunden");
   }
 
   // The files lying directly in dir, found by one read of it: an empty or missing
@@ -178,19 +178,19 @@ class Collector {
   void AddFolder(std::wstring dir) {
     std::replace(dir.begin(), dir.end(), L'/', L'\\');
     if (!dir.empty() && dir.back() != L'\\' && dir.back() != L':') dir += L'\\';
-    if (!reporter_.KeepAlive()) return;
+    if (!listing_.KeepAlive()) return;
     for (const auto& found : ListDirectory(Resolve(dir)).files) {
-      if (!reporter_.KeepAlive()) return;
+      if (!listing_.KeepAlive()) return;
       AddFile(dir + found.name, found);
     }
   }
 
  private:
   void AddMatches(const std::wstring& dir, const std::wstring& pattern) {
-    if (!reporter_.KeepAlive()) return;
+    if (!listing_.KeepAlive()) return;
     const Listing listing = ListDirectory(Resolve(dir));
     for (const auto& found : listing.files) {
-      if (reporter_.Stopped()) return;
+      if (listing_.Stopped()) return;
       if (zip::MatchWildcard(ToU16(pattern), ToU16(found.name))) AddFile(dir + found.name, found);
     }
     if (!options_.recurse) return;
@@ -203,22 +203,22 @@ class Collector {
     const std::u16string name = ArchiveName(path, options_.keepDirs);
     if (name.empty()) return;
     if (zip::EncodeUtf8(name).size() > zip::kMax16) {
-      reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
+      listing_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
                                              " hat einen zu langen Namen für ein ZIP-Archiv und wird nicht gepackt");
       return;
     }
     if (!names_.insert(zip::FoldCase(name)).second) {
-      reporter_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
+      listing_.Message(kErrFileSkipped, "Datei " + Quoted(WideToAnsi(path)) +
                                              " kommt im Archiv schon vor und wird nur einmal gepackt");
       return;
     }
-    reporter_.Add({path, found.size, found.modified, found.changed, found.attributes});
+    listing_.Add({path, found.size, found.modified, found.changed, found.attributes});
   }
 
   std::wstring Resolve(const std::wstring& path) const { return vk::engine::Resolve(base_, path); }
 
   const CollectOptions& options_;
-  FileFeed::Listing& reporter_;
+  FileFeed::Listing& listing_;
   std::wstring base_;
   std::unordered_set<std::u16string> excluded_;
   std::unordered_set<std::u16string> names_;
