@@ -256,26 +256,21 @@ TEST_F(EngineZip, CancelStopsAtOnceAndLeavesTheFinishedFilesAsPart) {
   EXPECT_TRUE(Find("*.vktmp").empty());
 }
 
-TEST_F(EngineZip, ALongListIsAnsweredWhileItsFilesAreLookedUp) {
-  // Before the first file, the look-up of hundreds of named files gives the caller
-  // steps to answer; a stop at the first one packs nothing.
+TEST_F(EngineZip, ALongListKeepsItsOrderAndStopsAtItsFirstEvent) {
+  // Hundreds of names, looked up while the first files are packed: the archive keeps
+  // their order, and a stop at the call's first event packs nothing.
   std::vector<std::string> specs;
   for (int i = 0; i < 600; ++i) {
     specs.push_back("f" + std::to_string(i));
     WriteBytes(specs.back(), "x");
   }
-  auto firstFile = [](const Recorder& r) {
-    return std::find_if(r.events.begin(), r.events.end(), [](const Event& e) { return e.action == kFileBegins; });
-  };
   Recorder all;
   ASSERT_EQ(Zip("all.zip", specs, all), 600) << all.AllMessages();
-  const auto first = firstFile(all);
-  EXPECT_GE(std::count_if(all.events.cbegin(), first, [](const Event& e) { return e.action == kProgressStep; }), 2);
+  EXPECT_EQ(ReadBack("all.zip").Names(), specs);
 
   Recorder r;
-  r.stopAt = [](const Event& e, const Recorder&) { return e.action == kProgressStep; };
+  r.stopAt = [](const Event&, const Recorder&) { return true; };
   EXPECT_EQ(Zip("stop.zip", specs, r), kResultCancelled);
-  EXPECT_EQ(firstFile(r), r.events.cend());
   EXPECT_EQ(r.events.size(), 1u);
   EXPECT_FALSE(Exists("stop.zip"));
 }
