@@ -80,7 +80,7 @@ void TDataModule1::KestroneAPI1ConnectFailed(host::TKestroneAPI*) {
   win::App().showMainForm = false;
   if (win::Confirm("Vaultkin wurde manuell gestartet. In diesem Modus können Sie nur eine "
                    "vorhandene Sicherung zurückschreiben. Wollen Sie das?"))
-    backup::ExtractForm->RunRestore();
+    backup::ExtractForm.Now()->RunRestore();
   win::App().Terminate();
 }
 
@@ -112,7 +112,7 @@ void TDataModule1::KonfigServiceCommand(const host::TMsg& msg) {
 }
 
 void TDataModule1::InfoServiceCommand(const host::TMsg& msg) {
-  if (!WaitWhileBusy(msg)) InfoForm->Execute();
+  if (!WaitWhileBusy(msg)) InfoForm.Now()->Execute();
 }
 
 }  // namespace vk::app

@@ -4,7 +4,7 @@
 
 namespace vk::app {
 
-TInfoForm* InfoForm = nullptr;
+win::FormWhenNeeded<TInfoForm> InfoForm;
 
 namespace {
 

@@ -21,6 +21,6 @@ class TInfoForm : public win::Form {
   void OnCommand(int id, int notifyCode, HWND control) override;
 };
 
-extern TInfoForm* InfoForm;
+extern win::FormWhenNeeded<TInfoForm> InfoForm;
 
 }  // namespace vk::app

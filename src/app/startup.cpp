@@ -40,8 +40,8 @@ void BackupActiveTasks() {
         "Aufgabe an.");
 }
 
-// All windows and the data module, created in their fixed order and destroyed in
-// the reverse one.
+// All windows and the data module, created in their fixed order (those a background
+// backup never shows when first needed) and destroyed in the reverse one.
 struct Program {
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TSplashForm> splashForm;
@@ -55,19 +55,14 @@ struct Program {
 
   ~Program() {
     tasks::SetTaskRunner(nullptr);
-    tasks::MakeConfigForm = nullptr;
     DataModule1 = nullptr;
     dataModule.reset();
     backup::PackForm = nullptr;
     packForm.reset();
-    tasks::ConfigForm = nullptr;
-    configForm.reset();
-    backup::ExtractForm = nullptr;
-    extractForm.reset();
-    InfoForm = nullptr;
-    infoForm.reset();
-    tasks::GetFileNameForm = nullptr;
-    getFileNameForm.reset();
+    Forget(tasks::ConfigForm, configForm);
+    Forget(backup::ExtractForm, extractForm);
+    Forget(InfoForm, infoForm);
+    Forget(tasks::GetFileNameForm, getFileNameForm);
     // The task list goes with its dialog and writes every task file.
     setsForm.reset();
     tasks::SetsForm = nullptr;
@@ -75,6 +70,19 @@ struct Program {
     splashForm.reset();
     MainForm = nullptr;
     mainForm.reset();
+  }
+
+  template <class F>
+  static void MakeWhenNeeded(win::FormWhenNeeded<F>& global, std::unique_ptr<F>& owned) {
+    global.make = [&owned] {
+      owned = std::make_unique<F>();
+      return owned.get();
+    };
+  }
+  template <class F>
+  static void Forget(win::FormWhenNeeded<F>& global, std::unique_ptr<F>& owned) {
+    global = {};
+    owned.reset();
   }
 };
 
@@ -85,19 +93,13 @@ void CreateWindows(Program& p, const std::string& firstArgument) {
   SplashForm = p.splashForm.get();
   p.setsForm = std::make_unique<tasks::TSetsForm>();  // loads the task store
   tasks::SetsForm = p.setsForm.get();
-  p.getFileNameForm = std::make_unique<tasks::TGetFileNameForm>();
-  tasks::GetFileNameForm = p.getFileNameForm.get();
-  p.infoForm = std::make_unique<TInfoForm>();
-  InfoForm = p.infoForm.get();
+  Program::MakeWhenNeeded(tasks::GetFileNameForm, p.getFileNameForm);
+  Program::MakeWhenNeeded(InfoForm, p.infoForm);
 
   SplashForm->ShowSplash();
 
-  p.extractForm = std::make_unique<backup::TExtractForm>();
-  backup::ExtractForm = p.extractForm.get();
-  tasks::MakeConfigForm = [&p] {
-    p.configForm = std::make_unique<tasks::TConfigForm>();
-    tasks::ConfigForm = p.configForm.get();
-  };
+  Program::MakeWhenNeeded(backup::ExtractForm, p.extractForm);
+  Program::MakeWhenNeeded(tasks::ConfigForm, p.configForm);
   p.packForm = std::make_unique<backup::TPackForm>();
   backup::PackForm = p.packForm.get();
   tasks::SetTaskRunner([](tasks::TSet& set) { return backup::PackForm->RunTask(set); });
@@ -105,9 +107,9 @@ void CreateWindows(Program& p, const std::string& firstArgument) {
   DataModule1 = p.dataModule.get();
 
   MainForm->onBackup = BackupActiveTasks;
-  MainForm->onRestore = [] { backup::ExtractForm->RunRestore(); };
+  MainForm->onRestore = [] { backup::ExtractForm.Now()->RunRestore(); };
   MainForm->onSettings = [] { tasks::SetsForm->Execute(); };
-  MainForm->onInfo = [] { InfoForm->Execute(); };
+  MainForm->onInfo = [] { InfoForm.Now()->Execute(); };
 }
 
 }  // namespace

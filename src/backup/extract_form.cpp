@@ -18,7 +18,7 @@
 
 namespace vk::backup {
 
-TExtractForm* ExtractForm = nullptr;
+win::FormWhenNeeded<TExtractForm> ExtractForm;
 
 namespace {
 

@@ -45,6 +45,6 @@ class TExtractForm : public TRunForm {
 };
 
 // Created by the start-up, once.
-extern TExtractForm* ExtractForm;
+extern win::FormWhenNeeded<TExtractForm> ExtractForm;
 
 }  // namespace vk::backup

@@ -14,13 +14,7 @@
 
 namespace vk::tasks {
 
-TConfigForm* ConfigForm = nullptr;
-std::function<void()> MakeConfigForm;
-
-TConfigForm* ConfigFormNow() {
-  if (!ConfigForm && MakeConfigForm) MakeConfigForm();
-  return ConfigForm;
-}
+win::FormWhenNeeded<TConfigForm> ConfigForm;
 
 namespace {
 

@@ -109,11 +109,7 @@ class TConfigForm : public win::Form {
   FocusMemory focus_;
 };
 
-extern TConfigForm* ConfigForm;
-// Makes ConfigForm when it is first needed: a background backup never shows it, and
-// its pages are the costliest windows to make at start-up.
-extern std::function<void()> MakeConfigForm;
-// ConfigForm, made first when it does not exist yet and can be made.
-TConfigForm* ConfigFormNow();
+// Its pages are the costliest windows to make at start-up.
+extern win::FormWhenNeeded<TConfigForm> ConfigForm;
 
 }  // namespace vk::tasks

@@ -9,7 +9,7 @@
 
 namespace vk::tasks {
 
-TGetFileNameForm* GetFileNameForm = nullptr;
+win::FormWhenNeeded<TGetFileNameForm> GetFileNameForm;
 
 namespace {
 

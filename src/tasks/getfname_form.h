@@ -44,6 +44,6 @@ std::string WithSetExtension(const std::string& name);
 // no device name.
 bool IsPlainFileName(const std::string& name);
 
-extern TGetFileNameForm* GetFileNameForm;
+extern win::FormWhenNeeded<TGetFileNameForm> GetFileNameForm;
 
 }  // namespace vk::tasks

@@ -184,25 +184,26 @@ void TSetsForm::btnEigClick() {
   TSet* task = SelectedTask();
   if (!task) return;
   const int row = SelectedRow();
-  if (TConfigForm* config = ConfigFormNow()) config->Execute(task);
+  if (TConfigForm* config = ConfigForm.Now()) config->Execute(task);
   ShowTask(row, task);
 }
 
 void TSetsForm::btnNeuClick() {
-  TConfigForm* config = ConfigFormNow();
-  if (!GetFileNameForm || !config) return;
+  TConfigForm* config = ConfigForm.Now();
+  TGetFileNameForm* names = GetFileNameForm.Now();
+  if (!names || !config) return;
   // A task made in this run has no file until the program ends, so its name is
   // taken although the folder does not show it yet.
-  GetFileNameForm->NameInUse = [this](const std::string& name) {
+  names->NameInUse = [this](const std::string& name) {
     const std::string path = folder_ + "\\" + name;
     return std::any_of(sets_->begin(), sets_->end(),
                        [&](const auto& task) { return SameTextAnsi(task->FileName, path); });
   };
-  const bool named = GetFileNameForm->Execute();
-  GetFileNameForm->NameInUse = nullptr;
+  const bool named = names->Execute();
+  names->NameInUse = nullptr;
   if (!named) return;
 
-  auto task = std::make_unique<TSet>(folder_ + "\\" + GetFileNameForm->GetFileName());
+  auto task = std::make_unique<TSet>(folder_ + "\\" + names->GetFileName());
   if (task->LoadFailed()) return;  // reported; a failed task writes nothing
   bool confirmed = false;
   try {

@@ -87,6 +87,18 @@ class Form {
   bool inModal_ = false;
 };
 
+// A form that a background backup never shows, made when it is first needed: each
+// window made at the start delays the backup that the host's start begins.
+template <class F>
+struct FormWhenNeeded {
+  F* form = nullptr;         // made, or set by whoever owns it
+  std::function<F*()> make;  // makes it and keeps it; unset: there is none
+  F* Now() {
+    if (!form && make) form = make();
+    return form;
+  }
+};
+
 // Loads a bitmap or icon resource by name, owned for the life of the program.
 HBITMAP LoadBitmapResource(const char* name);
 HICON LoadIconResource(const char* name, int size);

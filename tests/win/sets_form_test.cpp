@@ -28,18 +28,17 @@ class SetsFormTest : public ::testing::Test {
     vk::win::App().Initialize(GetModuleHandleA(nullptr));
     host_.MakeDir("Filebase");
     names_ = std::make_unique<TGetFileNameForm>(tasks_.Path());
-    GetFileNameForm = names_.get();
+    GetFileNameForm.form = names_.get();
     // As at the program's start: the settings dialog is made when first needed.
-    vk::tasks::MakeConfigForm = [this] {
+    ConfigForm.make = [this] {
       config_ = std::make_unique<TConfigForm>();
-      ConfigForm = config_.get();
+      return config_.get();
     };
   }
   void TearDown() override {
     form_.reset();
-    vk::tasks::MakeConfigForm = nullptr;
-    ConfigForm = nullptr;
-    GetFileNameForm = nullptr;
+    ConfigForm = {};
+    GetFileNameForm = {};
     vk::tasks::SetTaskRunner(nullptr);
   }
 
@@ -84,7 +83,7 @@ class SetsFormTest : public ::testing::Test {
          }},
         {"Einstellungen",
          [button, taskName](HWND w) {
-           if (!taskName.empty()) TypeInto(ConfigForm->Control(TConfigForm::kEdit2), taskName);
+           if (!taskName.empty()) TypeInto(ConfigForm.form->Control(TConfigForm::kEdit2), taskName);
            Press(w, button);
          }},
     };
@@ -329,7 +328,7 @@ TEST_F(SetsFormTest, PropertiesCancelKeepsTheTaskAndOkShowsTheNewName) {
   Select(0);
   {
     UserScript user({{"Einstellungen", [](HWND w) {
-                        TypeInto(ConfigForm->Control(TConfigForm::kEdit2), "Verworfen");
+                        TypeInto(ConfigForm.form->Control(TConfigForm::kEdit2), "Verworfen");
                         Press(w, IDCANCEL);
                       }}});
     form_->btnEigClick();
@@ -339,7 +338,7 @@ TEST_F(SetsFormTest, PropertiesCancelKeepsTheTaskAndOkShowsTheNewName) {
   EXPECT_EQ(Cell(0, 1), "Vorher");
   {
     UserScript user({{"Einstellungen", [](HWND w) {
-                        TypeInto(ConfigForm->Control(TConfigForm::kEdit2), "Nachher");
+                        TypeInto(ConfigForm.form->Control(TConfigForm::kEdit2), "Nachher");
                         Press(w, IDOK);
                       }}});
     form_->btnEigClick();
