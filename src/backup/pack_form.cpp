@@ -3,6 +3,8 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <unordered_set>
 #include <vector>
 
@@ -190,6 +192,11 @@ TPackForm::TPackForm()
                RunPicture::kPack, kPackSteps, 253) {
   ZipArchiver1.AddOptions = {AddDirNames, AddRecurseDirs};
   ZipArchiver1.ExtrOptions = {};
+  ZipArchiver1.OnProgress = [this](ProgressType t, const std::string& name, int size) {
+    ZipArchiver1Progress(t, name, size);
+    // REGEDIT ends while the files are packed: its step is marked done then.
+    if (export_.valid() && export_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) FinishExport();
+  };
 }
 
 TPackForm::~TPackForm() { DeleteRedundant(); }
@@ -285,13 +292,19 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
 
   ListedFiles listed = ListFiles(dirs, NotPacked(archive, hostDir_));
   std::vector<std::string>& specs = listed.specs;
-  const bool regListed = listed.regListed;
   LogStage("listed");
-  FinishExport();
-  LogStage("exported");
-  // The registry file goes in at the top; an engine told about a file that is not
-  // there would report a problem, so a missing one is left out.
-  if (!regListed && FileExists(hostDir_ + "\\" + kRegFileName)) specs.push_back(kRegFileName);
+  // The registry file goes in at the top. While REGEDIT still writes it, the engine
+  // packs the folders and takes the file once REGEDIT has ended (a folder listed
+  // meanwhile leaves it out); an engine told about a file that is not there would
+  // report a problem, so a missing one is left out.
+  const std::string regFile = hostDir_ + "\\" + kRegFileName;
+  if (export_.valid() && exported_) {
+    specs.push_back(engine::kExcludedSpecMark + EngineSpec(FullPath(Wide(regFile))));
+    specs.push_back(engine::kAwaitedSpecMark + std::to_string(reinterpret_cast<uintptr_t>(exported_.Get())) +
+                    engine::kAwaitedSpecMark + kRegFileName);
+  } else if (!listed.regListed && FileExists(regFile)) {
+    specs.push_back(kRegFileName);
+  }
   Canceled = false;
   archiveFailure_.clear();
   const char* const nothingFound = "Es wurde keine Datei zum Sichern gefunden; es wurde kein ZIP-Archiv geschrieben.";
@@ -353,9 +366,17 @@ TPackForm::ListedFiles TPackForm::ListFiles(const std::string& dirs, const std::
 }
 
 void TPackForm::StartExport(const std::string& regFile) {
-  // REGEDIT takes a while to start: the files are listed meanwhile.
+  // REGEDIT takes a while to start: the files are listed and packed meanwhile.
+  export_ = {};
   exportFile_ = regFile;
-  export_ = std::async(std::launch::async, [this, regFile] {
+  exported_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  export_ = std::async(std::launch::async, [this, regFile, exported = exported_.Get()] {
+    struct Ended {
+      HANDLE event;
+      ~Ended() {
+        if (event) SetEvent(event);
+      }
+    } ended{exported};
     LogStage("regedit");
     const int code = ExportRegistry(regFile, kHostBranch);
     LogStage("regedit-end");

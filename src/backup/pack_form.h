@@ -8,6 +8,7 @@
 
 #include "backup/run_form.h"
 #include "tasks/sets.h"
+#include "win/handles.h"
 
 namespace vk::backup {
 
@@ -50,7 +51,7 @@ class TPackForm : public TRunForm {
   // Starts REGEDIT's export of the host's branch into regFile on a thread of its own.
   void StartExport(const std::string& regFile);
   // Waits for the export started by RunTask, which runs while the files are
-  // listed, and reports what went wrong with it; nothing when none is running.
+  // listed and packed, and reports what went wrong with it; nothing when none is running.
   void FinishExport();
 
   // The archive's own failures are not a file's: kept apart, to be told as the
@@ -67,8 +68,9 @@ class TPackForm : public TRunForm {
   std::vector<std::string> redundant_;
   void DeleteRedundant();
   std::string archiveFailure_;  // why the engine could not write the archive
-  // REGEDIT's export: it waits on a thread of its own for the process, and its file
-  // is packed once it has ended.
+  // REGEDIT's export: it waits on a thread of its own for the process, and sets the
+  // event once it has ended; the engine packs its file then, after the folders.
+  win::ScopedHandle exported_;
   std::future<int> export_;
   std::string exportFile_;
 };

@@ -40,6 +40,11 @@ constexpr char kReferenceSpecMark[] = "\x01";
 // is not reported); and the full path of a file that is never packed.
 constexpr char kFolderSpecMark[] = "\x02";
 constexpr char kExcludedSpecMark[] = "\x03";
+// Likewise marked, then the decimal value of an event of the calling process and
+// the mark again: a file that the caller is still writing. It is looked up once the
+// event is set, never excluded, and adds nothing when it is not there then (the
+// caller knows why); the specifications before it are listed and packed meanwhile.
+constexpr char kAwaitedSpecMark[] = "\x04";
 
 // Callback actions. All callbacks come on the thread that called the entry, in file
 // order. kBatchEnd ends every call that was not stopped, failed ones included; after

@@ -188,4 +188,68 @@ TEST_F(EngineCall, ACancelReachesTheEngineWhileItsFoldersAreStillRead) {
   EXPECT_FALSE(Exists("t.zip"));
 }
 
+// A file its writer finishes during the call (the registry's export): the folders
+// before it are packed meanwhile, and it is taken, once, as it is when the event is
+// set; a folder listed before leaves it out. One not there then adds nothing, and a
+// stop is heard while it is awaited.
+class AwaitedFile : public EngineCall {
+ protected:
+  void SetUp() override {
+    EngineCall::SetUp();
+    MakeFiles(3);
+    WriteBytes("a\\late.txt", "halb");
+    written_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  void TearDown() override {
+    CloseHandle(written_);
+    EngineCall::TearDown();
+  }
+  int32_t Pack(Recorder& r) {
+    const std::string event = std::to_string(reinterpret_cast<uintptr_t>(written_));
+    return Zip("t.zip", {kFolderSpecMark + std::string("a"), kExcludedSpecMark + root_ + "\\a\\late.txt",
+                         kAwaitedSpecMark + event + kAwaitedSpecMark + "a\\late.txt"}, r);
+  }
+  HANDLE written_ = nullptr;
+};
+
+TEST_F(AwaitedFile, IsTakenAfterTheFoldersAsItIsOnceWritten) {
+  Recorder r;
+  r.stopAt = [this](const Event& e, const Recorder& rec) {
+    if (e.action == kFileBegins && rec.Count(kFileBegins) == 1) {
+      WriteBytes("a\\late.txt", Text(5000, 9));
+      SetEvent(written_);
+    }
+    return false;
+  };
+  ASSERT_EQ(Pack(r), 4) << r.AllMessages();
+  EXPECT_EQ(r.Files(), (std::vector<std::string>{"a/f100.txt", "a/f101.txt", "a/f102.txt", "a/late.txt"}));
+  ReadBack archive(root_ + "\\t.zip");
+  EXPECT_EQ(archive.Names(), (std::vector<std::string>{"a/f100.txt", "a/f101.txt", "a/f102.txt", "a/late.txt"}));
+  EXPECT_EQ(archive.Data("a/late.txt"), Text(5000, 9));
+}
+
+TEST_F(AwaitedFile, ThatIsNotThereAddsNothingAndAStopIsHeardWhileItIsAwaited) {
+  DeleteFileA("a\\late.txt");
+  SetEvent(written_);
+  Recorder r;
+  EXPECT_EQ(Pack(r), 3) << r.AllMessages();
+  EXPECT_EQ(r.Count(kMessage), 0);
+
+  // Never written within the test's time: set only after 30 s.
+  DeleteFileA("t.zip");  // else added to, which waits for the whole list
+  CloseHandle(written_);
+  written_ = CreateWaitableTimerW(nullptr, TRUE, nullptr);
+  LARGE_INTEGER due;
+  due.QuadPart = -30LL * 10000000;
+  SetWaitableTimer(written_, &due, 0, nullptr, nullptr, FALSE);
+  Recorder stopped;
+  int waiting = 0;
+  stopped.stopAt = [&waiting](const Event& e, const Recorder& rec) {
+    return e.action == kProgressStep && rec.Count(kFileBegins) == 3 && ++waiting == 3;
+  };
+  EXPECT_EQ(Pack(stopped), kResultCancelled) << stopped.AllMessages();
+  EXPECT_EQ(stopped.Count(kFileBegins), 3);
+  EXPECT_EQ(stopped.Count(kMessage), 0);
+}
+
 }  // namespace

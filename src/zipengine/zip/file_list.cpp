@@ -173,6 +173,15 @@ class Collector {
       listing_.Message(kErrFileNotFound, "Datei " + Quoted(WideToAnsi(spec)) + " nicht gefunden");
   }
 
+  // A file that its writer has just finished: one that is not there adds nothing,
+  // as its writer tells why; the folders listed do not hold it meanwhile.
+  void AddWritten(std::wstring spec) {
+    std::replace(spec.begin(), spec.end(), L'/', L'\\');
+    FileFacts facts;
+    if (QueryFile(Resolve(spec), &facts) && !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY))
+      AddFile(spec, {spec, facts.size, facts.modified, facts.changed, facts.attributes}, false);
+  }
+
   // The files lying directly in dir, found by one read of it: an empty or missing
   // directory adds nothing and is not reported, as a folder is not a name.
   void AddFolder(std::wstring dir) {
@@ -197,9 +206,9 @@ class Collector {
     for (const auto& sub : listing.dirs) AddMatches(dir + sub + L"\\", pattern);
   }
 
-  void AddFile(const std::wstring& path, const Found& found) {
+  void AddFile(const std::wstring& path, const Found& found, bool excludable = true) {
     ++matched_;
-    if (excluded_.count(zip::FoldCase(ToU16(SourcePath(base_, path))))) return;
+    if (excludable && excluded_.count(zip::FoldCase(ToU16(SourcePath(base_, path))))) return;
     const std::u16string name = ArchiveName(path, options_.keepDirs);
     if (name.empty()) return;
     if (zip::EncodeUtf8(name).size() > zip::kMax16) {
@@ -245,7 +254,10 @@ void FileFeed::Run() {
     Listing listing(*this);
     Collector collector(options_, listing);
     for (size_t i = 0; i < specs_.size() && !stop_; ++i) {
-      if (i < options_.folder.size() && options_.folder[i])
+      const HANDLE awaited = i < options_.awaited.size() ? options_.awaited[i] : nullptr;
+      if (awaited) {
+        if (Written(awaited)) collector.AddWritten(specs_[i]);
+      } else if (i < options_.folder.size() && options_.folder[i])
         collector.AddFolder(specs_[i]);
       else
         collector.AddSpec(specs_[i], i < options_.literal.size() && options_.literal[i]);
@@ -259,6 +271,14 @@ void FileFeed::Run() {
   failure_ = failure;
   ended_ = true;
   signal_.Notify();
+}
+
+bool FileFeed::Written(HANDLE event) {
+  for (;;) {
+    if (stop_) return false;
+    const DWORD waited = WaitForSingleObject(event, 10);
+    if (waited != WAIT_TIMEOUT) return waited == WAIT_OBJECT_0;
+  }
 }
 
 bool FileFeed::Take(std::deque<SourceFile>* files, Reporter& reporter, unsigned waitMs) {

@@ -38,6 +38,9 @@ struct CollectOptions {
   // Per specification: a directory whose files (not its sub-directories) are packed,
   // listed in one read; missing means false.
   std::vector<bool> folder;
+  // Per specification: a file the caller is still writing, looked up once this event
+  // is set; missing or null means none.
+  std::vector<HANDLE> awaited;
 };
 
 // The name a path gets in the archive: relative, without drive, root, "." or ".."
@@ -69,6 +72,8 @@ class FileFeed {
 
  private:
   void Run();
+  // Waits for the caller's event; false when the call is stopped first or the wait fails.
+  bool Written(HANDLE event);
 
   const std::vector<std::wstring> specs_;
   const CollectOptions options_;

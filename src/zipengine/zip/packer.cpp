@@ -553,6 +553,7 @@ int32_t Packer::Run() {
   for (const std::wstring& path : request_.excluded) options.excluded.push_back(FullPath(path));
   options.literal = request_.literal;
   options.folder = request_.folder;
+  options.awaited = request_.awaited;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   settledBefore_ = FileTimeTicks(now) - kSettleTicks;

@@ -18,6 +18,7 @@ struct PackRequest {
   std::vector<std::wstring> specs;
   std::vector<bool> literal;  // one flag for each entry of specs: it names one file or directory, never a pattern
   std::vector<bool> folder;   // one flag for each entry of specs: the files lying directly in that directory
+  std::vector<HANDLE> awaited;  // for each entry of specs: set once the caller has written that file; null: not awaited
   std::vector<std::wstring> excluded;  // files never packed
   bool recurse = false;
   bool keepDirs = true;

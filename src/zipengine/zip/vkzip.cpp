@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/zip_names.h"
@@ -13,6 +16,20 @@
 #include "zipengine/zip/packer.h"
 
 using namespace vk::engine;
+
+namespace {
+
+// The event before an awaited file's name ("<value>" kAwaitedSpecMark "<name>"),
+// leaving the name; null when there is none.
+HANDLE TakeEvent(std::string_view* spec) {
+  const size_t end = spec->find(kAwaitedSpecMark);
+  if (end == std::string_view::npos || end == 0) return nullptr;
+  const uint64_t value = std::strtoull(std::string(spec->substr(0, end)).c_str(), nullptr, 10);
+  spec->remove_prefix(end + 1);
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+}
+
+}  // namespace
 
 extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
   if (!command) return kResultFailed;
@@ -35,8 +52,14 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
       std::string_view spec = command->specs[i];
       const std::string_view kind = spec.substr(0, 1);
       const bool reference = kind == kReferenceSpecMark, folder = kind == kFolderSpecMark,
-                 excluded = kind == kExcludedSpecMark;
-      if (reference || folder || excluded) spec.remove_prefix(1);
+                 excluded = kind == kExcludedSpecMark, awaited = kind == kAwaitedSpecMark;
+      if (reference || folder || excluded || awaited) spec.remove_prefix(1);
+      const HANDLE written = awaited ? TakeEvent(&spec) : nullptr;
+      if (awaited && !written) {
+        reporter.Message(kErrFileNotFound, "Erwartete Datei ohne Ereignis");
+        if (reporter.Stopped()) return kResultCancelled;
+        continue;
+      }
       const bool literal = spec.substr(0, mark.size()) == mark;
       std::optional<std::u16string> utf8;
       if (literal) utf8 = vk::zip::DecodeUtf8(spec.substr(mark.size()));
@@ -55,8 +78,9 @@ extern "C" int32_t VK_STDCALL VkZipExecute(ZipCommand* command) {
         continue;
       }
       request.specs.push_back(std::move(name));
-      request.literal.push_back(literal);
+      request.literal.push_back(literal || awaited);
       request.folder.push_back(folder);
+      request.awaited.push_back(written);
     }
     return Pack(request, reporter);
   } catch (...) {
