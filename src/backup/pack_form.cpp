@@ -193,6 +193,7 @@ TPackForm::TPackForm()
   ZipArchiver1.AddOptions = {AddDirNames, AddRecurseDirs};
   ZipArchiver1.ExtrOptions = {};
   ZipArchiver1.OnProgress = [this](ProgressType t, const std::string& name, int size) {
+    ShowPending();
     ZipArchiver1Progress(t, name, size);
     // REGEDIT ends while the files are packed: its step is marked done then.
     if (export_.valid() && export_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) FinishExport();
@@ -200,6 +201,13 @@ TPackForm::TPackForm()
 }
 
 TPackForm::~TPackForm() { DeleteRedundant(); }
+
+void TPackForm::ShowPending() {
+  if (!showPending_) return;
+  showPending_ = false;
+  Show();
+  Pump();
+}
 
 bool TPackForm::RunTask(tasks::TSet& task) {
   if (Running()) return false;
@@ -219,18 +227,24 @@ bool TPackForm::RunTask(tasks::TSet& task) {
   std::string archive = task.DefZipName;
   std::string dir = tasks::ExtractFileDir(archive);
   // With the archive's name fixed and no registry file to ask about, nothing comes
-  // between here and the export: REGEDIT starts before the window is drawn.
-  if (!regFile.empty() && task.UseDefZipName && tasks::DirExists(dir) && !FileExists(regFile))
-    StartExport(regFile);
+  // between here and the engine: REGEDIT starts before the window is drawn, and the
+  // window is shown with the engine's first report, as mapping it takes a while
+  // that the engine spends reading the folders.
+  const bool asks = !task.UseDefZipName || !tasks::DirExists(dir) || (!regFile.empty() && FileExists(regFile));
+  if (!asks && !regFile.empty()) StartExport(regFile);
   ResetMarks();
-  Show();
-  Pump();
+  showPending_ = !asks;
+  if (!showPending_) {
+    Show();
+    Pump();
+  }
 
   task.LastBackup = tasks::Now();
   ShowArrow(1, true);
   generations_ = std::max<int32_t>(task.Generations, 1);
   if (!task.UseDefZipName || !tasks::DirExists(dir)) {
     generations_ = 0;  // the user picks the name, and decides what becomes of the old file
+    ShowPending();      // the directory went away meanwhile
     if (!AskArchiveName(dir, &archive)) {
       // The directory went away since the export began: the export goes too.
       if (export_.valid()) {
@@ -247,6 +261,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
 
   if (task.SaveRegistry && !export_.valid()) {
     if (FileExists(regFile)) {
+      ShowPending();
       std::string question = "Die Datei \"" + regFile +
                              "\" existiert bereits. Soll die vorhandene Datei überschrieben werden?";
       if (!win::Confirm(question)) {
@@ -265,6 +280,7 @@ bool TPackForm::RunTask(tasks::TSet& task) {
 
   if (!FileExists(archive)) tasks::MakeDirs(dir);
   PackFiles(archive, task.SaveFiles ? task.InclDirs : "");
+  ShowPending();  // no engine call, or one that reported nothing
   FinishExport();
   ShowHook(3, true);
   if (!regFile.empty()) DeleteIfThere(regFile);

@@ -59,6 +59,8 @@ class TPackForm : public TRunForm {
   void EngineProblem(int code, const std::string& message) override;
 
   std::string hostDir_;
+  bool showPending_ = false;  // the window is shown with the engine's first report
+  void ShowPending();
   bool incomplete_ = false;  // this run kept an incomplete backup
   // Complete backups kept of a fixed archive name, the newest included; 0 when the
   // name was asked for, and older ones are left alone.
