@@ -173,6 +173,7 @@ void TRunForm::ResetMarks() {
     ShowItem(idHook1 + i, false);
   }
   PathLabel1.SetCaption("");
+  progress_ = RunProgress{};  // else the last run's file shows again before this run's first
   pace_.Restart();
   pump_.Restart();
 }
@@ -194,7 +195,9 @@ void TRunForm::ZipArchiver1Progress(ProgressType type, const std::string& fileNa
   // Even asking whether input waits costs a round trip to the server and to X
   // under Wine: messages are let through at a pace, and drawn seldomer still.
   const uint64_t now = NowMs();
-  const bool draw = pace_.Due(now, end);
+  // Before the first file (the engine still reads the folders) there is nothing to
+  // draw yet, and the first file is drawn as it begins.
+  const bool draw = !progress_.Label().empty() && pace_.Due(now, end);
   if (pump_.Due(now, draw)) draw ? DrawProgress() : Pump();
   if (end) pace_.Restart();
 }
