@@ -13,6 +13,7 @@
 #include "core/restore_texts.h"
 #include "core/stage_log.h"
 #include "tasks/hostdir.h"
+#include "win/late_library.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
 
@@ -210,7 +211,7 @@ bool TExtractForm::AskArchive(const std::string& fileName, std::string* archive,
   ofn.lpstrDefExt = "zip";
   ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER;
   ChoiceCheckBox choice(&ofn);
-  if (!GetOpenFileNameA(&ofn)) return false;
+  if (!win::Late<decltype(GetOpenFileNameA)>("comdlg32.dll", "GetOpenFileNameA")(&ofn)) return false;
   *archive = file.data();
   *chooseFolders = choice.Checked();
   return true;

@@ -15,6 +15,7 @@
 #include "core/stage_log.h"
 #include "tasks/hostdir.h"
 #include "win/application.h"
+#include "win/late_library.h"
 #include "win/msgbox.h"
 #include "win/syserror.h"
 
@@ -513,7 +514,7 @@ bool TPackForm::AskArchiveName(const std::string& startDir, std::string* archive
   ofn.lpstrTitle = "Sicherung speichern unter...";
   ofn.lpstrDefExt = "zip";
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_EXPLORER;
-  if (!GetSaveFileNameA(&ofn)) return false;
+  if (!win::Late<decltype(GetSaveFileNameA)>("comdlg32.dll", "GetSaveFileNameA")(&ofn)) return false;
   *archive = file.data();
   return true;
 }

@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "win/application.h"
+#include "win/late_library.h"
 
 namespace vk::widgets {
 namespace {
@@ -59,15 +60,18 @@ struct ShellResources {
 // call was the one that set it up.
 class ComApartment {
  public:
-  ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComApartment()
+      : hr_(win::Late<decltype(CoInitializeEx)>("ole32.dll", "CoInitializeEx")(nullptr, COINIT_APARTMENTTHREADED)),
+        uninitialize_(win::Late<decltype(CoUninitialize)>("ole32.dll", "CoUninitialize")) {}
   ~ComApartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
+    if (SUCCEEDED(hr_)) uninitialize_();
   }
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
 
  private:
   HRESULT hr_;
+  decltype(CoUninitialize)* uninitialize_;
 };
 
 std::wstring Widen(const std::string& s) {
@@ -80,7 +84,7 @@ std::wstring Widen(const std::string& s) {
 
 std::string PathOf(LPCITEMIDLIST item) {
   char path[MAX_PATH] = {};
-  if (item && SHGetPathFromIDListA(item, path)) return path;
+  if (item && win::Late<decltype(SHGetPathFromIDListA)>("shell32.dll", "SHGetPathFromIDListA")(item, path)) return path;
   return std::string();
 }
 
@@ -99,7 +103,7 @@ UINT TBrowseOptions::ShellFlags() const {
 bool TBrowseDialog::Execute() {
   ComApartment com;
   ShellResources shell;
-  if (FAILED(SHGetMalloc(&shell.malloc)) || !shell.malloc) {
+  if (FAILED(win::Late<decltype(SHGetMalloc)>("shell32.dll", "SHGetMalloc")(&shell.malloc)) || !shell.malloc) {
     shell.malloc = nullptr;
     return false;
   }
@@ -107,7 +111,7 @@ bool TBrowseDialog::Execute() {
 
   if (!Root.empty()) {
     IShellFolder* desktop = nullptr;
-    if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop)
+    if (FAILED(win::Late<decltype(SHGetDesktopFolder)>("shell32.dll", "SHGetDesktopFolder")(&desktop)) || !desktop)
       throw Exception("TBrowseDialog: SHGetDesktopFolder Failed.");
     std::wstring root = Widen(Root);
     ULONG eaten = 0;
@@ -134,7 +138,7 @@ bool TBrowseDialog::Execute() {
   {
     TaskWindowsDisabled disabled;
     g_running.push_back(this);
-    chosen = SHBrowseForFolderA(&info);
+    chosen = win::Late<decltype(SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA")(&info);
     g_running.erase(std::find(g_running.begin(), g_running.end(), this));
   }
   if (!chosen) return false;

@@ -9,6 +9,7 @@
 
 #include "core/file_name_text.h"
 #include "win/application.h"
+#include "win/late_library.h"
 
 namespace vk::widgets {
 namespace {
@@ -350,27 +351,37 @@ LRESULT CALLBACK TButtonEdit::BoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 
 TPathBox::TPathBox() { SetButtonGlyph(TButtonGlyph::bgDefault); }
 
-void TPathBox::Created() { DragAcceptFiles(Handle(), acceptFiles_); }
+namespace {
+void LetFilesDrop(HWND box, bool on) {
+  // Nothing to undo on a box that never took files: shell32 is not loaded for it.
+  if (on || (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_ACCEPTFILES))
+    win::Late<decltype(DragAcceptFiles)>("shell32.dll", "DragAcceptFiles")(box, on);
+}
+}  // namespace
+
+void TPathBox::Created() { LetFilesDrop(Handle(), acceptFiles_); }
 
 void TPathBox::SetAcceptFiles(bool on) {
   acceptFiles_ = on;
-  if (Handle()) DragAcceptFiles(Handle(), on);
+  if (Handle()) LetFilesDrop(Handle(), on);
 }
 
 bool TPathBox::BoxMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (msg != WM_DROPFILES) return false;
   auto drop = reinterpret_cast<HDROP>(wParam);
   result = 0;
+  const auto dragFinish = win::Late<decltype(DragFinish)>("shell32.dll", "DragFinish");
   if (!acceptFiles_) {
-    DragFinish(drop);
+    dragFinish(drop);
     return true;
   }
-  char name[255] = {};
-  DragQueryFileA(drop, 0, name, sizeof name);
   struct Finish {  // the drop is finished whatever the name does
     HDROP drop;
-    ~Finish() { DragFinish(drop); }
-  } finish{drop};
+    decltype(DragFinish)* finish;
+    ~Finish() { finish(drop); }
+  } finish{drop, dragFinish};
+  char name[255] = {};
+  win::Late<decltype(DragQueryFileA)>("shell32.dll", "DragQueryFileA")(drop, 0, name, sizeof name);
   DroppedFile(name);
   if (OnDropFiles) OnDropFiles(*this);
   return true;
@@ -435,10 +446,12 @@ void TFileNameBox::ButtonClick() {
   dialog.lpstrTitle = DialogTitle.c_str();
   dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
   dialog.Flags = DialogFlags();
-  BOOL chosen = GetOpenFileNameA(&dialog);
-  if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+  const auto getOpenFileName = win::Late<decltype(GetOpenFileNameA)>("comdlg32.dll", "GetOpenFileNameA");
+  BOOL chosen = getOpenFileName(&dialog);
+  if (!chosen && win::Late<decltype(CommDlgExtendedError)>("comdlg32.dll", "CommDlgExtendedError")() ==
+                     FNERR_INVALIDFILENAME) {
     file[0] = '\0';  // a name the dialog refuses to start with: start empty
-    chosen = GetOpenFileNameA(&dialog);
+    chosen = getOpenFileName(&dialog);
   }
   action = chosen != FALSE;
   if (chosen) {

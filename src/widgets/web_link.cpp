@@ -11,6 +11,7 @@
 #include "win/application.h"
 #include "win/form.h"
 #include "win/handles.h"
+#include "win/late_library.h"
 
 namespace vk::widgets {
 namespace {
@@ -76,8 +77,9 @@ bool TWebLink::OpenUrl() const {
   if (browser.program.empty()) return false;
   win::Form* main = win::App().MainForm();
   const std::string parameters = Url + " " + browser.parameters;
-  HINSTANCE result = ShellExecuteA(main ? main->Handle() : nullptr, nullptr, browser.program.c_str(),
-                                   parameters.c_str(), nullptr, SW_RESTORE);
+  const auto shellExecute = win::Late<decltype(ShellExecuteA)>("shell32.dll", "ShellExecuteA");
+  HINSTANCE result = shellExecute(main ? main->Handle() : nullptr, nullptr, browser.program.c_str(),
+                                  parameters.c_str(), nullptr, SW_RESTORE);
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
