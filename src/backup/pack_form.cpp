@@ -311,12 +311,11 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   std::vector<std::string>& specs = listed.specs;
   LogStage("listed");
   // The registry file goes in at the top. While REGEDIT still writes it, the engine
-  // packs the folders and takes the file once REGEDIT has ended (a folder listed
-  // meanwhile leaves it out); an engine told about a file that is not there would
+  // packs the folders and takes the file once REGEDIT has ended (the host directory's
+  // own listing leaves it out); an engine told about a file that is not there would
   // report a problem, so a missing one is left out.
   const std::string regFile = hostDir_ + "\\" + kRegFileName;
   if (export_.valid() && exported_) {
-    specs.push_back(engine::kExcludedSpecMark + EngineSpec(FullPath(Wide(regFile))));
     specs.push_back(engine::kAwaitedSpecMark + std::to_string(reinterpret_cast<uintptr_t>(exported_.Get())) +
                     engine::kAwaitedSpecMark + kRegFileName);
   } else if (!listed.regListed && FileExists(regFile)) {

@@ -42,8 +42,9 @@ constexpr char kFolderSpecMark[] = "\x02";
 constexpr char kExcludedSpecMark[] = "\x03";
 // Likewise marked, then the decimal value of an event of the calling process and
 // the mark again: a file that the caller is still writing. It is looked up once the
-// event is set, never excluded, and adds nothing when it is not there then (the
-// caller knows why); the specifications before it are listed and packed meanwhile.
+// event is set, and adds nothing when it is not there then (the caller knows why);
+// the specifications before it are listed and packed meanwhile, and a directory
+// among them that holds the file leaves it out.
 constexpr char kAwaitedSpecMark[] = "\x04";
 
 // Callback actions. All callbacks come on the thread that called the entry, in file

@@ -174,7 +174,8 @@ class Collector {
   }
 
   // A file that its writer has just finished: one that is not there adds nothing,
-  // as its writer tells why; the folders listed do not hold it meanwhile.
+  // as its writer tells why. It is among the excluded paths, so that no listing
+  // takes it half-written, and is itself the exception.
   void AddWritten(std::wstring spec) {
     std::replace(spec.begin(), spec.end(), L'/', L'\\');
     FileFacts facts;

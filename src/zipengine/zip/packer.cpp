@@ -551,6 +551,9 @@ int32_t Packer::Run() {
   options.base = base_;
   options.excluded = {archive_, temp_, part_};
   for (const std::wstring& path : request_.excluded) options.excluded.push_back(FullPath(path));
+  // A file still being written is never taken by a listing before it is done.
+  for (size_t i = 0; i < request_.awaited.size() && i < request_.specs.size(); ++i)
+    if (request_.awaited[i]) options.excluded.push_back(FullPath(request_.specs[i]));
   options.literal = request_.literal;
   options.folder = request_.folder;
   options.awaited = request_.awaited;
