@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -179,6 +180,19 @@ bool HoldsEntries(const std::string& path) {
   }
 }
 
+// Whether the archive holds a file besides the registry file; one that cannot be
+// read holds none worth keeping.
+bool HoldsFilesBesidesRegistry(const std::string& path) {
+  try {
+    TZipArchiver reader;
+    reader.SetZipFilename(path);
+    for (const ZipDirEntry& e : reader.DirEntries())
+      if (_stricmp(e.name.c_str(), kRegFileName) != 0) return true;
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
@@ -309,6 +323,7 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
 
   ListedFiles listed = ListFiles(dirs, NotPacked(archive, hostDir_));
   std::vector<std::string>& specs = listed.specs;
+  const bool foldersListed = !specs.empty();
   LogStage("listed");
   // The registry file goes in at the top. While REGEDIT still writes it, the engine
   // packs the folders and takes the file once REGEDIT has ended (the host directory's
@@ -351,6 +366,14 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
   } else if (!report_.Empty()) {
     // Some files or the registry are missing: the newest data are still worth
     // keeping, but not in place of the last complete backup.
+    KeepIncomplete(archive, work);
+  } else if (foldersListed && ZipArchiver1.DllResult() == 1 && !HoldsFilesBesidesRegistry(work) &&
+             HoldsFilesBesidesRegistry(archive)) {
+    // Every included folder is gone or empty, as after a lost disk or a deleted
+    // installation: the registry data alone must not take the place of a backup that
+    // holds the installation's files.
+    report_.RunProblem("In den Verzeichnissen der Aufgabe wurde keine Datei gefunden; gesichert wurden nur "
+                       "die Registrierungsdaten.");
     KeepIncomplete(archive, work);
   } else {
     MakeNewest(archive, work);

@@ -54,6 +54,11 @@ class BackupRun : public vk::testing::RunFixture {
     WriteBytes(DefaultArchive(), bytes);
     return bytes;
   }
+  // The sample host's files that MakeTask() backs up, as paths below the host.
+  static std::vector<std::string> PackedFiles() {
+    return {"Kestrone.ini", "Filebase\\liste.txt", "Filebase\\Grüße.txt", "Filebase\\bin.dat", "Inbound\\a.pkt",
+            "MsgBase\\msg.dat"};
+  }
   std::string Incomplete() const {
     const std::string name = HostFile("Backup\\KestroneBackup (unvollständig).zip");
     EXPECT_EQ(vk::backup::TPackForm::IncompleteArchive(DefaultArchive()), name);
@@ -85,8 +90,7 @@ TEST_F(BackupRun, RunsWithoutDialogAndPacksExactlyTheListedDirectories) {
   unzip.Extract();
   EXPECT_EQ(unzip.DllResult(), 7);
   auto files = vk::testing::FilesBelow(WorkDir());
-  for (const char* rel : {"Kestrone.ini", "Filebase\\liste.txt", "Filebase\\Grüße.txt",
-                                 "Filebase\\bin.dat", "Inbound\\a.pkt", "MsgBase\\msg.dat"})
+  for (const std::string& rel : PackedFiles())
     EXPECT_EQ(files[rel], ReadBytes(HostFile(rel))) << rel;
 
   const std::string reg = files["kestrone.reg"];
@@ -467,6 +471,32 @@ TEST_F(BackupRun, MissingFilesOrRegistryKeepAnIncompleteBackupBeside) {
   // Beside it only the undo copy of the restore above.
   EXPECT_EQ(Leftovers(Host() + "\\Backup", "KestroneBackup.zip"),
             std::vector<std::string>{"KestroneBackup (vor dem Zurückschreiben).zip"});
+}
+
+TEST_F(BackupRun, AnInstallationThatLostItsFilesKeepsTheBackupThatHoldsThem) {
+  auto task = MakeTask();
+  ASSERT_TRUE(Pack().RunTask(*task));
+  const std::string full = ReadBytes(DefaultArchive());
+  // As after a lost disk: the host and its registry branch are back, its files are not.
+  for (const std::string& f : PackedFiles()) ASSERT_TRUE(DeleteFileA(HostFile(f).c_str())) << f;
+  RemoveDirectoryA(HostFile("Inbound").c_str());
+  {
+    Watcher w({{"Fehler"}});
+    EXPECT_FALSE(Pack().RunTask(*task));
+    ASSERT_TRUE(w.Done());
+    const std::string text = w.Seen()[0].text;
+    for (const std::string& part : {std::string("Die Sicherung ist unvollständig."),
+                                    std::string("keine Datei gefunden"), Incomplete(), DefaultArchive()})
+      EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  }
+  EXPECT_EQ(ReadBytes(DefaultArchive()), full);
+  EXPECT_EQ(vk::testing::ArchiveNames(Incomplete()), std::vector<std::string>{"kestrone.reg"});
+
+  // Without a backup of files to lose, the registry data alone are the backup.
+  ASSERT_TRUE(DeleteFileA(DefaultArchive().c_str()));
+  EXPECT_TRUE(Pack().RunTask(*task));
+  EXPECT_EQ(vk::testing::ArchiveNames(DefaultArchive()), std::vector<std::string>{"kestrone.reg"});
+  EXPECT_FALSE(IsFile(Incomplete()));
 }
 
 uint64_t FrozenClock() { return 0; }
