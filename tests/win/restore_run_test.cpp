@@ -447,4 +447,19 @@ TEST_F(RestoreRun, EarlyEndsChangeNothing) {
   EXPECT_FALSE(Marked());
 }
 
+TEST_F(RestoreRun, AFileHeldByTheRunningHostStopsTheRestoreBeforeAnythingChanges) {
+  BackUp();
+  WriteOld(HostFile("Filebase\\liste.txt"), "verändert");
+  WriteOld(HostFile("MsgBase\\msg.dat"), "verändert");
+  const auto before = vk::testing::FilesBelow(Host());
+  vk::testing::OtherProcessHolds holder(HostFile("Filebase\\liste.txt"));
+  ASSERT_EQ(holder.Answer(), "ok");
+  const auto seen = Restore(DefaultArchive(), {{"Fehler"}});
+  EXPECT_EQ(holder.Release(), "ok");
+  ASSERT_EQ(seen.size(), 2u);
+  for (const char* part : {"Filebase\\liste.txt", "nicht begonnen; es wurde nichts verändert"})
+    EXPECT_NE(seen[1].text.find(part), std::string::npos) << part << "\n" << seen[1].text;
+  EXPECT_TRUE(vk::testing::FilesBelow(Host()) == before);
+}
+
 }  // namespace
