@@ -4,13 +4,16 @@ main-job benchmark alone (a first one, a repeat of the unchanged installation, a
 repeat after 5 % of its text files changed), with the moments the program and the
 engine write to VAULTKIN_STAGE_LOG beside the stages seen from outside, all in seconds from
 the host's start (medians over the rounds), and `zip -9 -r` on the same tree for the
-ratio.
+ratio. Beside them, what no backup of the tree gets below on this system
+(read_floor.exe): listing its folders and opening, reading and closing every file
+under Wine, without compressing or writing anything.
 
     python3 bench/backup_stages.py [BUILD_DIR]     (default build/win64)
     BENCH_ROUNDS=N (default 3), BENCH_SCALE=F, BENCH_ZIP=0 (leaves zip out)
 """
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -55,6 +58,14 @@ def stage_line(seens):
     return "  " + ", ".join("%s %.3f" % (l, statistics.median(labels[l])) for l in order)
 
 
+def read_floor(tree):
+    """The fields that read_floor.exe prints for the tree."""
+    subprocess.run(["sync"])
+    out = subprocess.run([vk.WINE, os.path.join(vk.BIN, "read_floor.exe"), vk.winpath(tree)], env=vk.ENV,
+                         capture_output=True, text=True, check=True).stdout
+    return dict(w.split("=", 1) for w in out.split() if "=" in w)
+
+
 def main():
     vk.Host = TimedHost
     b = main_job.Bench()
@@ -63,12 +74,14 @@ def main():
     kinds = ("first", "repeat", "changed")
     runs = {k: [] for k in kinds}
     zips = []
+    floors = []
     try:
         print("tree: %d files in %d folders; %d rounds" % (len(b.files), len(b.folders), main_job.ROUNDS),
               flush=True)
         for n in range(main_job.ROUNDS):
             if WITH_ZIP:
                 zips.append(b.zip_pack())
+            floors.append(read_floor(b.host))
             for kind in kinds:
                 if kind == "changed":
                     b.change_texts(n)
@@ -80,6 +93,9 @@ def main():
             print("round %d: %s%s" % (n + 1, ", ".join("%s %.2f s" % (k, runs[k][-1][0]) for k in kinds),
                                       ", zip -9 %.2f s" % zips[-1] if WITH_ZIP else ""), flush=True)
         zip_s = statistics.median(zips) if zips else 0
+        floor = {k: statistics.median(float(f[k]) for f in floors) for k in ("list_s", "small_s", "seconds")}
+        print("reading alone %.2f s (listing %.2f s, the %s files up to 2 MiB %.2f s)"
+              % (floor["seconds"], floor["list_s"], floors[0]["small_files"], floor["small_s"]))
         for kind in kinds:
             total = statistics.median(t for t, _ in runs[kind])
             ratio = " = %.3f x zip -9 (%.2f s)" % (total / zip_s, zip_s) if zip_s else ""
