@@ -34,8 +34,8 @@ struct Delivery {
 
 class Services : public ::testing::Test {
  protected:
+  // Exchanges that succeed wait as long as the program does, however busy the machine.
   void SetUp() override {
-    SetHostReplyTimeout(1500);
     api.SetAutoConnect(false);
     api.SetPIAPIRequiered(7);
     api.Loaded();
@@ -381,6 +381,7 @@ TEST_F(ConnectedServices, UnknownServiceCodeRaisesAfterTheServiceLeftTheList) {
 }
 
 TEST_F(ConnectedServices, UnansweredUnregistrationIsSilent) {
+  SetHostReplyTimeout(1500);  // waited for until it runs out
   auto s = Make("s", 2048);
   Connect("--no-reply 1038");
   EXPECT_NO_THROW(s->SetActive(false));
