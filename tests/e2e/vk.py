@@ -277,8 +277,11 @@ class Host:
             if plugin_args is not None:
                 args += ["--plugin-args", plugin_args]
         args += [str(o) for o in options]
-        self.proc = subprocess.Popen(args, env=ENV, cwd=box.root, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        # Wine's own complaints (a stand-in that could not start) go into the sandbox,
+        # for the failure that follows.
+        self.stderr_path = os.path.join(box.root, "host.stderr")
+        with open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen(args, env=ENV, cwd=box.root, stdout=subprocess.DEVNULL, stderr=err)
 
     def lines(self):
         try:
@@ -297,7 +300,19 @@ class Host:
             if len(found) >= count:
                 return found
             time.sleep(0.1)
-        raise AssertionError("host log has no %r after %ss:\n%s" % (prefix, timeout, "\n".join(self.lines())))
+        raise AssertionError("host log has no %r after %ss (%s):\n%s" % (prefix, timeout, self.state(),
+                                                                       "\n".join(self.lines())))
+
+    def state(self):
+        """Whether the stand-in still runs, and what Wine said on its error output."""
+        code = self.proc.poll()
+        try:
+            with open(self.stderr_path, "rb") as f:
+                said = f.read()[-2000:].decode("latin-1").strip()
+        except OSError:
+            said = ""
+        return "%s%s" % ("running" if code is None else "ended with %d" % code,
+                         "; error output: " + said if said else "")
 
     def field(self, line, key):
         """The value of key=value in a log line (quoted texts keep their quotes off)."""
