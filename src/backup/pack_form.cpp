@@ -168,29 +168,19 @@ std::string EngineReason(int code, const std::string& message, const std::string
                                     : reason;
 }
 
-// Whether an archive holds at least one entry; one that cannot be read counts as
-// holding some, so that nothing is thrown away on a guess.
-bool HoldsEntries(const std::string& path) {
-  try {
-    TZipArchiver reader;
-    reader.SetZipFilename(path);
-    return !reader.DirEntries().empty();
-  } catch (const std::exception&) {
-    return true;
-  }
-}
-
-// Whether the archive holds a file besides the registry file; one that cannot be
-// read holds none worth keeping.
-bool HoldsFilesBesidesRegistry(const std::string& path) {
+// Whether an archive holds an entry, or one other than the file named `besides`. One
+// that cannot be read counts as `ifUnreadable`: holding some where nothing may be
+// thrown away on a guess, none where it would be kept instead of a readable one.
+bool HoldsEntries(const std::string& path, bool ifUnreadable, const char* besides = nullptr) {
   try {
     TZipArchiver reader;
     reader.SetZipFilename(path);
     for (const ZipDirEntry& e : reader.DirEntries())
-      if (_stricmp(e.name.c_str(), kRegFileName) != 0) return true;
+      if (!besides || _stricmp(e.name.c_str(), besides) != 0) return true;
+    return false;
   } catch (const std::exception&) {
+    return ifUnreadable;
   }
-  return false;
 }
 
 bool Replace(const std::string& from, const std::string& to, std::string* why) {
@@ -367,8 +357,8 @@ void TPackForm::PackFiles(const std::string& archive, const std::string& dirs) {
     // Some files or the registry are missing: the newest data are still worth
     // keeping, but not in place of the last complete backup.
     KeepIncomplete(archive, work);
-  } else if (foldersListed && ZipArchiver1.DllResult() == 1 && !HoldsFilesBesidesRegistry(work) &&
-             HoldsFilesBesidesRegistry(archive)) {
+  } else if (foldersListed && ZipArchiver1.DllResult() == 1 && !HoldsEntries(work, false, kRegFileName) &&
+             HoldsEntries(archive, false, kRegFileName)) {
     // Every included folder is gone or empty, as after a lost disk or a deleted
     // installation: the registry data alone must not take the place of a backup that
     // holds the installation's files.
@@ -501,7 +491,7 @@ void TPackForm::SettleCancelledArchive(const std::string& archive) {
     // not take the place of an earlier incomplete backup that holds data.
     const std::string target = IncompleteArchive(archive);
     std::string why;
-    if (incomplete.empty() || !HoldsEntries(incomplete))
+    if (incomplete.empty() || !HoldsEntries(incomplete, /*ifUnreadable=*/true))
       win::ShowInformation("Es wurde keine unvollständige Sicherung gespeichert: der Abbruch kam, bevor eine "
                            "Datei gesichert und geprüft war.");
     else if (Replace(incomplete, target, &why))
