@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Where the restore into an emptied installation spends its time: the main job's
-restore alone, beside `unzip -o` into an empty folder and the engine alone into an
-empty folder, in the same rounds, with the moments the program and the engine write to
+restore alone, beside `unzip -o` and the engine alone into the installation emptied
+the same way, in the same rounds, with the moments the program and the engine write to
 VAULTKIN_STAGE_LOG, in seconds from the click on "Open" (medians over the rounds).
 
     python3 bench/restore_stages.py [BUILD_DIR] [OTHER_BIN_DIR]
