@@ -41,6 +41,9 @@ TExtractForm::TExtractForm()
 void TExtractForm::RunRestore() {
   if (Running()) return;
   RunScope running(*this);
+  // A press from here on counts, also one seen before the first file: the undo copy
+  // and the extraction must not clear it.
+  Canceled = false;
   report_.Clear();
   ResetMarks();
   Show();
@@ -70,6 +73,12 @@ void TExtractForm::RunRestore() {
   }
   LogStage("restore-planned");
   ShowArrow(2, true);
+  // Pressed after the undo copy's last report: nothing is written yet, and the copy,
+  // which holds what is there now, does not replace the previous one.
+  if (StoppedBeforeAnyChange()) {
+    Hide();
+    return;
+  }
   ExtractArchive(archive, &plan);
   LogStage("restore-extracted");
   const bool cancelled = Canceled;
@@ -139,19 +148,24 @@ bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, Un
   const bool registry = selection_.registry && (plan->holdsRegistry || FileExists(hostDir_ + "\\" + kRegFileName));
   // Nothing would be overwritten: the last restore's copy stays as it is.
   if (plan->replaced.empty() && !registry) return true;
-  Canceled = false;
+  // The copy's packing would clear the archive component's cancel.
+  if (StoppedBeforeAnyChange()) return false;
   std::string why;
   if (undo->Write(*plan, registry, &why)) {
     *written = true;
     return true;
   }
   while (!why.empty() && (why.back() == '.' || why.back() == ' ')) why.pop_back();
-  if (Canceled)
-    win::ShowInformation("Das Zurückschreiben wurde abgebrochen, bevor eine Datei verändert wurde.");
-  else
+  if (!StoppedBeforeAnyChange())
     win::ShowError("Die Rückgängig-Kopie \"" + undo->Path() + "\" konnte nicht geschrieben werden: " + why +
                    ".\n\nDas Zurückschreiben wurde nicht begonnen; es wurde nichts verändert.");
   return false;
+}
+
+bool TExtractForm::StoppedBeforeAnyChange() {
+  if (!Canceled) return false;
+  win::ShowInformation("Das Zurückschreiben wurde abgebrochen, bevor eine Datei verändert wurde.");
+  return true;
 }
 
 void TExtractForm::ExtractArchive(const std::string& archive, const RestorePlan* plan) {

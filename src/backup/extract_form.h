@@ -36,6 +36,9 @@ class TExtractForm : public TRunForm {
   // whether one was needed). False when the restore must not start; the user has
   // been told why.
   bool PrepareUndo(const std::string& archive, RestorePlan* plan, UndoCopy* undo, bool* written);
+  // Whether "Abbrechen" was pressed while nothing was written yet; then the user is
+  // told that nothing changed.
+  bool StoppedBeforeAnyChange();
   // Whether `file` names only keys of the host's branch; a refusal goes into the report.
   bool RegistryFileIsHosts(const std::string& file);
 

@@ -187,6 +187,26 @@ TEST_F(RestoreRun, CancelStopsWritingAtOnce) {
   EXPECT_EQ(ReadBytes(Work("viele.zip")), bytes);
 }
 
+// A press that the window sees before the first file is written (here as the window
+// appears; the same holds between the undo copy's last report and the extraction)
+// stops the restore with nothing changed, and the last restore's undo copy stays.
+TEST_F(RestoreRun, ACancelSeenBeforeTheFirstFileChangesNothing) {
+  BackUp();
+  const std::string undo = vk::backup::UndoCopyPath(Host());
+  WriteBytes(undo, "vorige Kopie");
+  WriteOld(HostFile("Filebase\\liste.txt"), "verändert");
+  const auto before = vk::testing::FilesBelow(Host());
+  PostMessageA(Extract().Item(IDCANCEL), BM_CLICK, 0, 0);
+  const auto seen = Restore(DefaultArchive(), {{"Information"}});
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].text.find("abgebrochen, bevor eine Datei verändert wurde"), std::string::npos) << seen[1].text;
+  EXPECT_TRUE(vk::testing::FilesBelow(Host()) == before);
+
+  // The next restore is not stopped by it.
+  Restore(DefaultArchive(), {{"Information"}});
+  EXPECT_EQ(ReadBytes(HostFile("Filebase\\liste.txt")), "Dateiliste\r\n");
+}
+
 TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   BackUp();
   auto expected = vk::testing::FilesBelow(Host());
