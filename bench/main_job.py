@@ -277,9 +277,7 @@ class Bench:
     # right after the same deletion.
     def engine_extract_empty(self):
         self.empty_installation()
-        seconds = self.engine_run("unzip", vk.winpath(self.engine_zip), "-C", vk.winpath(self.host))
-        os.remove(self.reg)
-        return seconds
+        return self.engine_extract()
 
     def zip_pack(self):
         if os.path.exists(self.zip):
@@ -291,7 +289,7 @@ class Bench:
 
     def unzip_empty(self):
         self.empty_installation()
-        return timed(["unzip", "-q", "-o", self.zip, "-d", self.host])
+        return self.unzip()
 
     def close(self):
         self.ctl.ok("regdel", vk.HOST_KEY)
