@@ -12,13 +12,15 @@ memory.
 
     python3 bench/main_job.py [BUILD_DIR]     (default build/win64)
     BENCH_ROUNDS=N (default 3), BENCH_SCALE=F (default 1: a smaller tree for a quick look),
-    BENCH_TREE=large (large files instead: make_corpus.py --large)
+    BENCH_TREE=large (large files instead: make_corpus.py --large),
+    BENCH_EMPTY=delete (empty the installation by deleting it, not by moving it aside)
 
 Backup time: from starting the host stand-in to the task file written back after the
 run (Wine starting two programs included; the time from the plug-in's own start is
 printed beside it). Restore time: from pressing "Open" in the file dialog to the
 run window's end (the registry import included), into the emptied installation
-(beside unzip into it, emptied the same way) and over the intact one (beside unzip over the
+(its files moved aside, as on a new disk; beside unzip into it, emptied the same way,
+in rounds of their own that come first) and over the intact one (beside unzip over the
 tree); the stages after it: first and last file written, window gone, process gone.
 """
 import os
@@ -39,6 +41,7 @@ import vk  # noqa: E402  the end-to-end harness: sandbox, host stand-in, winctl
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))
 SCALE = float(os.environ.get("BENCH_SCALE", "1"))
 LARGE = os.environ.get("BENCH_TREE") == "large"
+EMPTY_BY_DELETING = os.environ.get("BENCH_EMPTY") == "delete"
 POLL = 0.02
 # The backup's stages as the bench sees them from outside: the plug-in's process, the
 # registry file (REGEDIT at work), the engine's temporary archive (listing done), its
@@ -94,6 +97,7 @@ class Bench:
         with open(self.list, "wb") as f:
             f.write("".join(n.replace("/", "\\") + "\r\n" for n in self.files + ["kestrone.reg"]).encode("cp1252"))
         self.engine = os.path.join(vk.BIN, "engine_run.exe")
+        self.emptied = 0
         self.gaps = {}  # (zip or unzip, phase): the longest wait between two engine callbacks, ms
         self.zip = os.path.join(self.box.root, "zip.zip")
         self.engine_zip = os.path.join(self.box.root, "engine.zip")
@@ -169,15 +173,27 @@ class Bench:
                 f.write(b"Runde %d" % round_no)
 
     def empty_installation(self):
-        """The installation as on a new disk: only the plug-in folder and the backup stay."""
-        for name in os.listdir(self.host):
-            path = os.path.join(self.host, name)
-            if name in ("Plugins", "Backup"):
-                continue
-            if os.path.isdir(path):
-                shutil.rmtree(path)
+        """The installation as on a new disk: only the plug-in folder and the backup stay.
+        What was there is moved aside into the sandbox (removed with it at the end), not
+        deleted: on this disk's file system (ext4 without a journal) the kernel passes
+        over inodes freed in the last minute or two whenever it creates a file, so 8,000
+        files created right after 8,000 were deleted cost every side 6 to 8 s more, the
+        same unzip taking 2.3 s or 9 s. A new disk has freed nothing. BENCH_EMPTY=delete
+        deletes instead, to see that case."""
+        self.set_aside(os.path.join(self.host, name) for name in os.listdir(self.host)
+                       if name not in ("Plugins", "Backup"))
+
+    def set_aside(self, paths):
+        """Moves files and folders into a folder of their own in the sandbox, or deletes them
+        with BENCH_EMPTY=delete."""
+        self.emptied += 1
+        aside = os.path.join(self.box.root, "aside%d" % self.emptied)
+        os.makedirs(aside)
+        for path in paths:
+            if EMPTY_BY_DELETING:
+                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
             else:
-                os.remove(path)
+                os.rename(path, os.path.join(aside, os.path.basename(path)))
 
     def restore(self, empty=False):
         """Seconds from the click on "Open" to the run window's end, peak memory, and the
@@ -252,7 +268,8 @@ class Bench:
             for leftover in (stop_zip, stop_zip + ".vkpart", self.reg):
                 if os.path.exists(leftover):
                     os.remove(leftover)
-            shutil.rmtree(target, ignore_errors=True)
+            if os.path.exists(target):
+                self.set_aside([target])
 
     def engine_pack(self):
         if os.path.exists(self.engine_zip):
@@ -271,10 +288,7 @@ class Bench:
         return seconds
 
     # Into an empty folder, every side the way the program's restore meets it: in the
-    # installation just emptied. On this disk's file system (ext4 without a journal) the
-    # kernel's time to create 8,000 files depends on what was deleted shortly before it
-    # (2.5 to 8.6 s of system time for the same unzip, repeated), so every side comes
-    # right after the same deletion.
+    # installation just emptied.
     def engine_extract_empty(self):
         self.empty_installation()
         return self.engine_extract()
@@ -308,8 +322,25 @@ def main():
         print("tree: %d files, %.0f MB in %d folders; %d cores; %d rounds" % (
             len(b.files), sum(os.path.getsize(os.path.join(b.host, f)) for f in b.files) / 1e6,
             len(b.folders), os.cpu_count(), ROUNDS), flush=True)
+        def restore(empty=False):
+            key = "restore_empty" if empty else "restore"
+            seconds, peak, seen = b.restore(empty)
+            r[key].append(seconds), r["peak_restore"].append(peak)
+            restore_stages[key].append(seen)
+
+        # The restores into the emptied installation come first, before anything has
+        # deleted files by the thousand (unzip -o over the tree deletes each file before
+        # writing it): see Bench.empty_installation. Their archives are made for them.
+        b.zip_pack(), b.first_backup(), b.engine_pack()
+        empties = [lambda: r["unzip_empty"].append(b.unzip_empty()), lambda: restore(empty=True),
+                   lambda: r["engine_empty"].append(b.engine_extract_empty())]
         for n in range(ROUNDS):
             # Rounds alternate which side goes first, so that a slow spell falls on both.
+            for step in empties if n % 2 == 0 else empties[::-1]:
+                step()
+            print("round %d into the emptied installation: unzip %.2f s, program restore %.2f s, engine extract "
+                  "%.2f s" % (n + 1, r["unzip_empty"][-1], r["restore_empty"][-1], r["engine_empty"][-1]), flush=True)
+        for n in range(ROUNDS):
             def backup():
                 total, own, peak, seen = b.first_backup()
                 r["prog"].append(total), r["prog_own"].append(own), r["peak_backup"].append(peak)
@@ -321,26 +352,16 @@ def main():
                 total, own, peak, seen = b.backup()
                 r["changed"].append(total), r["changed_own"].append(own), r["peak_backup"].append(peak)
 
-            def restore(empty=False):
-                key = "restore_empty" if empty else "restore"
-                seconds, peak, seen = b.restore(empty)
-                r[key].append(seconds), r["peak_restore"].append(peak)
-                restore_stages[key].append(seen)
-
             packs = [lambda: r["zip"].append(b.zip_pack()), backup, lambda: r["engine_pack"].append(b.engine_pack()),
                      b.engine_stops]
-            # The emptied installation's restore brings the tree back for the steps after it.
-            extracts = [lambda: r["unzip"].append(b.unzip()), lambda: r["unzip_empty"].append(b.unzip_empty()),
-                        lambda: restore(empty=True), restore, lambda: r["engine_extract"].append(b.engine_extract()),
-                        lambda: r["engine_empty"].append(b.engine_extract_empty())]
+            extracts = [lambda: r["unzip"].append(b.unzip()), restore,
+                        lambda: r["engine_extract"].append(b.engine_extract())]
             for step in (packs if n % 2 == 0 else packs[::-1]) + (extracts if n % 2 == 0 else extracts[::-1]):
                 step()
             print("round %d: zip %.2f s, program backup %.2f s (repeat %.2f s, after changes %.2f s), engine pack "
-                  "%.2f s; unzip %.2f s, program restore %.2f s, engine extract %.2f s; into empty: unzip %.2f s, "
-                  "program restore %.2f s, engine extract %.2f s" % (
+                  "%.2f s; over the tree: unzip %.2f s, program restore %.2f s, engine extract %.2f s" % (
                       n + 1, r["zip"][-1], r["prog"][-1], r["repeat"][-1], r["changed"][-1], r["engine_pack"][-1],
-                      r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1], r["unzip_empty"][-1],
-                      r["restore_empty"][-1], r["engine_empty"][-1]), flush=True)
+                      r["unzip"][-1], r["restore"][-1], r["engine_extract"][-1]), flush=True)
         m = {k: statistics.median(v) for k, v in r.items()}
         sizes = {k: os.path.getsize(p) for k, p in (("prog", b.archive), ("zip", b.zip), ("engine", b.engine_zip))}
         print("medians of %d rounds:" % ROUNDS)
