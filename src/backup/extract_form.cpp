@@ -136,12 +136,14 @@ bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, Un
       chosen = [this](const std::wstring& target) {
         return selection_.Chosen({reinterpret_cast<const char16_t*>(target.data()), target.size()});
       };
-    *plan = PlanRestore(archive, hostDir_, chosen);
+    // Reading the whole installation takes a while: the window answers meanwhile.
+    WhileAnswering([&](const std::atomic<bool>& stop) { *plan = PlanRestore(archive, hostDir_, chosen, &stop); });
   } catch (const EZipDirError&) {
     // An archive the component cannot read either is refused in its words.
     ZipArchiver1.SetZipFilename(archive);
     throw;
   }
+  if (StoppedBeforeAnyChange()) return false;
   if (!plan->newer.empty() &&
       !win::Confirm(NewerFilesQuestion(ShownNames(plan->newer), GermanDateTime(plan->archiveTime))))
     return false;

@@ -81,13 +81,14 @@ Found Compare(const std::wstring& path, const zip::Entry& entry, std::vector<cha
 }
 
 // Runs each(i, buffer) for i in [0, count) on up to two threads, each with a buffer
-// of its own. An exception on either ends both and reaches the caller.
+// of its own, until `stop` (when given) turns true. An exception on either ends both
+// and reaches the caller.
 template <class F>
-void OnTwoThreads(size_t count, F each, size_t bufferSize = kCompareBuffer) {
+void OnTwoThreads(size_t count, F each, size_t bufferSize = kCompareBuffer, const std::atomic<bool>* stop = nullptr) {
   std::atomic<size_t> next{0};
   auto run = [&] {
     std::vector<char> buffer(bufferSize);
-    for (size_t i; (i = next++) < count;) each(i, buffer);
+    for (size_t i; !(stop && *stop) && (i = next++) < count;) each(i, buffer);
   };
   std::exception_ptr helperFailed;
   std::thread helper;
@@ -139,7 +140,8 @@ bool Move(const std::string& from, const std::string& to, std::string* why) {
 
 }  // namespace
 
-RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter) {
+RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter,
+                        const std::atomic<bool>* stop) {
   RestorePlan plan;
   DWORD error = 0;
   engine::File file = engine::File::OpenRead(engine::AnsiToWide(archive), &error);
@@ -191,7 +193,8 @@ RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, 
       return;
     }
     found[i] = Compare(base + engine::FromU16(files[i]->target), dir.entries[files[i]->index], buffer);
-  });
+  }, kCompareBuffer, stop);
+  if (stop && *stop) return plan;
   for (size_t i = 0; i < files.size(); ++i) {
     const zip::Entry& entry = dir.entries[files[i]->index];
     RestoreFile f{engine::FromU16(files[i]->target), entry.uncompressedSize, entry.modified};

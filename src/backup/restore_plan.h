@@ -4,6 +4,7 @@
 // newer on disk), which are already right, which are new. And the undo copy: the
 // current version of every file about to be replaced, and the host's registry
 // branch, packed as an ordinary backup into one archive beside the backups.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -48,8 +49,10 @@ using RestoreFilter = std::function<bool(const std::wstring& target)>;
 // holds the entry's content (no program can set a change time back); any other is
 // compared by size, then by the CRC-32 of its content. The registry file at the top
 // is never counted as replaced: the undo copy holds the registry itself under that
-// name. Raises vk::EZipDirError when the archive's directory cannot be read.
-RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter = {});
+// name. Raises vk::EZipDirError when the archive's directory cannot be read. Once
+// `stop` (when given) turns true the comparing ends and the plan returned is not whole.
+RestorePlan PlanRestore(const std::string& archive, const std::string& hostDir, const RestoreFilter& filter = {},
+                        const std::atomic<bool>* stop = nullptr);
 
 // The extractor's specifications that name exactly what the plan found missing or
 // different; empty when nothing is. Each names one entry, whatever its characters.

@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "win/application.h"
@@ -213,6 +216,43 @@ void TRunForm::DrawProgress() {
 void TRunForm::Button1Click() {
   ZipArchiver1.Cancel = true;
   Canceled = true;
+}
+
+void TRunForm::WhileAnswering(const std::function<void(const std::atomic<bool>& stop)>& work) {
+  std::atomic<bool> stop{Canceled};
+  std::exception_ptr failed;
+  win::ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::thread worker;
+  if (done) {
+    try {
+      worker = std::thread([&] {
+        try {
+          work(stop);
+        } catch (...) {
+          failed = std::current_exception();
+        }
+        SetEvent(done.Get());
+      });
+    } catch (const std::system_error&) {
+      // No thread of its own: the work runs here, the window waiting for it.
+    }
+  }
+  if (!worker.joinable()) return work(stop);
+  // Waits without polling: under Wine every look at the queue is a server call, and
+  // the work's own calls wait for the same server.
+  const HANDLE handles[] = {done.Get()};
+  try {
+    while (MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+      Pump();
+      if (Canceled) stop = true;
+    }
+  } catch (...) {
+    stop = true;
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TRunForm::OnCommand(int id, int notifyCode, HWND control) {

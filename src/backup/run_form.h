@@ -5,6 +5,8 @@
 // component's progress handling, and starting REGEDIT.
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 
 #include "backup/path_label.h"
@@ -68,6 +70,12 @@ class TRunForm : public win::Form {
 
   // Exports `branch` into `file` with REGEDIT; its exit code, or -1 when it did not start.
   int ExportRegistry(const std::string& file, const std::string& branch);
+
+  // Runs `work` on a thread of its own while this one lets the window's messages
+  // through, so that the window is drawn and "Abbrechen" answered meanwhile; the flag
+  // handed to `work` turns true once it is pressed. An exception of `work` reaches
+  // the caller.
+  void WhileAnswering(const std::function<void(const std::atomic<bool>& stop)>& work);
 
   // True while a backup or restore run lasts: one run at a time, whatever starts it.
   static bool Running();

@@ -207,6 +207,23 @@ TEST_F(RestoreRun, ACancelSeenBeforeTheFirstFileChangesNothing) {
   EXPECT_EQ(ReadBytes(HostFile("Filebase\\liste.txt")), "Dateiliste\r\n");
 }
 
+// While the comparison of the whole installation runs beside it, the window answers:
+// a press of "Abbrechen" reaches the work, which waits for nothing else; and what
+// goes wrong in the work reaches the run.
+TEST_F(RestoreRun, TheWindowAnswersWhileTheWorkBesideItRuns) {
+  Extract().Canceled = false;
+  PostMessageA(Extract().Handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+               reinterpret_cast<LPARAM>(Extract().Item(IDCANCEL)));
+  bool reached = false;
+  Extract().WhileAnswering([&](const std::atomic<bool>& stop) {
+    for (int waited = 0; waited < 10000 && !stop; waited += 10) Sleep(10);
+    reached = stop;
+  });
+  EXPECT_TRUE(reached);
+  EXPECT_THROW(Extract().WhileAnswering([](const std::atomic<bool>&) { throw vk::EZipDirError("kaputt"); }),
+               vk::EZipDirError);
+}
+
 TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   BackUp();
   auto expected = vk::testing::FilesBelow(Host());
