@@ -176,24 +176,25 @@ class Bench:
         """The installation as on a new disk: only the plug-in folder and the backup stay.
         What was there is moved aside into the sandbox (removed with it at the end), not
         deleted: on this disk's file system (ext4 without a journal) the kernel passes
-        over inodes freed in the last minute or two whenever it creates a file, so 8,000
-        files created right after 8,000 were deleted cost every side 6 to 8 s more, the
-        same unzip taking 2.3 s or 9 s. A new disk has freed nothing. BENCH_EMPTY=delete
-        deletes instead, to see that case."""
+        over recently freed inodes whenever it creates a file, for under 30 s after one
+        tree was deleted and for minutes after tens of thousands of files, so the same
+        unzip took 2.3 s or 9 s. A new disk has freed nothing. BENCH_EMPTY=delete deletes
+        instead, to see that case."""
         self.set_aside(os.path.join(self.host, name) for name in os.listdir(self.host)
                        if name not in ("Plugins", "Backup"))
 
     def set_aside(self, paths):
         """Moves files and folders into a folder of their own in the sandbox, or deletes them
         with BENCH_EMPTY=delete."""
+        if EMPTY_BY_DELETING:
+            for path in paths:
+                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+            return
         self.emptied += 1
         aside = os.path.join(self.box.root, "aside%d" % self.emptied)
         os.makedirs(aside)
         for path in paths:
-            if EMPTY_BY_DELETING:
-                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
-            else:
-                os.rename(path, os.path.join(aside, os.path.basename(path)))
+            os.rename(path, os.path.join(aside, os.path.basename(path)))
 
     def restore(self, empty=False):
         """Seconds from the click on "Open" to the run window's end, peak memory, and the
