@@ -138,6 +138,7 @@ bool TExtractForm::PrepareUndo(const std::string& archive, RestorePlan* plan, Un
       };
     // Reading the whole installation takes a while: the window answers meanwhile.
     WhileAnswering([&](const std::atomic<bool>& stop) { *plan = PlanRestore(archive, hostDir_, chosen, &stop); });
+    LogStage("restore-compared");
   } catch (const EZipDirError&) {
     // An archive the component cannot read either is refused in its words.
     ZipArchiver1.SetZipFilename(archive);

@@ -45,8 +45,6 @@ DiskFile Probe(const std::wstring& path) {
   return {true, facts.size, facts.modified, facts.changed};
 }
 
-uint64_t EntryTicks(zip::DosDateTime modified) { return engine::FileTimeTicks(engine::DosToFileTime(modified)); }
-
 // Whether the file holds exactly `size` bytes with this CRC-32; one that cannot be
 // read counts as different, so that the undo copy is asked to keep it.
 bool SameContent(const std::wstring& path, uint64_t size, uint32_t crc, std::vector<char>& buffer) {
@@ -75,8 +73,10 @@ Found Compare(const std::wstring& path, const zip::Entry& entry, std::vector<cha
   // The very file the backup packed: the same trust its reuse of an entry gives it.
   const bool stamped =
       sameSize && entry.stamp.changed != 0 && entry.stamp == zip::FileStamp{written, disk.changed};
+  // The archive keeps times to two seconds: a file whose time it holds so is right,
+  // else almost every file would be given a time of its own again.
   if (stamped || (sameSize && SameContent(path, entry.uncompressedSize, entry.crc, buffer)))
-    return written == EntryTicks(entry.modified) ? Found::kRight : Found::kRightButTime;
+    return engine::FileTimeToDos(disk.modified) == entry.modified ? Found::kRight : Found::kRightButTime;
   return IsNewerOnDisk(engine::FileTimeToDos(disk.modified), entry.modified) ? Found::kNewer : Found::kDiffers;
 }
 
@@ -228,8 +228,9 @@ std::vector<std::string> WriteSpecs(const RestorePlan& plan) {
   // Without a wildcard a specification is looked up as one entry's name: "[", "]" and
   // blanks stand for themselves, and a name the code page cannot spell goes in UTF-8.
   std::vector<std::string> specs;
-  for (const auto* files : {&plan.replaced, &plan.created})
-    for (const RestoreFile& f : *files) specs.push_back(EngineSpec(f.target));
+  // The plan has just read the files it replaces: the engine need not read them again.
+  for (const RestoreFile& f : plan.replaced) specs.push_back(engine::kDiffersSpecMark + EngineSpec(f.target));
+  for (const RestoreFile& f : plan.created) specs.push_back(EngineSpec(f.target));
   for (const std::wstring& folder : plan.folders) specs.push_back(EngineSpec(folder + L"\\"));
   return specs;
 }

@@ -53,6 +53,7 @@ uint32_t CombineCrc32(uint32_t crcA, uint32_t crcB, uint64_t lengthB);
 struct DosDateTime {
   uint16_t time = 0;
   uint16_t date = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
+  bool operator==(const DosDateTime& o) const { return time == o.time && date == o.date; }
 };
 
 struct CivilTime {

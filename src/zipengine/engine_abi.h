@@ -46,6 +46,10 @@ constexpr char kExcludedSpecMark[] = "\x03";
 // the specifications before it are listed and packed meanwhile, and a directory
 // among them that holds the file leaves it out.
 constexpr char kAwaitedSpecMark[] = "\x04";
+// A specification of an extraction that begins with this byte (before the UTF-8
+// mark, if any) names one file that the caller has compared with its entry just
+// before and found different: it is replaced without being read again.
+constexpr char kDiffersSpecMark[] = "\x05";
 
 // Callback actions. All callbacks come on the thread that called the entry, in file
 // order. kBatchEnd ends every call that was not stopped, failed ones included; after

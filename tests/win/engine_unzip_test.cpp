@@ -245,9 +245,10 @@ TEST_F(EngineUnzip, WhatIsInTheWayOfANewFileStays) {
   }
 }
 
-// Each folder is made or looked up once, parents of nested ones included; one that
-// stood before is still cleared of a killed run's temporary files, even when it is
-// first met as the parent of a new folder, and new folders get every file.
+// Each folder is made or looked up once, parents of nested ones included; after a
+// killed run, one that stood before is still cleared of its temporary files, even
+// when it is first met as the parent of a new folder, and the killed run's mark
+// goes; new folders get every file.
 TEST_F(EngineUnzip, FoldersAreMadeOnceAndOldOnesClearedOfKilledRunsFiles) {
   ZipBuilder a;
   a.Add({"old/new/deep/a.txt", "a"});
@@ -256,6 +257,8 @@ TEST_F(EngineUnzip, FoldersAreMadeOnceAndOldOnesClearedOfKilledRunsFiles) {
   a.Add({"fresh/x/y.txt", "y"});
   a.Add({"fresh/z.txt", "z"});
   WriteArchive("d.zip", a);
+  // What a killed extraction leaves: its mark in the base folder, and a temporary file.
+  WriteBytes("~vkunzip.run", "");
   WriteBytes("old\\~vk0000000100000002.tmp", "killed");
   WriteBytes("old\\~vk00000001000000zz.tmp", "not ours");
   Recorder r;
@@ -263,6 +266,7 @@ TEST_F(EngineUnzip, FoldersAreMadeOnceAndOldOnesClearedOfKilledRunsFiles) {
   for (const char* name : {"old\\new\\deep\\a.txt", "old\\new\\b.txt", "old\\c.txt", "fresh\\x\\y.txt", "fresh\\z.txt"})
     EXPECT_EQ(ReadBytes(name).size(), 1u) << name;
   EXPECT_EQ(Find("old\\~vk*"), std::vector<std::string>{"~vk00000001000000zz.tmp"});
+  EXPECT_TRUE(Find("~vk*").empty());
 }
 
 TEST_F(EngineUnzip, EveryTruncatedPrefixIsRefusedCleanly) {

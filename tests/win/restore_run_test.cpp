@@ -228,8 +228,9 @@ TEST_F(RestoreRun, LeftoversOfAKilledRestoreAreRemoved) {
   BackUp();
   auto expected = vk::testing::FilesBelow(Host());
   expected.erase("Backup\\KestroneBackup.zip");
-  // What a restore killed half-way leaves: temporary files beside the files it was
-  // replacing, and a file cut short. A file of someone else's stays.
+  // What a restore killed half-way leaves: its mark, temporary files beside the
+  // files it was replacing, and a file cut short. A file of someone else's stays.
+  WriteBytes(HostFile("~vkunzip.run"), "");
   WriteBytes(HostFile("Filebase\\~vk0000ABCD00000001.tmp"), "halb");
   WriteBytes(HostFile("~vk0000ABCD0000002F.tmp"), "halb");
   WriteBytes(HostFile("Filebase\\~vkFremd.tmp"), "fremd");
@@ -266,6 +267,16 @@ TEST_F(RestoreRun, TheRecordedStampIsTrustedWhileTheChangeTimeHolds) {
   b.AddStored("Filebase/zurueck.txt", "Inhalt B").stamp = recorded;
   b.AddStored("Filebase/zeit.txt", "Inhalt D");
   WriteOld(HostFile("Filebase\\zeit.txt"), "Inhalt D");
+  // The archive keeps times to two seconds: one second after the entry's is its time.
+  b.AddStored("Filebase/genau.txt", "Inhalt E");
+  stamp("Filebase\\genau.txt", "Inhalt E");
+  const uint64_t later = vk::engine::FileTimeTicks(entryTime) + 10000000;
+  const FILETIME aSecondLater{static_cast<DWORD>(later), static_cast<DWORD>(later >> 32)};
+  {
+    vk::win::ScopedHandle h(CreateFileA(HostFile("Filebase\\genau.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(SetFileTime(h.Get(), nullptr, nullptr, &aSecondLater));
+  }
   WriteBytes(Work("stempel.zip"), b.Finish());
   Sleep(20);  // past the file system clock's tick, so the change below moves the change time
   const std::string changed = HostFile("Filebase\\zurueck.txt");
@@ -276,13 +287,15 @@ TEST_F(RestoreRun, TheRecordedStampIsTrustedWhileTheChangeTimeHolds) {
 
   auto seen = Restore(Work("stempel.zip"), {{"Information"}});
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_NE(seen[1].text.find("1 Datei wurde geschrieben, 2 Dateien waren bereits richtig"), std::string::npos)
+  EXPECT_NE(seen[1].text.find("1 Datei wurde geschrieben, 3 Dateien waren bereits richtig"), std::string::npos)
       << seen[1].text;
   EXPECT_EQ(ReadBytes(HostFile("Filebase\\vertraut.txt")), "Inhalt A");
   EXPECT_EQ(ReadBytes(changed), "Inhalt B");
   EXPECT_EQ(ReadBytes(HostFile("Filebase\\zeit.txt")), "Inhalt D");
   ASSERT_TRUE(vk::engine::QueryFile(vk::engine::AnsiToWide(HostFile("Filebase\\zeit.txt")), &facts));
   EXPECT_EQ(vk::engine::FileTimeTicks(facts.modified), vk::engine::FileTimeTicks(entryTime));
+  ASSERT_TRUE(vk::engine::QueryFile(vk::engine::AnsiToWide(HostFile("Filebase\\genau.txt")), &facts));
+  EXPECT_EQ(vk::engine::FileTimeTicks(facts.modified), vk::engine::FileTimeTicks(aSecondLater));
 }
 
 TEST_F(RestoreRun, AFaultInTheEngineIsReportedAndCostsNoFile) {
@@ -354,7 +367,9 @@ TEST_F(RestoreRun, NamesBeyondTheCodePageComeBackUnderTheirNames) {
   EXPECT_EQ(unicodeEntries, 1);
   EXPECT_EQ(decoys, 1);
 
-  DeleteFileW(path(unicode).c_str());
+  // Replaced, so that the name goes to the engine marked as found different, in UTF-8.
+  write(path(unicode), "verändert");
+  vk::testing::MakeOld(path(unicode));
   DeleteFileW(path(bracketed).c_str());
   write(path(L"Omega-ab.txt"), "verändert");
   vk::testing::MakeOld(HostFile("Filebase\\Omega-ab.txt"));

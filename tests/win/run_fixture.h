@@ -178,14 +178,22 @@ inline std::map<std::string, std::string> FilesBelow(const std::string& dir) {
 
 // Dates the file back to 2001, older than any archive a test writes: a restore
 // then replaces it without asking first.
-inline void MakeOld(const std::string& path) {
+inline void MakeOld(HANDLE h) {
   SYSTEMTIME st = {2001, 1, 1, 1, 12, 0, 0, 0};
   FILETIME ft;
   SystemTimeToFileTime(&st, &ft);
-  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
   SetFileTime(h, nullptr, nullptr, &ft);
   CloseHandle(h);
+}
+
+inline void MakeOld(const std::string& path) {
+  MakeOld(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr));
+}
+
+inline void MakeOld(const std::wstring& path) {
+  MakeOld(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr));
 }
 
 inline void WriteOld(const std::string& path, const std::string& bytes) {

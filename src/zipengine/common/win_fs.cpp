@@ -473,13 +473,13 @@ std::optional<uint64_t> File::Size() const {
   return static_cast<uint64_t>(size.QuadPart);
 }
 
-void File::Discard(const std::wstring& path) {
+bool File::Discard(const std::wstring& path) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   const bool marked = IsOpen() && SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition,
                                                              sizeof(disposition));
   Close();
-  if (!marked) DeleteFileAt(path);
+  return marked || DeleteFileAt(path);
 }
 
 void File::Close() {

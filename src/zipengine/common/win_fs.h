@@ -111,8 +111,8 @@ class File {
   std::optional<uint64_t> Size() const;
   void Close();
   // Closes and deletes a file made by CreateTemporary; path is its name, used when
-  // the handle cannot delete it.
-  void Discard(const std::wstring& path);
+  // the handle cannot delete it. false: the file may still be there.
+  bool Discard(const std::wstring& path);
 
  private:
   static constexpr uint64_t kUnknown = ~uint64_t{0};

@@ -10,11 +10,13 @@
 #include <mutex>
 #include <cwctype>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "core/stage_log.h"
 #include "core/zip_deflate.h"
 #include "core/zip_directory.h"
+#include "core/zip_names.h"
 #include "core/zip_workers.h"
 #include "zipengine/common/test_fault.h"
 #include "zipengine/common/win_fs.h"
@@ -45,6 +47,8 @@ struct Job {
   bool done = false;
   // Written where nothing stood: the only kind of file a stop may take away again.
   bool created = false;
+  // Found different from the entry by the caller just before: replaced unread.
+  bool differs = false;
   // The calling thread waits for this job: only then is it woken (under Wine
   // every wake-up is a server call), never for the jobs that finish ahead.
   bool awaited = false;
@@ -56,6 +60,11 @@ std::wstring Parent(const std::wstring& path) {
 }
 
 constexpr wchar_t kTempPrefix[] = L"~vk";
+// Stands in the base folder from before the first temporary file of a call until
+// all of its temporary files are gone. One found at the start of a call was left
+// by an extraction that was killed, and only then are the folders searched for its
+// temporary files: under Wine each search costs several server calls.
+constexpr wchar_t kRunMarker[] = L"~vkunzip.run";
 constexpr wchar_t kTempExtension[] = L".tmp";
 constexpr size_t kTempNameLength = 3 + 16 + 4;
 
@@ -76,26 +85,28 @@ bool IsTempName(const std::wstring& name) {
 
 // Removes the temporary files that an extraction killed before it could replace
 // its targets left in a folder this one writes to. One still held open by a
-// running extraction cannot be deleted and stays.
-void RemoveKilledTemporaries(const std::wstring& dir) {
+// running extraction cannot be deleted and stays: then false.
+bool RemoveKilledTemporaries(const std::wstring& dir) {
   const std::wstring prefix = dir.empty() ? std::wstring() : dir + L"\\";
   WIN32_FIND_DATAW data;
   const HANDLE find = FindFirstFileW(ApiPath(prefix + kTempPrefix + L"*" + kTempExtension).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) return true;
+  bool all = true;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempName(data.cFileName))
-      DeleteFileAt(prefix + data.cFileName);
+      all = DeleteFileAt(prefix + data.cFileName) && all;
   } while (FindNextFileW(find, &data));
   FindClose(find);
+  return all;
 }
 
 // Directories already made sure of by this call, so that each is created or
-// looked up once and cleared of killed runs' temporary files once; and whether
-// this call created it, so that nothing but its own files can stand in it. Every
-// folder on the way is remembered, the parents a nested one needed included:
-// under Wine a second creation or a search of a folder costs server calls, and a
-// file in a folder not known to be new is first looked up by name, which reads
-// the whole folder.
+// looked up once and, after a killed run, cleared of its temporary files once;
+// and whether this call created it, so that nothing but its own files can stand
+// in it. Every folder on the way is remembered, the parents a nested one needed
+// included: under Wine a second creation or a search of a folder costs server
+// calls, and a file in a folder not known to be new is first looked up by name,
+// which reads the whole folder.
 class DirectoryCache {
  public:
   // *fresh (when given): the directory was created by this call.
@@ -108,14 +119,22 @@ class DirectoryCache {
       std::lock_guard<zip::Mutex> lock(mutex_);
       known = MakeLocked(dir, error);
       if (!known) return false;
-      search = !known->created && !known->searched;
+      search = searching_ && !known->created && !known->searched;
       known->searched = true;
       if (fresh) *fresh = known->created;
     }
     // Outside the lock: a file this call holds open cannot be deleted meanwhile.
-    if (search) RemoveKilledTemporaries(dir);
+    if (search) Search(dir);
     return true;
   }
+  // Whether folders are searched for a killed run's temporary files when first met.
+  void SearchForKilled(bool on) { searching_ = on; }
+  void Search(const std::wstring& dir) {
+    if (!RemoveKilledTemporaries(dir)) NoteTempLeft();
+  }
+  // A temporary file, this call's or a killed one's, may still be somewhere.
+  void NoteTempLeft() { tempsLeft_ = true; }
+  bool TempsLeft() const { return tempsLeft_; }
   // Whether nothing of a killed run can be left in this folder: this call made it
   // or has searched it already.
   bool Cleared(const std::wstring& dir) {
@@ -165,6 +184,8 @@ class DirectoryCache {
   zip::Mutex mutex_;
   // Node-based: entries keep their place while others are added.
   std::unordered_map<std::u16string, Known> made_;
+  bool searching_ = true;
+  std::atomic<bool> tempsLeft_{false};
 };
 
 // What a worker reads the archive with: its own handle (a File serves one thread)
@@ -273,6 +294,7 @@ class Extractor {
   void Work(Job& job);
   Outcome Write(Job& job);  // one entry into its target, on a worker
   bool AlreadyThere(Job& job, const zip::Entry& entry);
+  void MarkRun();
   void Submit(Job& job);
   // later: a job submitted after this one, or the job itself. false: stopped.
   bool Deliver(Job& job, Job& later);
@@ -304,6 +326,10 @@ class Extractor {
   uint64_t archiveSize_ = 0;
   ReadKits kits_;
   DirectoryCache dirs_;
+  std::wstring marker_;
+  bool killedBefore_ = false;  // the marker stood when this call began
+  std::once_flag markOnce_;
+  std::atomic<bool> marked_{false};
   std::unique_ptr<zip::WorkerPool> pool_;  // last: goes first
 };
 
@@ -347,7 +373,7 @@ Outcome Extractor::Write(Job& job) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       out = File::CreateTemporary(job.target, &job.error);
     } else if (request_.overwrite && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (AlreadyThere(job, entry)) return Outcome::kDone;
+      if (!job.differs && AlreadyThere(job, entry)) return Outcome::kDone;
       if (abort_) return Outcome::kSkipped;
     }
   }
@@ -355,6 +381,7 @@ Outcome Extractor::Write(Job& job) {
   if (!direct) {
     if (!request_.overwrite && (FileExists(job.target) || DirectoryExists(job.target)))
       return Outcome::kExists;
+    MarkRun();
     for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
       job.temp = TempNameBeside(job.target);
       out = File::CreateTemporary(job.temp, &job.error);
@@ -364,14 +391,17 @@ Outcome Extractor::Write(Job& job) {
     job.error = 0;
   }
   const std::wstring& written = direct ? job.target : job.temp;
+  const auto discard = [&] {
+    if (!out.Discard(written) && !direct) dirs_.NoteTempLeft();
+  };
   // An exception on the way leaves nothing half-written behind.
   struct DiscardIfOpen {
     File& file;
-    const std::wstring& path;
+    const decltype(discard)& discard;
     ~DiscardIfOpen() {
-      if (file.IsOpen()) file.Discard(path);
+      if (file.IsOpen()) discard();
     }
-  } discardIfOpen{out, written};
+  } discardIfOpen{out, discard};
 
   DWORD error = 0;
   try {
@@ -389,7 +419,7 @@ Outcome Extractor::Write(Job& job) {
     job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
   if (job.result != zip::DataResult::kOk) {
-    out.Discard(written);
+    discard();
     return Outcome::kDataFailed;
   }
   const FILETIME modified = DosToFileTime(entry.modified);
@@ -397,7 +427,7 @@ Outcome Extractor::Write(Job& job) {
   // Stopped meanwhile: the calling thread never announced this file, so it does
   // not stay, whichever way it was written.
   if (abort_) {
-    out.Discard(written);
+    discard();
     return Outcome::kSkipped;
   }
   if (direct) {
@@ -412,7 +442,7 @@ Outcome Extractor::Write(Job& job) {
   // A read-only file in the way: MoveOver knows how to replace it.
   if (!moved && request_.overwrite) moved = MoveOver(job.temp, job.target, true, &job.error);
   if (!moved) {
-    DeleteFileAt(job.temp);
+    if (!DeleteFileAt(job.temp)) dirs_.NoteTempLeft();
     return Outcome::kCommitFailed;
   }
   return Outcome::kDone;
@@ -434,6 +464,20 @@ bool Extractor::AlreadyThere(Job& job, const zip::Entry& entry) {
   if (result != zip::DataResult::kOk || abort_) return false;
   const FILETIME modified = DosToFileTime(entry.modified);
   return SetFileTime(existing.Handle(), nullptr, nullptr, &modified) != 0;
+}
+
+// Before this call's first temporary file: a kill from here on leaves the marker.
+void Extractor::MarkRun() {
+  std::call_once(markOnce_, [this] {
+    // Left by a killed run: it stays until this call has searched every folder.
+    if (!killedBefore_) {
+      const HANDLE h = CreateFileW(ApiPath(marker_).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_HIDDEN, nullptr);
+      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    marked_ = true;
+  });
 }
 
 void Extractor::Submit(Job& job) {
@@ -552,10 +596,17 @@ int32_t Extractor::Run() {
 
   jobs_ = std::vector<Job>(plan_.entries.size());
   const std::wstring base = baseDir_.back() == L'\\' ? baseDir_ : baseDir_ + L"\\";
+  std::unordered_set<std::u16string> differing;
+  for (size_t s = 0; s < request_.differs.size() && s < specs.size(); ++s)
+    if (request_.differs[s]) differing.insert(zip::FoldCase(zip::SlashesToForward(specs[s])));
   for (size_t i = 0; i < jobs_.size(); ++i) {
     jobs_[i].plan = &plan_.entries[i];
     jobs_[i].target = base + FromU16(plan_.entries[i].target);
+    jobs_[i].differs = !differing.empty() && differing.count(zip::FoldCase(plan_.entries[i].name)) > 0;
   }
+  marker_ = base + kRunMarker;
+  killedBefore_ = GetFileAttributesW(ApiPath(marker_).c_str()) != INVALID_FILE_ATTRIBUTES;
+  dirs_.SearchForKilled(killedBefore_);
   // Twice as many workers as processors: a worker writing a small file spends
   // most of its time waiting for the file system (under Wine, for the server),
   // and meanwhile another can inflate.
@@ -578,18 +629,21 @@ int32_t Extractor::Run() {
     reporter_.Message(kErrNotInArchive, "Datei " + Quoted(WideToAnsi(request_.specs[s])) +
                                             " ist im Archiv " + archiveText + " nicht vorhanden");
   }
-  if (!reporter_.Stopped()) {
+  const bool searchAll = killedBefore_ && !reporter_.Stopped();
+  if (searchAll) {
     // Every job has ended. A killed extraction of this archive may have left
     // temporary files in folders this call wrote nothing to (it was told to write
     // only some entries): they go all the same.
     for (const std::u16string& folder : plan_.folders) {
       // Spelled as the jobs' Parent() spells their folders.
       const std::wstring dir = Parent(folder.empty() ? base : base + FromU16(folder) + L"\\");
-      if (!dirs_.Cleared(dir)) pool_->Submit([dir] { RemoveKilledTemporaries(dir); });
+      if (!dirs_.Cleared(dir)) pool_->Submit([this, dir] { dirs_.Search(dir); });
     }
   }
   abort_ = true;
   pool_.reset();
+  // Nothing of this call's nor of a killed one's is left: the next call need not search.
+  if ((killedBefore_ || marked_) && (searchAll || !killedBefore_) && !dirs_.TempsLeft()) DeleteFileAt(marker_);
   LogStage("unzip-joined");
   if (reporter_.Stopped()) {
     // Files the workers made new ahead of the stop were never announced: they go,

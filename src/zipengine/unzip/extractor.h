@@ -17,6 +17,9 @@ struct ExtractRequest {
   std::wstring archive;
   std::wstring baseDir;  // where the entries go; empty: the current directory at the call
   std::vector<std::wstring> specs;  // empty: every entry
+  // Per specification: the caller found its file different from the entry just
+  // before, so it is replaced unread. May be shorter than specs.
+  std::vector<bool> differs;
   bool keepDirs = true;
   bool overwrite = false;
 };

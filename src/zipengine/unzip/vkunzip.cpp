@@ -29,11 +29,15 @@ extern "C" int32_t VK_STDCALL VkUnzipExecute(UnzipCommand* command) {
     request.keepDirs = command->dirNames != kFalse;
     request.overwrite = command->overwrite != kFalse;
     const std::string_view mark = kUtf8SpecMark;
+    const std::string_view differs = kDiffersSpecMark;
     for (int32_t i = 0; i < command->argc; ++i) {
       if (!command->specs[i] || !*command->specs[i]) continue;
-      const std::string_view spec = command->specs[i];
+      std::string_view spec = command->specs[i];
+      const bool differing = spec.substr(0, differs.size()) == differs;
+      if (differing) spec.remove_prefix(differs.size());
       if (spec.substr(0, mark.size()) != mark) {
         request.specs.push_back(AnsiToWide(spec));
+        request.differs.push_back(differing);
         continue;
       }
       // A name the ANSI code page cannot spell; Windows names hold no wildcard, so
@@ -45,6 +49,7 @@ extern "C" int32_t VK_STDCALL VkUnzipExecute(UnzipCommand* command) {
         continue;
       }
       request.specs.push_back(FromU16(*utf8));
+      request.differs.push_back(differing);
     }
     return Extract(request, reporter);
   } catch (...) {
