@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <system_error>
@@ -54,11 +55,14 @@ bool SameContent(const std::wstring& path, uint64_t size, uint32_t crc, std::vec
   uint32_t sum = 0;
   uint64_t offset = 0;
   for (;;) {
+    // One byte more than should be left: a read that comes back short is the end,
+    // and no further read is needed to find it.
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - offset + 1));
     size_t got = 0;
-    if (!file.ReadAt(offset, buffer.data(), buffer.size(), &got, &error)) return false;
-    if (got == 0) break;
+    if (!file.ReadAt(offset, buffer.data(), want, &got, &error)) return false;
     sum = zip::Crc32(sum, buffer.data(), got);
     offset += got;
+    if (got < want || offset > size) break;
   }
   return offset == size && sum == crc;
 }
