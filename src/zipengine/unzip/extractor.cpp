@@ -643,7 +643,8 @@ int32_t Extractor::Run() {
   abort_ = true;
   pool_.reset();
   // Nothing of this call's nor of a killed one's is left: the next call need not search.
-  if ((killedBefore_ || marked_) && (searchAll || !killedBefore_) && !dirs_.TempsLeft()) DeleteFileAt(marker_);
+  const bool markerDone = killedBefore_ ? searchAll : marked_.load();
+  if (markerDone && !dirs_.TempsLeft()) DeleteFileAt(marker_);
   LogStage("unzip-joined");
   if (reporter_.Stopped()) {
     // Files the workers made new ahead of the stop were never announced: they go,
